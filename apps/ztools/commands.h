@@ -1,0 +1,44 @@
+// The subcommands of ztools, one pair of functions per family: Add*Commands adds
+// the family's subcommands to the program, Tour* prints its part of `ztools tour`.
+#ifndef ZTOOLS_COMMANDS_H
+#define ZTOOLS_COMMANDS_H
+
+#include <zanth/tools.h>
+
+#include <CLI/CLI.hpp>
+
+#include <iosfwd>
+#include <string>
+
+namespace ztools {
+
+// UTF-8 text of a wide string, for printing.
+inline std::string Utf8(const TString& text)
+{
+    return text.AsAnsi();
+}
+
+// A heading line of the tour.
+void Heading(std::ostream& out, const char* title);
+
+void AddFrameCommands(CLI::App& app);
+void TourFrame(std::ostream& out);
+
+void AddThreadCommands(CLI::App& app);
+void TourThreads(std::ostream& out);
+
+void AddDateCommands(CLI::App& app);
+void TourDates(std::ostream& out);
+
+void AddUnitCommands(CLI::App& app);
+void TourUnits(std::ostream& out);
+
+void AddMemoryCommands(CLI::App& app);
+void TourMemory(std::ostream& out);
+
+void AddBufferCommands(CLI::App& app);
+void TourBuffers(std::ostream& out);
+
+} // namespace ztools
+
+#endif // ZTOOLS_COMMANDS_H

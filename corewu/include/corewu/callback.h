@@ -1,0 +1,48 @@
+// Callback lists: TCallback calls every registered function with an id and a data
+// pointer; CMessageQueue is the same as a process-wide service (g_ptheMessageQueue).
+#ifndef COREWU_CALLBACK_H
+#define COREWU_CALLBACK_H
+
+#include <corewu/config.h>
+
+#include <mutex>
+#include <vector>
+
+// A registered callback receives the id, the data pointer and its own context.
+typedef void (*TCallbackFunction)(DWORD id, void* data, void* context);
+
+// A list of callbacks. Thread rules: Add, Remove and InvokeAll may be called from
+// any thread; InvokeAll calls the functions registered when it began, outside the
+// list's lock, so a callback may add or remove callbacks.
+class COREWU_API TCallback
+{
+public:
+    TCallback() = default;
+    virtual ~TCallback() = default;
+    TCallback(const TCallback&) = delete;
+    TCallback& operator=(const TCallback&) = delete;
+
+    void Add(TCallbackFunction function, void* context);
+    // Removes the first registration of this pair; false when there is none.
+    bool Remove(TCallbackFunction function, void* context);
+    void RemoveAll();
+    UINT Count() const;
+    void InvokeAll(DWORD id, void* data);
+
+private:
+    struct Entry
+    {
+        TCallbackFunction function;
+        void* context;
+    };
+    mutable std::mutex m_Lock;
+    std::vector<Entry> m_Entries;
+};
+
+// The callback queue of an application (one global instance, g_ptheMessageQueue).
+class COREWU_API CMessageQueue : public TCallback
+{};
+
+extern COREWU_API CMessageQueue* g_ptheMessageQueue;
+
+#endif // COREWU_CALLBACK_H

@@ -1,0 +1,210 @@
+// The catalog registry and the message store. The built-in English texts come from
+// the tables in texts/*.inc, one file per family; an application may replace any
+// text with SetMessageText.
+#include <corewu/messages.h>
+
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace {
+
+struct BuiltinText
+{
+    const char16_t* catalog;
+    WORD message;
+    const char16_t* text;
+};
+
+constexpr BuiltinText kBuiltinTexts[] = {
+#include "texts/buffers.inc"
+#include "texts/corewu.inc"
+#include "texts/datetime.inc"
+#include "texts/frame.inc"
+#include "texts/memory.inc"
+#include "texts/threads.inc"
+#include "texts/units.inc"
+};
+
+struct Key
+{
+    std::u16string catalog;
+    WORD message;
+    bool operator==(const Key& other) const
+    {
+        return message == other.message && catalog == other.catalog;
+    }
+};
+
+struct KeyHash
+{
+    std::size_t operator()(const Key& key) const
+    {
+        return std::hash<std::u16string>()(key.catalog) * 31 + key.message;
+    }
+};
+
+class Registry
+{
+public:
+    Registry()
+    {
+        for (const BuiltinText& entry : kBuiltinTexts) {
+            m_Texts[Key{entry.catalog, entry.message}] = entry.text;
+        }
+    }
+
+    WORD Register(const WCHAR* name, const WCHAR* module, const WCHAR* file, ULONG line)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        const TString catalogName(name);
+        const TString moduleName(module);
+        for (std::size_t i = 0; i < m_Catalogs.size(); ++i) {
+            if (m_Catalogs[i].name == catalogName && m_Catalogs[i].module == moduleName) {
+                return static_cast<WORD>(i + 1);
+            }
+        }
+        if (m_Catalogs.size() >= 0xFFFE) {
+            return 0xFFFF; // the number space is exhausted; 0xFFFF names no catalog
+        }
+        m_Catalogs.push_back(TCatalogInfo{catalogName, moduleName, TString(file), line});
+        return static_cast<WORD>(m_Catalogs.size());
+    }
+
+    WORD Count()
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        return static_cast<WORD>(m_Catalogs.size());
+    }
+
+    bool Info(WORD catalog, TCatalogInfo& info)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        if (catalog == 0 || catalog > m_Catalogs.size()) {
+            return false;
+        }
+        info = m_Catalogs[catalog - 1];
+        return true;
+    }
+
+    WORD Find(const WCHAR* name)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        for (std::size_t i = 0; i < m_Catalogs.size(); ++i) {
+            if (m_Catalogs[i].name == name) {
+                return static_cast<WORD>(i + 1);
+            }
+        }
+        return 0;
+    }
+
+    // The raw text, or false. Catalog 0 is the free-text catalog.
+    bool Text(WORD catalog, WORD message, std::u16string& text, std::u16string& catalogName)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        if (catalog == 0) {
+            catalogName = u"";
+            text = u"%1";
+            return message == 0;
+        }
+        if (catalog > m_Catalogs.size()) {
+            catalogName = u"#" + TString(static_cast<LONG>(catalog), 10).str();
+            return false;
+        }
+        catalogName = m_Catalogs[catalog - 1].name.str();
+        auto it = m_Texts.find(Key{catalogName, message});
+        if (it == m_Texts.end()) {
+            return false;
+        }
+        text = it->second;
+        return true;
+    }
+
+    void SetText(const WCHAR* catalog, WORD message, const WCHAR* text)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        m_Texts[Key{catalog ? catalog : u"", message}] = text ? text : u"";
+    }
+
+private:
+    std::mutex m_Lock;
+    std::vector<TCatalogInfo> m_Catalogs;
+    std::unordered_map<Key, std::u16string, KeyHash> m_Texts;
+};
+
+// Never destroyed: catalogs of other libraries may be looked up during their own
+// unloading, after this library's static objects would be gone.
+Registry& TheRegistry()
+{
+    static Registry* registry = new Registry;
+    return *registry;
+}
+
+} // namespace
+
+TMessageBase::TMessageBase(const WCHAR* name, const WCHAR* module, const WCHAR* file, ULONG line)
+    : m_Number(TheRegistry().Register(name, module, file, line))
+{}
+
+WORD GetCatalogCount()
+{
+    return TheRegistry().Count();
+}
+
+bool GetCatalogInfo(WORD catalog, TCatalogInfo& info)
+{
+    return TheRegistry().Info(catalog, info);
+}
+
+WORD FindCatalog(const WCHAR* name)
+{
+    return name ? TheRegistry().Find(name) : 0;
+}
+
+bool HasMessageText(WORD catalog, WORD message)
+{
+    std::u16string text, name;
+    return TheRegistry().Text(catalog, message, text, name);
+}
+
+TString GetMessageW(WORD catalog, WORD message, const TString& a1, const TString& a2,
+                    const TString& a3)
+{
+    std::u16string text, name;
+    if (!TheRegistry().Text(catalog, message, text, name)) {
+        TString fallback;
+        fallback.Format(u"%s message %u", name.c_str(), static_cast<unsigned>(message));
+        for (const TString* arg : {&a1, &a2, &a3}) {
+            if (!arg->IsEmpty()) {
+                fallback += u": ";
+                fallback += *arg;
+            }
+        }
+        return fallback;
+    }
+    const TString* args[3] = {&a1, &a2, &a3};
+    std::u16string out;
+    out.reserve(text.size() + 32);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'%' && i + 1 < text.size()) {
+            const char16_t next = text[i + 1];
+            if (next >= u'1' && next <= u'3') {
+                out += args[next - u'1']->str();
+                ++i;
+                continue;
+            }
+            if (next == u'%') {
+                out.push_back(u'%');
+                ++i;
+                continue;
+            }
+        }
+        out.push_back(text[i]);
+    }
+    return TString(std::move(out));
+}
+
+void SetMessageText(const WCHAR* catalogName, WORD message, const WCHAR* text)
+{
+    TheRegistry().SetText(catalogName, message, text);
+}

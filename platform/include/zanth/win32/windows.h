@@ -1,0 +1,521 @@
+// The subset of the Win32 API that the library is written against, implemented on
+// Linux by libzanthplatform.so. Names, types, constants, results and GetLastError()
+// codes follow Win32; on Windows the real <windows.h> takes the place of this header.
+#ifndef ZANTH_WIN32_WINDOWS_H
+#define ZANTH_WIN32_WINDOWS_H
+
+#include <cstddef>
+#include <cstdint>
+
+// Everything declared here is exported from libzanthplatform.so; the library itself
+// is built with hidden visibility, so only these names form its interface.
+#define ZANTH_PLATFORM_API __attribute__((visibility("default")))
+
+#define WINAPI
+#define CALLBACK
+#define WINBASEAPI ZANTH_PLATFORM_API
+
+// ---------------------------------------------------------------------------
+// Base types. The original is 32-bit Windows: LONG, ULONG and DWORD are 32 bits.
+// ---------------------------------------------------------------------------
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef unsigned char UCHAR;
+typedef char CHAR;
+typedef std::uint16_t WORD;
+typedef std::uint16_t USHORT;
+typedef std::int16_t SHORT;
+typedef std::uint32_t DWORD;
+typedef std::int32_t LONG;
+typedef std::uint32_t ULONG;
+typedef int INT;
+typedef unsigned int UINT;
+typedef std::int64_t LONGLONG;
+typedef std::uint64_t ULONGLONG;
+typedef std::uintptr_t ULONG_PTR;
+typedef std::uintptr_t DWORD_PTR;
+typedef std::uintptr_t UINT_PTR;
+typedef std::intptr_t LONG_PTR;
+typedef std::intptr_t INT_PTR;
+typedef std::size_t SIZE_T;
+typedef char16_t WCHAR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* LPCWSTR;
+typedef CHAR* LPSTR;
+typedef const CHAR* LPCSTR;
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef BYTE* LPBYTE;
+typedef void* HANDLE;
+typedef HANDLE* LPHANDLE;
+
+struct HWND__;
+typedef HWND__* HWND;
+struct HINSTANCE__;
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+
+#define TEXT(quote) u##quote
+#define __TEXT(quote) u##quote
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+#define MAX_PATH 260
+
+#define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
+#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
+#define MAKELONG(a, b)                                                                             \
+    ((LONG)(((WORD)(((DWORD_PTR)(a)) & 0xffff)) | ((DWORD)((WORD)(((DWORD_PTR)(b)) & 0xffff)))     \
+                                                      << 16))
+
+typedef union _LARGE_INTEGER
+{
+    struct
+    {
+        DWORD LowPart;
+        LONG HighPart;
+    };
+    struct
+    {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+} LARGE_INTEGER, *PLARGE_INTEGER;
+
+typedef union _ULARGE_INTEGER
+{
+    struct
+    {
+        DWORD LowPart;
+        DWORD HighPart;
+    };
+    struct
+    {
+        DWORD LowPart;
+        DWORD HighPart;
+    } u;
+    ULONGLONG QuadPart;
+} ULARGE_INTEGER, *PULARGE_INTEGER;
+
+typedef struct _FILETIME
+{
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+typedef struct _SYSTEMTIME
+{
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
+
+typedef struct _SECURITY_ATTRIBUTES
+{
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+typedef struct _OVERLAPPED
+{
+    ULONG_PTR Internal;
+    ULONG_PTR InternalHigh;
+    union
+    {
+        struct
+        {
+            DWORD Offset;
+            DWORD OffsetHigh;
+        };
+        PVOID Pointer;
+    };
+    HANDLE hEvent;
+} OVERLAPPED, *LPOVERLAPPED;
+
+typedef struct _SYSTEM_INFO
+{
+    union
+    {
+        DWORD dwOemId;
+        struct
+        {
+            WORD wProcessorArchitecture;
+            WORD wReserved;
+        };
+    };
+    DWORD dwPageSize;
+    LPVOID lpMinimumApplicationAddress;
+    LPVOID lpMaximumApplicationAddress;
+    DWORD_PTR dwActiveProcessorMask;
+    DWORD dwNumberOfProcessors;
+    DWORD dwProcessorType;
+    DWORD dwAllocationGranularity;
+    WORD wProcessorLevel;
+    WORD wProcessorRevision;
+} SYSTEM_INFO, *LPSYSTEM_INFO;
+
+typedef struct _MEMORY_BASIC_INFORMATION
+{
+    PVOID BaseAddress;
+    PVOID AllocationBase;
+    DWORD AllocationProtect;
+    SIZE_T RegionSize;
+    DWORD State;
+    DWORD Protect;
+    DWORD Type;
+} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
+
+typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID parameter);
+typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
+
+// ---------------------------------------------------------------------------
+// Handles, waits and errors
+// ---------------------------------------------------------------------------
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define INFINITE 0xFFFFFFFFu
+#define MAXIMUM_WAIT_OBJECTS 64
+
+#define STATUS_WAIT_0 ((DWORD)0x00000000L)
+#define STATUS_ABANDONED_WAIT_0 ((DWORD)0x00000080L)
+#define STATUS_TIMEOUT ((DWORD)0x00000102L)
+#define STATUS_PENDING ((DWORD)0x00000103L)
+#define WAIT_OBJECT_0 ((DWORD)0x00000000L)
+#define WAIT_ABANDONED ((DWORD)0x00000080L)
+#define WAIT_ABANDONED_0 ((DWORD)0x00000080L)
+#define WAIT_TIMEOUT ((DWORD)0x00000102L)
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+#define STILL_ACTIVE STATUS_PENDING
+
+#define ERROR_SUCCESS 0L
+#define NO_ERROR 0L
+#define ERROR_INVALID_FUNCTION 1L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_NOT_ENOUGH_MEMORY 8L
+#define ERROR_INVALID_DATA 13L
+#define ERROR_OUTOFMEMORY 14L
+#define ERROR_NO_MORE_FILES 18L
+#define ERROR_WRITE_FAULT 29L
+#define ERROR_READ_FAULT 30L
+#define ERROR_GEN_FAILURE 31L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_LOCK_VIOLATION 33L
+#define ERROR_HANDLE_EOF 38L
+#define ERROR_HANDLE_DISK_FULL 39L
+#define ERROR_NOT_SUPPORTED 50L
+#define ERROR_FILE_EXISTS 80L
+#define ERROR_INVALID_PARAMETER 87L
+#define ERROR_BROKEN_PIPE 109L
+#define ERROR_BUFFER_OVERFLOW 111L
+#define ERROR_DISK_FULL 112L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_BAD_ARGUMENTS 160L
+#define ERROR_BUSY 170L
+#define ERROR_ALREADY_EXISTS 183L
+#define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_MORE_DATA 234L
+#define ERROR_WAIT_NO_CHILDREN 128L
+#define ERROR_DIRECTORY 267L
+#define ERROR_NOT_OWNER 288L
+#define ERROR_TOO_MANY_POSTS 298L
+#define ERROR_INVALID_ADDRESS 487L
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_IO_INCOMPLETE 996L
+#define ERROR_IO_PENDING 997L
+#define ERROR_NOACCESS 998L
+#define ERROR_COMMITMENT_LIMIT 1455L
+#define ERROR_TIMEOUT 1460L
+#define ERROR_FILE_INVALID 1006L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_MAPPED_ALIGNMENT 1132L
+#define ERROR_NO_UNICODE_TRANSLATION 1113L
+#define ERROR_DEVICE_NOT_CONNECTED 1167L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_PRIVILEGE_NOT_HELD 1314L
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u
+
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define FILE_SHARE_DELETE 0x00000004u
+
+#define CREATE_NEW 1u
+#define CREATE_ALWAYS 2u
+#define OPEN_EXISTING 3u
+#define OPEN_ALWAYS 4u
+#define TRUNCATE_EXISTING 5u
+
+#define FILE_ATTRIBUTE_READONLY 0x00000001u
+#define FILE_ATTRIBUTE_HIDDEN 0x00000002u
+#define FILE_ATTRIBUTE_SYSTEM 0x00000004u
+#define FILE_ATTRIBUTE_DIRECTORY 0x00000010u
+#define FILE_ATTRIBUTE_ARCHIVE 0x00000020u
+#define FILE_ATTRIBUTE_DEVICE 0x00000040u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define FILE_ATTRIBUTE_TEMPORARY 0x00000100u
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_FLAG_WRITE_THROUGH 0x80000000u
+#define FILE_FLAG_OVERLAPPED 0x40000000u
+#define FILE_FLAG_NO_BUFFERING 0x20000000u
+#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+
+#define FILE_BEGIN 0u
+#define FILE_CURRENT 1u
+#define FILE_END 2u
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+
+// ---------------------------------------------------------------------------
+// Memory and file mapping
+// ---------------------------------------------------------------------------
+#define MEM_COMMIT 0x00001000u
+#define MEM_RESERVE 0x00002000u
+#define MEM_DECOMMIT 0x00004000u
+#define MEM_RELEASE 0x00008000u
+#define MEM_FREE 0x00010000u
+#define MEM_PRIVATE 0x00020000u
+#define MEM_MAPPED 0x00040000u
+#define MEM_RESET 0x00080000u
+#define MEM_IMAGE 0x01000000u
+
+#define PAGE_NOACCESS 0x01u
+#define PAGE_READONLY 0x02u
+#define PAGE_READWRITE 0x04u
+#define PAGE_WRITECOPY 0x08u
+#define PAGE_EXECUTE 0x10u
+#define PAGE_EXECUTE_READ 0x20u
+#define PAGE_EXECUTE_READWRITE 0x40u
+#define PAGE_GUARD 0x100u
+
+#define SECTION_MAP_WRITE 0x0002u
+#define SECTION_MAP_READ 0x0004u
+#define FILE_MAP_COPY 0x0001u
+#define FILE_MAP_WRITE SECTION_MAP_WRITE
+#define FILE_MAP_READ SECTION_MAP_READ
+#define FILE_MAP_ALL_ACCESS 0x000F001Fu
+
+// ---------------------------------------------------------------------------
+// Message boxes
+// ---------------------------------------------------------------------------
+#define MB_OK 0x00000000u
+#define MB_OKCANCEL 0x00000001u
+#define MB_ABORTRETRYIGNORE 0x00000002u
+#define MB_YESNOCANCEL 0x00000003u
+#define MB_YESNO 0x00000004u
+#define MB_RETRYCANCEL 0x00000005u
+#define MB_CANCELTRYCONTINUE 0x00000006u
+#define MB_TYPEMASK 0x0000000Fu
+#define MB_ICONHAND 0x00000010u
+#define MB_ICONQUESTION 0x00000020u
+#define MB_ICONEXCLAMATION 0x00000030u
+#define MB_ICONASTERISK 0x00000040u
+#define MB_ICONWARNING MB_ICONEXCLAMATION
+#define MB_ICONERROR MB_ICONHAND
+#define MB_ICONSTOP MB_ICONHAND
+#define MB_ICONINFORMATION MB_ICONASTERISK
+#define MB_ICONMASK 0x000000F0u
+#define MB_DEFBUTTON1 0x00000000u
+#define MB_DEFBUTTON2 0x00000100u
+#define MB_DEFBUTTON3 0x00000200u
+#define MB_DEFBUTTON4 0x00000300u
+#define MB_DEFMASK 0x00000F00u
+#define MB_APPLMODAL 0x00000000u
+#define MB_SYSTEMMODAL 0x00001000u
+#define MB_TASKMODAL 0x00002000u
+#define MB_SETFOREGROUND 0x00010000u
+#define MB_TOPMOST 0x00040000u
+
+#define IDOK 1
+#define IDCANCEL 2
+#define IDABORT 3
+#define IDRETRY 4
+#define IDIGNORE 5
+#define IDYES 6
+#define IDNO 7
+#define IDTRYAGAIN 10
+#define IDCONTINUE 11
+
+// ---------------------------------------------------------------------------
+// Console control
+// ---------------------------------------------------------------------------
+#define CTRL_C_EVENT 0u
+#define CTRL_BREAK_EVENT 1u
+#define CTRL_CLOSE_EVENT 2u
+#define CTRL_LOGOFF_EVENT 5u
+#define CTRL_SHUTDOWN_EVENT 6u
+
+// ---------------------------------------------------------------------------
+// Text conversion and system messages
+// ---------------------------------------------------------------------------
+#define CP_ACP 0u
+#define CP_UTF8 65001u
+#define MB_ERR_INVALID_CHARS 0x00000008u
+#define WC_ERR_INVALID_CHARS 0x00000080u
+
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100u
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200u
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400u
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000u
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FFu
+
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001u
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
+
+#define TLS_OUT_OF_INDEXES ((DWORD)0xFFFFFFFF)
+#define MAX_COMPUTERNAME_LENGTH 15
+
+extern "C" {
+
+// Errors (per thread)
+WINBASEAPI DWORD WINAPI GetLastError(void);
+WINBASEAPI void WINAPI SetLastError(DWORD errorCode);
+WINBASEAPI DWORD WINAPI FormatMessageW(DWORD flags, LPCVOID source, DWORD messageId,
+                                       DWORD languageId, LPWSTR buffer, DWORD size,
+                                       void* arguments);
+
+// Handles
+WINBASEAPI BOOL WINAPI CloseHandle(HANDLE object);
+WINBASEAPI BOOL WINAPI DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetProcess,
+                                       LPHANDLE target, DWORD access, BOOL inherit, DWORD options);
+WINBASEAPI HANDLE WINAPI GetCurrentProcess(void);
+#define DUPLICATE_CLOSE_SOURCE 0x00000001u
+#define DUPLICATE_SAME_ACCESS 0x00000002u
+
+// Events, mutexes and waits
+WINBASEAPI HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,
+                                      BOOL initialState, LPCWSTR name);
+WINBASEAPI BOOL WINAPI SetEvent(HANDLE event);
+WINBASEAPI BOOL WINAPI ResetEvent(HANDLE event);
+WINBASEAPI HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES attributes, BOOL initialOwner,
+                                      LPCWSTR name);
+WINBASEAPI BOOL WINAPI ReleaseMutex(HANDLE mutex);
+WINBASEAPI DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+WINBASEAPI DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                               DWORD milliseconds);
+WINBASEAPI LONG WINAPI InterlockedIncrement(LONG volatile* addend);
+WINBASEAPI LONG WINAPI InterlockedDecrement(LONG volatile* addend);
+WINBASEAPI LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value);
+WINBASEAPI LONG WINAPI InterlockedExchangeAdd(LONG volatile* addend, LONG value);
+WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LONG exchange,
+                                                  LONG comparand);
+
+// Threads
+WINBASEAPI HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
+                                      LPTHREAD_START_ROUTINE start, LPVOID parameter,
+                                      DWORD creationFlags, LPDWORD threadId);
+WINBASEAPI void WINAPI ExitThread(DWORD exitCode);
+WINBASEAPI BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
+WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);
+WINBASEAPI void WINAPI Sleep(DWORD milliseconds);
+WINBASEAPI DWORD WINAPI TlsAlloc(void);
+WINBASEAPI LPVOID WINAPI TlsGetValue(DWORD index);
+WINBASEAPI BOOL WINAPI TlsSetValue(DWORD index, LPVOID value);
+WINBASEAPI BOOL WINAPI TlsFree(DWORD index);
+
+// The C run-time's thread calls: _beginthread returns (uintptr_t)-1 and sets errno
+// (EAGAIN, EINVAL) on failure; the handle it returns closes itself when the thread ends.
+ZANTH_PLATFORM_API std::uintptr_t _beginthread(void (*start)(void*), unsigned stackSize,
+                                               void* argument);
+[[noreturn]] ZANTH_PLATFORM_API void _endthread(void);
+
+// Process and system
+WINBASEAPI DWORD WINAPI GetCurrentProcessId(void);
+WINBASEAPI BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size);
+WINBASEAPI DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size);
+WINBASEAPI BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR moduleName, HMODULE* module);
+WINBASEAPI DWORD WINAPI GetTempPathW(DWORD bufferLength, LPWSTR buffer);
+WINBASEAPI void WINAPI GetSystemInfo(LPSYSTEM_INFO systemInfo);
+
+// Text conversion (CP_UTF8; CP_ACP is UTF-8 as well on Linux)
+WINBASEAPI int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength,
+                                          LPWSTR wide, int wideLength);
+WINBASEAPI int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength,
+                                          LPSTR text, int textLength, LPCSTR defaultChar,
+                                          BOOL* usedDefaultChar);
+
+// Files
+WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                                     LPSECURITY_ATTRIBUTES attributes, DWORD creationDisposition,
+                                     DWORD flagsAndAttributes, HANDLE templateFile);
+WINBASEAPI BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+                                LPOVERLAPPED overlapped);
+WINBASEAPI BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite,
+                                 LPDWORD bytesWritten, LPOVERLAPPED overlapped);
+WINBASEAPI DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh,
+                                       DWORD moveMethod);
+WINBASEAPI BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
+                                        PLARGE_INTEGER newPointer, DWORD moveMethod);
+WINBASEAPI DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
+WINBASEAPI BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize);
+WINBASEAPI BOOL WINAPI SetEndOfFile(HANDLE file);
+WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE file);
+WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR fileName);
+WINBASEAPI BOOL WINAPI DeleteFileW(LPCWSTR fileName);
+
+// Virtual memory and file mapping
+WINBASEAPI LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType,
+                                      DWORD protect);
+WINBASEAPI BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+WINBASEAPI SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION buffer,
+                                      SIZE_T length);
+WINBASEAPI HANDLE WINAPI CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes,
+                                            DWORD protect, DWORD maximumSizeHigh,
+                                            DWORD maximumSizeLow, LPCWSTR name);
+WINBASEAPI LPVOID WINAPI MapViewOfFile(HANDLE mapping, DWORD desiredAccess, DWORD offsetHigh,
+                                       DWORD offsetLow, SIZE_T bytesToMap);
+WINBASEAPI BOOL WINAPI UnmapViewOfFile(LPCVOID baseAddress);
+
+// Time
+WINBASEAPI BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
+WINBASEAPI BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
+WINBASEAPI void WINAPI GetSystemTimeAsFileTime(LPFILETIME systemTimeAsFileTime);
+WINBASEAPI BOOL WINAPI FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime);
+WINBASEAPI BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTime);
+WINBASEAPI void WINAPI GetSystemTime(LPSYSTEMTIME systemTime);
+WINBASEAPI void WINAPI GetLocalTime(LPSYSTEMTIME systemTime);
+WINBASEAPI DWORD WINAPI GetTickCount(void);
+
+// Console
+WINBASEAPI BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
+// User interface
+WINBASEAPI int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);
+WINBASEAPI HWND WINAPI GetForegroundWindow(void);
+WINBASEAPI BOOL WINAPI SetForegroundWindow(HWND window);
+
+} // extern "C"
+
+#endif // ZANTH_WIN32_WINDOWS_H

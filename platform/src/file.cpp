@@ -1,0 +1,587 @@
+// Files: CreateFileW with Win32 creation dispositions and share modes, ReadFile,
+// WriteFile, file pointer and size, SetEndOfFile, FlushFileBuffers, attributes and
+// DeleteFileW. Paths arrive as UTF-16 and reach the system as UTF-8; a backslash is
+// an ordinary file-name character on Linux and is passed through unchanged.
+//
+// Share modes are honoured between the handles of this process: a table keyed by
+// device and inode holds the access and share mode of every open handle, and an
+// open (or a delete) that conflicts with them fails with ERROR_SHARING_VIOLATION,
+// exactly as Windows decides it.
+#include "internal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zanth::platform {
+namespace {
+
+struct OpenEntry
+{
+    DWORD access;
+    DWORD share;
+};
+
+class ShareTable
+{
+public:
+    std::mutex& Lock() { return m_Lock; }
+
+    // With Lock() held: may a handle with this access and share mode be opened?
+    bool CompatibleLocked(std::uint64_t device, std::uint64_t inode, DWORD access, DWORD share)
+    {
+        auto it = m_Open.find({device, inode});
+        if (it == m_Open.end()) {
+            return true;
+        }
+        for (const OpenEntry& other : it->second) {
+            if (!Allows(other.share, access) || !Allows(share, other.access)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    void AddLocked(std::uint64_t device, std::uint64_t inode, DWORD access, DWORD share)
+    {
+        m_Open[{device, inode}].push_back({access, share});
+    }
+
+    void Remove(std::uint64_t device, std::uint64_t inode, DWORD access, DWORD share)
+    {
+        std::lock_guard<std::mutex> guard(m_Lock);
+        auto it = m_Open.find({device, inode});
+        if (it == m_Open.end()) {
+            return;
+        }
+        auto& list = it->second;
+        for (auto entry = list.begin(); entry != list.end(); ++entry) {
+            if (entry->access == access && entry->share == share) {
+                list.erase(entry);
+                break;
+            }
+        }
+        if (list.empty()) {
+            m_Open.erase(it);
+        }
+    }
+
+private:
+    // Does a holder's share mode allow another handle's access?
+    static bool Allows(DWORD share, DWORD access)
+    {
+        if ((access & (GENERIC_READ | GENERIC_ALL)) && !(share & FILE_SHARE_READ)) {
+            return false;
+        }
+        if ((access & (GENERIC_WRITE | GENERIC_ALL)) && !(share & FILE_SHARE_WRITE)) {
+            return false;
+        }
+        if ((access & kDeleteAccess) && !(share & FILE_SHARE_DELETE)) {
+            return false;
+        }
+        return true;
+    }
+
+public:
+    // The DELETE access right (0x00010000); DeleteFileW asks for it.
+    static constexpr DWORD kDeleteAccess = 0x00010000u;
+
+private:
+    std::mutex m_Lock;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::vector<OpenEntry>> m_Open;
+};
+
+ShareTable& Shares()
+{
+    static ShareTable* table = new ShareTable;
+    return *table;
+}
+
+std::shared_ptr<FileObject> LookupFile(HANDLE handle)
+{
+    return LookupAs<FileObject>(handle, ObjectType::File);
+}
+
+// ENOENT is ERROR_PATH_NOT_FOUND when the directory part does not exist.
+DWORD NotFoundError(const std::string& path)
+{
+    std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos || slash == 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    struct stat info;
+    std::string dir = path.substr(0, slash);
+    if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    return ERROR_FILE_NOT_FOUND;
+}
+
+void SetPathError(const std::string& path, int error)
+{
+    if (error == ENOENT) {
+        ::SetLastError(NotFoundError(path));
+    } else {
+        SetLastErrorFromErrno(error);
+    }
+}
+
+bool ReadAll(int fd, BYTE* buffer, DWORD count, DWORD& done, const LONGLONG* offset)
+{
+    done = 0;
+    while (done < count) {
+        ssize_t n = offset ? ::pread(fd, buffer + done, count - done, *offset + done)
+                           : ::read(fd, buffer + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            SetLastErrorFromErrno();
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<DWORD>(n);
+    }
+    return true;
+}
+
+bool WriteAll(int fd, const BYTE* buffer, DWORD count, DWORD& done, const LONGLONG* offset)
+{
+    done = 0;
+    while (done < count) {
+        ssize_t n = offset ? ::pwrite(fd, buffer + done, count - done, *offset + done)
+                           : ::write(fd, buffer + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            SetLastErrorFromErrno();
+            return false;
+        }
+        done += static_cast<DWORD>(n);
+    }
+    return true;
+}
+
+// Completes an OVERLAPPED request synchronously: files are always ready.
+void CompleteOverlapped(LPOVERLAPPED overlapped, DWORD transferred)
+{
+    overlapped->Internal = 0;
+    overlapped->InternalHigh = transferred;
+    if (overlapped->hEvent) {
+        ::SetEvent(overlapped->hEvent);
+    }
+}
+
+LONGLONG OverlappedOffset(const OVERLAPPED* overlapped)
+{
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(overlapped->OffsetHigh) << 32) |
+                                 overlapped->Offset);
+}
+
+} // namespace
+
+FileObject::FileObject(int fd, DWORD access, DWORD share, DWORD flags, std::uint64_t device,
+                       std::uint64_t inode)
+    : KernelObject(ObjectType::File), m_Fd(fd), m_Access(access), m_Share(share), m_Flags(flags),
+      m_Device(device), m_Inode(inode)
+{}
+
+FileObject::~FileObject()
+{
+    Shares().Remove(m_Device, m_Inode, m_Access, m_Share);
+    ::close(m_Fd);
+}
+
+} // namespace zanth::platform
+
+using namespace zanth::platform;
+
+extern "C" {
+
+HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode,
+                          LPSECURITY_ATTRIBUTES, DWORD creationDisposition,
+                          DWORD flagsAndAttributes, HANDLE)
+{
+    if (!fileName || !*fileName) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool read = desiredAccess & (GENERIC_READ | GENERIC_ALL);
+    const bool write = desiredAccess & (GENERIC_WRITE | GENERIC_ALL);
+    int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+    bool truncate = false;
+    switch (creationDisposition) {
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT;
+        truncate = true;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        if (!write) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+        }
+        truncate = true;
+        break;
+    default:
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (truncate && !write) {
+        // CREATE_ALWAYS without write access still empties the file on Windows;
+        // open read-write for the truncation only if the caller may not write.
+        flags = (flags & ~O_ACCMODE) | O_RDWR;
+    }
+
+    const std::string path = ToUtf8(fileName);
+    ShareTable& shares = Shares();
+    std::unique_lock<std::mutex> guard(shares.Lock());
+
+    struct stat before;
+    const bool existed = ::stat(path.c_str(), &before) == 0;
+    if (existed) {
+        if (S_ISDIR(before.st_mode)) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (creationDisposition == CREATE_NEW) {
+            ::SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!shares.CompatibleLocked(before.st_dev, before.st_ino, desiredAccess, shareMode)) {
+            ::SetLastError(ERROR_SHARING_VIOLATION);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    int fd = ::open(path.c_str(), flags, mode);
+    if (fd < 0) {
+        int error = errno;
+        if (error == EEXIST) {
+            ::SetLastError(ERROR_FILE_EXISTS);
+        } else {
+            SetPathError(path, error);
+        }
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 ||
+        (!existed &&
+         !shares.CompatibleLocked(info.st_dev, info.st_ino, desiredAccess, shareMode))) {
+        ::close(fd);
+        ::SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (truncate && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
+        int error = errno;
+        ::close(fd);
+        SetLastErrorFromErrno(error);
+        return INVALID_HANDLE_VALUE;
+    }
+    shares.AddLocked(info.st_dev, info.st_ino, desiredAccess, shareMode);
+    auto file = std::make_shared<FileObject>(fd, desiredAccess, shareMode, flagsAndAttributes,
+                                             info.st_dev, info.st_ino);
+    // The object unregisters itself when destroyed, which takes the share lock.
+    guard.unlock();
+    HANDLE handle = InsertHandle(std::move(file));
+    if (!handle) {
+        return INVALID_HANDLE_VALUE;
+    }
+    // Opening an existing file with CREATE_ALWAYS or OPEN_ALWAYS succeeds and says so.
+    const bool reportExisting =
+        existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
+    ::SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead,
+                     LPOVERLAPPED overlapped)
+{
+    if (bytesRead) {
+        *bytesRead = 0;
+    }
+    auto object = LookupFile(file);
+    if (!object) {
+        return FALSE;
+    }
+    if (!object->CanRead()) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!buffer && bytesToRead != 0) {
+        ::SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    DWORD done = 0;
+    LONGLONG offset = overlapped ? OverlappedOffset(overlapped) : 0;
+    if (!ReadAll(object->Descriptor(), static_cast<BYTE*>(buffer), bytesToRead, done,
+                 overlapped ? &offset : nullptr)) {
+        return FALSE;
+    }
+    if (bytesRead) {
+        *bytesRead = done;
+    }
+    if (overlapped) {
+        CompleteOverlapped(overlapped, done);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD bytesWritten,
+                      LPOVERLAPPED overlapped)
+{
+    if (bytesWritten) {
+        *bytesWritten = 0;
+    }
+    auto object = LookupFile(file);
+    if (!object) {
+        return FALSE;
+    }
+    if (!object->CanWrite()) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!buffer && bytesToWrite != 0) {
+        ::SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    DWORD done = 0;
+    LONGLONG offset = overlapped ? OverlappedOffset(overlapped) : 0;
+    if (!WriteAll(object->Descriptor(), static_cast<const BYTE*>(buffer), bytesToWrite, done,
+                  overlapped ? &offset : nullptr)) {
+        if (bytesWritten) {
+            *bytesWritten = done;
+        }
+        return FALSE;
+    }
+    if (bytesWritten) {
+        *bytesWritten = done;
+    }
+    if (overlapped) {
+        CompleteOverlapped(overlapped, done);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPointer,
+                             DWORD moveMethod)
+{
+    auto object = LookupFile(file);
+    if (!object) {
+        return FALSE;
+    }
+    int whence;
+    switch (moveMethod) {
+    case FILE_BEGIN:
+        whence = SEEK_SET;
+        break;
+    case FILE_CURRENT:
+        whence = SEEK_CUR;
+        break;
+    case FILE_END:
+        whence = SEEK_END;
+        break;
+    default:
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    off_t base = 0;
+    if (whence != SEEK_SET) {
+        base = ::lseek(object->Descriptor(), 0, whence);
+        if (base < 0) {
+            SetLastErrorFromErrno();
+            return FALSE;
+        }
+    }
+    const LONGLONG target = static_cast<LONGLONG>(base) + distance.QuadPart;
+    if (target < 0) {
+        ::SetLastError(ERROR_NEGATIVE_SEEK);
+        return FALSE;
+    }
+    off_t result = ::lseek(object->Descriptor(), static_cast<off_t>(target), SEEK_SET);
+    if (result < 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    if (newPointer) {
+        newPointer->QuadPart = result;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod)
+{
+    LARGE_INTEGER move;
+    if (distanceHigh) {
+        move.QuadPart = static_cast<LONGLONG>(
+            (static_cast<ULONGLONG>(static_cast<DWORD>(*distanceHigh)) << 32) |
+            static_cast<DWORD>(distance));
+    } else {
+        move.QuadPart = distance;
+    }
+    // Without a high part the result must fit 32 bits: check before moving.
+    if (!distanceHigh) {
+        auto object = LookupFile(file);
+        if (!object) {
+            return INVALID_SET_FILE_POINTER;
+        }
+        int whence = moveMethod == FILE_CURRENT ? SEEK_CUR
+                     : moveMethod == FILE_END   ? SEEK_END
+                                                : SEEK_SET;
+        off_t base = whence == SEEK_SET ? 0 : ::lseek(object->Descriptor(), 0, whence);
+        if (base >= 0 && static_cast<LONGLONG>(base) + move.QuadPart > 0xFFFFFFFELL) {
+            ::SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_SET_FILE_POINTER;
+        }
+    }
+    LARGE_INTEGER result;
+    if (!SetFilePointerEx(file, move, &result, moveMethod)) {
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (distanceHigh) {
+        *distanceHigh = result.HighPart;
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    return result.LowPart;
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize)
+{
+    auto object = LookupFile(file);
+    if (!object) {
+        return FALSE;
+    }
+    struct stat info;
+    if (::fstat(object->Descriptor(), &info) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    if (fileSize) {
+        fileSize->QuadPart = info.st_size;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size)) {
+        return INVALID_FILE_SIZE;
+    }
+    if (fileSizeHigh) {
+        *fileSizeHigh = static_cast<DWORD>(size.HighPart);
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    return size.LowPart;
+}
+
+BOOL WINAPI SetEndOfFile(HANDLE file)
+{
+    auto object = LookupFile(file);
+    if (!object) {
+        return FALSE;
+    }
+    if (!object->CanWrite()) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    off_t position = ::lseek(object->Descriptor(), 0, SEEK_CUR);
+    if (position < 0 || ::ftruncate(object->Descriptor(), position) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE file)
+{
+    auto object = LookupFile(file);
+    if (!object) {
+        return FALSE;
+    }
+    if (!object->CanWrite()) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (::fdatasync(object->Descriptor()) != 0 && errno != EINVAL) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
+{
+    if (!fileName || !*fileName) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    const std::string path = ToUtf8(fileName);
+    struct stat info;
+    if (::stat(path.c_str(), &info) != 0) {
+        SetPathError(path, errno);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    DWORD attributes = 0;
+    if (S_ISDIR(info.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    } else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_DEVICE;
+    }
+    if ((info.st_mode & 0222) == 0) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    std::string::size_type slash = path.find_last_not_of('/');
+    std::string trimmed = slash == std::string::npos ? path : path.substr(0, slash + 1);
+    std::string base =
+        trimmed.substr(trimmed.rfind('/') == std::string::npos ? 0 : trimmed.rfind('/') + 1);
+    if (base.size() > 1 && base[0] == '.' && base != "..") {
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    }
+    return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+BOOL WINAPI DeleteFileW(LPCWSTR fileName)
+{
+    if (!fileName || !*fileName) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const std::string path = ToUtf8(fileName);
+    ShareTable& shares = Shares();
+    std::lock_guard<std::mutex> guard(shares.Lock());
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) {
+        SetPathError(path, errno);
+        return FALSE;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (!shares.CompatibleLocked(info.st_dev, info.st_ino, ShareTable::kDeleteAccess,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        ::SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (::unlink(path.c_str()) != 0) {
+        SetPathError(path, errno);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // extern "C"

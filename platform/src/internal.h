@@ -1,0 +1,188 @@
+// Internals shared by the platform layer's source files: kernel objects behind
+// HANDLEs, the process-wide handle table, the waitable-object protocol used by
+// WaitForSingleObject/WaitForMultipleObjects, and small conversion helpers.
+// Nothing here is exported.
+#ifndef ZANTH_PLATFORM_INTERNAL_H
+#define ZANTH_PLATFORM_INTERNAL_H
+
+#include <zanth/win32/windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace zanth::platform {
+
+// ---------------------------------------------------------------------------
+// Kernel objects
+// ---------------------------------------------------------------------------
+enum class ObjectType
+{
+    Event,
+    Mutex,
+    Thread,
+    File,
+    Mapping,
+    Find,
+    Other
+};
+
+// Base of everything a HANDLE can name. Objects are shared: several handles (and
+// running waits) may hold the same object, which lives until the last one lets go.
+class KernelObject
+{
+public:
+    explicit KernelObject(ObjectType type) : m_Type(type) {}
+    virtual ~KernelObject() = default;
+    KernelObject(const KernelObject&) = delete;
+    KernelObject& operator=(const KernelObject&) = delete;
+
+    ObjectType Type() const { return m_Type; }
+
+    // Called when a handle to the object is closed (an object may be named by
+    // several handles; this runs once per handle).
+    virtual void OnHandleClosed() {}
+
+private:
+    ObjectType m_Type;
+};
+
+using ObjectPtr = std::shared_ptr<KernelObject>;
+
+// One waiting thread. Each thread owns one (thread-local); a wait registers it with
+// every object it waits on, and a signal wakes it through its futex word. The
+// waiter re-examines the objects under their locks after every wake-up, so a wake
+// is only a hint and spurious wakes are harmless.
+struct Waiter
+{
+    std::atomic<std::uint32_t> word{0};
+    void Wake();
+};
+
+Waiter& CurrentWaiter();
+
+// A kernel object that a wait can be satisfied by. Its state is guarded by its own
+// mutex; no process-wide lock is involved in waiting or signalling.
+class WaitableObject : public KernelObject
+{
+public:
+    using KernelObject::KernelObject;
+
+    std::mutex& Lock() { return m_Lock; }
+
+    // With Lock() held: is the object signalled for the calling thread?
+    virtual bool IsSignaledLocked(DWORD threadId) const = 0;
+    // With Lock() held and IsSignaledLocked true: take the object (auto-reset an
+    // event, own a mutex). Returns true when the take found an abandoned mutex.
+    virtual bool AcquireLocked(DWORD threadId) = 0;
+
+    // With Lock() held.
+    void AddWaiterLocked(Waiter* waiter) { m_Waiters.push_back(waiter); }
+    void RemoveWaiterLocked(Waiter* waiter);
+    void WakeWaitersLocked();
+
+private:
+    std::mutex m_Lock;
+    std::vector<Waiter*> m_Waiters;
+};
+
+// An open file (or device). The descriptor is closed when the last handle and the
+// last user (a mapping, a running I/O) let go of the object.
+class FileObject : public KernelObject
+{
+public:
+    FileObject(int fd, DWORD access, DWORD share, DWORD flags, std::uint64_t device,
+               std::uint64_t inode);
+    ~FileObject() override;
+
+    int Descriptor() const { return m_Fd; }
+    DWORD Access() const { return m_Access; }
+    DWORD Share() const { return m_Share; }
+    DWORD Flags() const { return m_Flags; }
+    bool CanRead() const { return (m_Access & (GENERIC_READ | GENERIC_ALL)) != 0; }
+    bool CanWrite() const { return (m_Access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
+
+private:
+    int m_Fd;
+    DWORD m_Access;
+    DWORD m_Share;
+    DWORD m_Flags;
+    std::uint64_t m_Device;
+    std::uint64_t m_Inode;
+};
+
+// ---------------------------------------------------------------------------
+// Handle table
+// ---------------------------------------------------------------------------
+
+// Stores an object and returns a new handle to it (null, with ERROR_NOT_ENOUGH_MEMORY,
+// when the table is full).
+HANDLE InsertHandle(ObjectPtr object);
+
+// The object behind a handle, or null with ERROR_INVALID_HANDLE set.
+ObjectPtr LookupHandle(HANDLE handle);
+
+// The object of the wanted type, or null with ERROR_INVALID_HANDLE set.
+template <class T> std::shared_ptr<T> LookupAs(HANDLE handle, ObjectType type)
+{
+    ObjectPtr object = LookupHandle(handle);
+    if (!object) {
+        return nullptr;
+    }
+    if (object->Type() != type) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return std::static_pointer_cast<T>(object);
+}
+
+// Removes a handle; returns its object (null with ERROR_INVALID_HANDLE if unknown).
+ObjectPtr RemoveHandle(HANDLE handle);
+
+// ---------------------------------------------------------------------------
+// Helpers
+// ---------------------------------------------------------------------------
+DWORD CurrentThreadId();
+
+// UTF-16 <-> UTF-8 (ill-formed input is replaced by U+FFFD).
+std::string ToUtf8(const WCHAR* text);
+std::string ToUtf8(const WCHAR* text, std::size_t length);
+std::u16string FromUtf8(const char* text);
+std::u16string FromUtf8(const char* text, std::size_t length);
+
+// Sets the thread's last error from errno (or the given errno value).
+void SetLastErrorFromErrno();
+void SetLastErrorFromErrno(int error);
+
+// Copies a UTF-16 result into a caller's buffer with Win32's length conventions:
+// returns the length without the terminator when it fits, else the size needed
+// including the terminator (and sets ERROR_INSUFFICIENT_BUFFER).
+DWORD CopyOut(const std::u16string& text, LPWSTR buffer, DWORD size);
+
+// Monotonic milliseconds-resolution deadline helper for waits.
+class Deadline
+{
+public:
+    explicit Deadline(DWORD milliseconds);
+    bool Infinite() const { return m_Infinite; }
+    // Remaining nanoseconds; 0 once expired.
+    std::int64_t RemainingNs() const;
+
+private:
+    bool m_Infinite;
+    std::int64_t m_End;
+};
+
+std::int64_t MonotonicNs();
+
+// Sleeps on a futex word while it holds `expected`, for at most `ns` nanoseconds
+// (negative: no limit). Returns false on time-out.
+bool FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t ns);
+void FutexWakeAll(std::atomic<std::uint32_t>& word);
+
+} // namespace zanth::platform
+
+#endif // ZANTH_PLATFORM_INTERNAL_H

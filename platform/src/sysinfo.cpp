@@ -1,0 +1,371 @@
+// Process and system information: process id, computer name, module paths, the
+// temp directory, GetSystemInfo, and the UTF-16/UTF-8 conversions that every other
+// area uses (MultiByteToWideChar/WideCharToMultiByte with CP_UTF8).
+#include "internal.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+namespace zanth::platform {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// Decodes one code point from UTF-8; advances `i`. Ill-formed sequences yield
+// U+FFFD and consume one byte, as the Unicode "maximal subpart" practice does.
+char32_t DecodeUtf8(const unsigned char* s, std::size_t length, std::size_t& i, bool& bad)
+{
+    unsigned char c = s[i];
+    if (c < 0x80) {
+        ++i;
+        return c;
+    }
+    int extra;
+    char32_t cp;
+    char32_t minimum;
+    if ((c & 0xE0) == 0xC0) {
+        extra = 1;
+        cp = c & 0x1F;
+        minimum = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+        extra = 2;
+        cp = c & 0x0F;
+        minimum = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+        extra = 3;
+        cp = c & 0x07;
+        minimum = 0x10000;
+    } else {
+        ++i;
+        bad = true;
+        return kReplacement;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        if (i + k >= length || (s[i + k] & 0xC0) != 0x80) {
+            ++i;
+            bad = true;
+            return kReplacement;
+        }
+        cp = (cp << 6) | (s[i + k] & 0x3F);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        bad = true;
+        return kReplacement;
+    }
+    i += extra + 1;
+    return cp;
+}
+
+void AppendUtf16(std::u16string& out, char32_t cp)
+{
+    if (cp < 0x10000) {
+        out.push_back(static_cast<char16_t>(cp));
+    } else {
+        cp -= 0x10000;
+        out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+}
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::u16string Utf8ToUtf16(const char* text, std::size_t length, bool& bad)
+{
+    std::u16string out;
+    out.reserve(length);
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    std::size_t i = 0;
+    while (i < length) {
+        AppendUtf16(out, DecodeUtf8(s, length, i, bad));
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(const WCHAR* text, std::size_t length, bool& bad)
+{
+    std::string out;
+    out.reserve(length);
+    for (std::size_t i = 0; i < length; ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = kReplacement;
+            bad = true;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
+std::size_t WideLength(const WCHAR* text)
+{
+    std::size_t n = 0;
+    while (text[n]) {
+        ++n;
+    }
+    return n;
+}
+
+} // namespace
+
+std::string ToUtf8(const WCHAR* text)
+{
+    if (!text) {
+        return {};
+    }
+    bool bad = false;
+    return Utf16ToUtf8(text, WideLength(text), bad);
+}
+
+std::string ToUtf8(const WCHAR* text, std::size_t length)
+{
+    bool bad = false;
+    return Utf16ToUtf8(text, length, bad);
+}
+
+std::u16string FromUtf8(const char* text)
+{
+    if (!text) {
+        return {};
+    }
+    bool bad = false;
+    return Utf8ToUtf16(text, std::strlen(text), bad);
+}
+
+std::u16string FromUtf8(const char* text, std::size_t length)
+{
+    bool bad = false;
+    return Utf8ToUtf16(text, length, bad);
+}
+
+} // namespace zanth::platform
+
+using namespace zanth::platform;
+
+extern "C" {
+
+DWORD WINAPI GetCurrentProcessId(void)
+{
+    return static_cast<DWORD>(::getpid());
+}
+
+BOOL WINAPI GetComputerNameW(LPWSTR buffer, LPDWORD size)
+{
+    if (!size) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    char host[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    std::u16string name = FromUtf8(host);
+    if (!buffer || *size <= name.size()) {
+        *size = static_cast<DWORD>(name.size() + 1);
+        ::SetLastError(ERROR_BUFFER_OVERFLOW);
+        return FALSE;
+    }
+    *size = CopyOut(name, buffer, *size);
+    return TRUE;
+}
+
+// The module handle of a shared object is its load address; null names the program.
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size)
+{
+    std::string path;
+    if (!module) {
+        char buffer[PATH_MAX];
+        ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+        if (n < 0) {
+            SetLastErrorFromErrno();
+            return 0;
+        }
+        path.assign(buffer, static_cast<std::size_t>(n));
+    } else {
+        Dl_info info{};
+        if (!::dladdr(reinterpret_cast<void*>(module), &info) || !info.dli_fname ||
+            info.dli_fbase != reinterpret_cast<void*>(module)) {
+            ::SetLastError(ERROR_MOD_NOT_FOUND);
+            return 0;
+        }
+        char resolved[PATH_MAX];
+        path = ::realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
+    }
+    std::u16string wide = FromUtf8(path.c_str());
+    if (!filename || size == 0) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    if (wide.size() >= size) {
+        // Win32 truncates, terminates and reports the full buffer.
+        std::memcpy(filename, wide.data(), (size - 1) * sizeof(WCHAR));
+        filename[size - 1] = 0;
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    return CopyOut(wide, filename, size);
+}
+
+BOOL WINAPI GetModuleHandleExW(DWORD flags, LPCWSTR moduleName, HMODULE* module)
+{
+    if (!module) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *module = nullptr;
+    if (flags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
+        Dl_info info{};
+        if (!::dladdr(reinterpret_cast<const void*>(moduleName), &info) || !info.dli_fbase) {
+            ::SetLastError(ERROR_MOD_NOT_FOUND);
+            return FALSE;
+        }
+        *module = reinterpret_cast<HMODULE>(info.dli_fbase);
+        return TRUE;
+    }
+    if (!moduleName) {
+        // The program itself: the load address of the main executable.
+        Dl_info info{};
+        void* self = ::dlopen(nullptr, RTLD_LAZY | RTLD_NOLOAD);
+        void* symbol = self ? ::dlsym(self, "main") : nullptr;
+        if (self) {
+            ::dlclose(self);
+        }
+        if (symbol && ::dladdr(symbol, &info)) {
+            *module = reinterpret_cast<HMODULE>(info.dli_fbase);
+            return TRUE;
+        }
+    }
+    ::SetLastError(ERROR_MOD_NOT_FOUND);
+    return FALSE;
+}
+
+DWORD WINAPI GetTempPathW(DWORD bufferLength, LPWSTR buffer)
+{
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = (dir && *dir) ? dir : "/tmp";
+    if (path.back() != '/') {
+        path += '/';
+    }
+    std::u16string wide = FromUtf8(path.c_str());
+    if (!buffer || bufferLength <= wide.size()) {
+        return static_cast<DWORD>(wide.size() + 1);
+    }
+    return CopyOut(wide, buffer, bufferLength);
+}
+
+void WINAPI GetSystemInfo(LPSYSTEM_INFO systemInfo)
+{
+    if (!systemInfo) {
+        return;
+    }
+    std::memset(systemInfo, 0, sizeof *systemInfo);
+    const long page = ::sysconf(_SC_PAGESIZE);
+    systemInfo->wProcessorArchitecture = 9; // PROCESSOR_ARCHITECTURE_AMD64
+    systemInfo->dwPageSize = static_cast<DWORD>(page);
+    systemInfo->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+    // x86-64 Linux gives user space the lower 128 TiB, less the guard page at the top.
+    systemInfo->lpMaximumApplicationAddress =
+        reinterpret_cast<LPVOID>((std::uintptr_t{1} << 47) - static_cast<std::uintptr_t>(page) - 1);
+    const long processors = ::sysconf(_SC_NPROCESSORS_ONLN);
+    systemInfo->dwNumberOfProcessors = processors > 0 ? static_cast<DWORD>(processors) : 1;
+    systemInfo->dwActiveProcessorMask =
+        systemInfo->dwNumberOfProcessors >= 64
+            ? ~DWORD_PTR{0}
+            : ((DWORD_PTR{1} << systemInfo->dwNumberOfProcessors) - 1);
+    systemInfo->dwProcessorType = 8664; // PROCESSOR_AMD_X8664
+    // Reservations keep Win32's 64 KiB granularity, so that callers that round to it
+    // behave as they do on Windows.
+    systemInfo->dwAllocationGranularity = 0x10000;
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int textLength, LPWSTR wide,
+                               int wideLength)
+{
+    if (flags & ~MB_ERR_INVALID_CHARS) {
+        ::SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    if (!text || textLength == 0 || wideLength < 0 || (codePage != CP_UTF8 && codePage != CP_ACP)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const bool withTerminator = textLength < 0;
+    std::size_t length =
+        withTerminator ? std::strlen(text) + 1 : static_cast<std::size_t>(textLength);
+    bool bad = false;
+    std::u16string out = Utf8ToUtf16(text, length, bad);
+    if (bad && (flags & MB_ERR_INVALID_CHARS)) {
+        ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (wideLength == 0) {
+        return static_cast<int>(out.size());
+    }
+    if (out.size() > static_cast<std::size_t>(wideLength)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(wide, out.data(), out.size() * sizeof(WCHAR));
+    return static_cast<int>(out.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text,
+                               int textLength, LPCSTR defaultChar, BOOL* usedDefaultChar)
+{
+    if (!wide || wideLength == 0 || textLength < 0 || (codePage != CP_UTF8 && codePage != CP_ACP) ||
+        defaultChar || usedDefaultChar || (flags & ~WC_ERR_INVALID_CHARS)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::size_t length = wideLength < 0 ? 0 : static_cast<std::size_t>(wideLength);
+    if (wideLength < 0) {
+        while (wide[length]) {
+            ++length;
+        }
+        ++length; // the terminator is converted too
+    }
+    bool bad = false;
+    std::string out = Utf16ToUtf8(wide, length, bad);
+    if (bad && (flags & WC_ERR_INVALID_CHARS)) {
+        ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (textLength == 0) {
+        return static_cast<int>(out.size());
+    }
+    if (out.size() > static_cast<std::size_t>(textLength)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(text, out.data(), out.size());
+    return static_cast<int>(out.size());
+}
+
+} // extern "C"

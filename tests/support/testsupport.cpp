@@ -1,0 +1,161 @@
+// Shared test helpers.
+#include "testsupport.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <sys/wait.h>
+#include <unistd.h>
+
+void PrintTo(const TString& text, std::ostream* out)
+{
+    *out << '"' << text.AsAnsi() << '"';
+}
+
+namespace testsupport {
+
+std::string TempPath(const std::string& name)
+{
+    const char* dir = std::getenv("TMPDIR");
+    std::string path = (dir && *dir) ? dir : "/tmp";
+    if (path.back() != '/') {
+        path += '/';
+    }
+    return path + name;
+}
+
+TString WideTempPath(const std::string& name)
+{
+    return TString::FromAnsi(TempPath(name).c_str());
+}
+
+LogCapture::LogCapture()
+{
+    g_ptheLogfile->AddSink(this);
+}
+
+LogCapture::~LogCapture()
+{
+    g_ptheLogfile->RemoveSink(this);
+}
+
+void LogCapture::Line(int level, const TString& text)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    m_Lines.push_back({level, text.AsAnsi()});
+}
+
+std::vector<LogCapture::Entry> LogCapture::Lines() const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_Lines;
+}
+
+bool LogCapture::Contains(const std::string& text, int level) const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    for (const Entry& entry : m_Lines) {
+        if (entry.text == text && (level < 0 || entry.level == level)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::size_t LogCapture::Count(const std::string& text) const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    std::size_t n = 0;
+    for (const Entry& entry : m_Lines) {
+        n += entry.text == text;
+    }
+    return n;
+}
+
+MessageBoxScript::MessageBoxScript(std::function<int(const Shown&)> answer)
+    : m_Answer(std::move(answer)), m_Previous(ZanthSetMessageBoxHandler(&Handler, this))
+{}
+
+MessageBoxScript::MessageBoxScript(int fixedAnswer)
+    : MessageBoxScript([fixedAnswer](const Shown&) { return fixedAnswer; })
+{}
+
+MessageBoxScript::~MessageBoxScript()
+{
+    ZanthSetMessageBoxHandler(m_Previous, nullptr);
+}
+
+std::vector<MessageBoxScript::Shown> MessageBoxScript::Boxes() const
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    return m_Boxes;
+}
+
+int MessageBoxScript::Handler(HWND, LPCWSTR text, LPCWSTR caption, UINT type, void* context)
+{
+    auto* self = static_cast<MessageBoxScript*>(context);
+    Shown shown{TString(text).AsAnsi(), TString(caption).AsAnsi(), type};
+    {
+        std::lock_guard<std::mutex> guard(self->m_Lock);
+        self->m_Boxes.push_back(shown);
+    }
+    return self->m_Answer(shown);
+}
+
+ChildResult RunChild(const std::vector<std::string>& argv)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return {-1, ""};
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDOUT_FILENO);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        std::_Exit(127);
+    }
+    ::close(pipeFds[1]);
+    std::string output;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) {
+        return {-WTERMSIG(status), output};
+    }
+    return {WEXITSTATUS(status), output};
+}
+
+std::string HelperPath(const std::string& name)
+{
+    return std::string(ZANTH_TEST_BIN_DIR) + "/" + name;
+}
+
+CaughtError CatchError(const std::function<void()>& body)
+{
+    CaughtError caught;
+    try {
+        body();
+    } catch (const TException& error) {
+        caught.raised = true;
+        caught.catalog = error.Catalog();
+        caught.message = error.Message();
+        caught.text = error.what();
+        caught.entry = error.Entry();
+        DecrementPendingCount();
+        ClearError();
+    }
+    return caught;
+}
+
+} // namespace testsupport

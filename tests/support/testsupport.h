@@ -1,0 +1,101 @@
+// Helpers shared by the test suites: temp paths, log capture, scripted answers to
+// message boxes, child processes, and printing of library strings in assertions.
+#ifndef ZANTH_TESTSUPPORT_H
+#define ZANTH_TESTSUPPORT_H
+
+#include <zanth/tools.h>
+
+#include <zanth/win32/zanthext.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+// Lets gtest print TString values as UTF-8.
+void PrintTo(const TString& text, std::ostream* out);
+
+namespace testsupport {
+
+// A path in the test's private temp directory ($TMPDIR, set by the test launcher).
+std::string TempPath(const std::string& name);
+TString WideTempPath(const std::string& name);
+
+// Collects the lines written to g_ptheLogfile while it lives.
+class LogCapture : public TLogSink
+{
+public:
+    LogCapture();
+    ~LogCapture() override;
+    void Line(int level, const TString& text) override;
+
+    struct Entry
+    {
+        int level;
+        std::string text;
+    };
+    std::vector<Entry> Lines() const;
+    // Whether a line with exactly this text (and level, unless -1) was written.
+    bool Contains(const std::string& text, int level = -1) const;
+    std::size_t Count(const std::string& text) const;
+
+private:
+    mutable std::mutex m_Lock;
+    std::vector<Entry> m_Lines;
+};
+
+// Answers every MessageBoxW while it lives and records what was shown.
+class MessageBoxScript
+{
+public:
+    struct Shown
+    {
+        std::string text;
+        std::string caption;
+        UINT type;
+    };
+    // `answer` decides the button for each box (in order shown).
+    explicit MessageBoxScript(std::function<int(const Shown&)> answer);
+    explicit MessageBoxScript(int fixedAnswer);
+    ~MessageBoxScript();
+
+    std::vector<Shown> Boxes() const;
+
+private:
+    static int Handler(HWND, LPCWSTR text, LPCWSTR caption, UINT type, void* context);
+    std::function<int(const Shown&)> m_Answer;
+    mutable std::mutex m_Lock;
+    std::vector<Shown> m_Boxes;
+    ZANTH_MESSAGEBOX_HANDLER m_Previous;
+};
+
+// Runs a program (argv[0] is its path) with the environment of the test, waits
+// for it and returns its exit status (-signal when killed) and its standard output.
+struct ChildResult
+{
+    int status;
+    std::string output;
+};
+ChildResult RunChild(const std::vector<std::string>& argv);
+
+// The path of a helper program built next to the tests.
+std::string HelperPath(const std::string& name);
+
+// Catches a library error, checks its catalog and message, and leaves the thread's
+// error state clean again.
+struct CaughtError
+{
+    bool raised = false;
+    WORD catalog = 0;
+    WORD message = 0;
+    std::string text;
+    TErrorEntry entry;
+};
+CaughtError CatchError(const std::function<void()>& body);
+
+} // namespace testsupport
+
+#endif // ZANTH_TESTSUPPORT_H

@@ -1,0 +1,6 @@
+#include "testsupport.h"
+
+TEST(Frame, Placeholder)
+{
+    EXPECT_FALSE(GetCommonDlgErrorText(0xFFFF).IsEmpty());
+}

@@ -1,0 +1,23 @@
+// The tools library: includes every public header.
+#ifndef ZANTH_TOOLS_H
+#define ZANTH_TOOLS_H
+
+#include <zanth/config.h>
+
+#include <zanth/codegenerator.h>
+#include <zanth/datetime.h>
+#include <zanth/flexmem.h>
+#include <zanth/frame.h>
+#include <zanth/integer.h>
+#include <zanth/iobuffer.h>
+#include <zanth/list.h>
+#include <zanth/memcheck.h>
+#include <zanth/memmap.h>
+#include <zanth/messages.h>
+#include <zanth/paper.h>
+#include <zanth/savememory.h>
+#include <zanth/thread.h>
+#include <zanth/timer.h>
+#include <zanth/units.h>
+
+#endif // ZANTH_TOOLS_H
