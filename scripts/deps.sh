@@ -1,0 +1,35 @@
+#!/bin/sh
+# deps.sh [build|bench|fuzz ...]: makes sure the Debian packages that the project
+# needs are installed. As root it installs what is missing with apt-get; otherwise
+# it stops with the exact command to run.
+set -eu
+
+packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libcli11-dev"
+for extra in "$@"; do
+    case "$extra" in
+    build) ;;
+    bench) packages="$packages libbenchmark-dev libpoco-dev libconcurrentqueue-dev libhowardhinnant-date-dev libxbyak-dev" ;;
+    fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+    *) echo "deps.sh: unknown group '$extra'" >&2; exit 2 ;;
+    esac
+done
+
+missing=""
+for package in $packages; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $package"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+    echo "Installing:$missing"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null 2>&1 || true
+    # shellcheck disable=SC2086
+    apt-get install -y -qq $missing >/dev/null
+else
+    echo "Missing Debian packages. Run this, then try again:" >&2
+    echo "  sudo apt-get install -y$missing" >&2
+    exit 1
+fi
