@@ -436,7 +436,7 @@ WINBASEAPI LONG WINAPI InterlockedCompareExchange(LONG volatile* destination, LO
 WINBASEAPI HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES attributes, SIZE_T stackSize,
                                       LPTHREAD_START_ROUTINE start, LPVOID parameter,
                                       DWORD creationFlags, LPDWORD threadId);
-WINBASEAPI void WINAPI ExitThread(DWORD exitCode);
+[[noreturn]] WINBASEAPI void WINAPI ExitThread(DWORD exitCode);
 WINBASEAPI BOOL WINAPI GetExitCodeThread(HANDLE thread, LPDWORD exitCode);
 WINBASEAPI DWORD WINAPI GetCurrentThreadId(void);
 WINBASEAPI void WINAPI Sleep(DWORD milliseconds);

@@ -1,0 +1,229 @@
+// Win32 file semantics: creation dispositions, share modes, reading and writing,
+// the file pointer, size, end of file, attributes and deletion.
+#include "testsupport.h"
+
+#include <fstream>
+#include <string>
+
+using testsupport::TempPath;
+using testsupport::WideTempPath;
+
+namespace {
+
+HANDLE Open(const TString& name, DWORD access, DWORD share, DWORD disposition)
+{
+    return ::CreateFileW(name, access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+} // namespace
+
+TEST(Files, CreationDispositions)
+{
+    struct Case
+    {
+        const char* what;
+        bool exists;
+        DWORD disposition;
+        bool succeeds;
+        DWORD lastError;
+        const char* contentAfter; // null: file must not exist
+    };
+    const Case cases[] = {
+        {"CREATE_NEW on a new name", false, CREATE_NEW, true, ERROR_SUCCESS, ""},
+        {"CREATE_NEW on an existing file", true, CREATE_NEW, false, ERROR_FILE_EXISTS, "old"},
+        {"CREATE_ALWAYS on a new name", false, CREATE_ALWAYS, true, ERROR_SUCCESS, ""},
+        {"CREATE_ALWAYS empties an existing file", true, CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS,
+         ""},
+        {"OPEN_EXISTING on a missing file", false, OPEN_EXISTING, false, ERROR_FILE_NOT_FOUND,
+         nullptr},
+        {"OPEN_EXISTING keeps the content", true, OPEN_EXISTING, true, ERROR_SUCCESS, "old"},
+        {"OPEN_ALWAYS on a new name", false, OPEN_ALWAYS, true, ERROR_SUCCESS, ""},
+        {"OPEN_ALWAYS on an existing file", true, OPEN_ALWAYS, true, ERROR_ALREADY_EXISTS, "old"},
+        {"TRUNCATE_EXISTING on a missing file", false, TRUNCATE_EXISTING, false,
+         ERROR_FILE_NOT_FOUND, nullptr},
+        {"TRUNCATE_EXISTING empties the file", true, TRUNCATE_EXISTING, true, ERROR_SUCCESS, ""},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string path = TempPath("disposition" + std::to_string(n++));
+        if (c.exists) {
+            WriteText(path, "old");
+        }
+        HANDLE file =
+            Open(TString::FromAnsi(path.c_str()), GENERIC_READ | GENERIC_WRITE, 0, c.disposition);
+        EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.succeeds);
+        EXPECT_EQ(::GetLastError(), c.lastError);
+        if (file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(file);
+        }
+        const bool exists =
+            ::GetFileAttributesW(TString::FromAnsi(path.c_str())) != INVALID_FILE_ATTRIBUTES;
+        EXPECT_EQ(exists, c.contentAfter != nullptr);
+        if (c.contentAfter) {
+            EXPECT_EQ(ReadText(path), c.contentAfter);
+        }
+    }
+}
+
+TEST(Files, MissingDirectoryIsPathNotFound)
+{
+    EXPECT_EQ(Open(WideTempPath("no-such-dir/file"), GENERIC_READ, 0, OPEN_EXISTING),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(Open(WideTempPath(""), GENERIC_READ, 0, OPEN_EXISTING), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)); // a directory
+}
+
+TEST(Files, ShareModesBetweenHandles)
+{
+    const TString name = WideTempPath("shared");
+    WriteText(TempPath("shared"), "x");
+    struct Case
+    {
+        const char* what;
+        DWORD firstAccess, firstShare, secondAccess, secondShare;
+        bool secondOpens;
+    };
+    const Case cases[] = {
+        {"exclusive reader blocks a reader", GENERIC_READ, 0, GENERIC_READ, FILE_SHARE_READ, false},
+        {"two sharing readers", GENERIC_READ, FILE_SHARE_READ, GENERIC_READ, FILE_SHARE_READ, true},
+        {"reader sharing read blocks a writer", GENERIC_READ, FILE_SHARE_READ, GENERIC_WRITE,
+         FILE_SHARE_READ, false},
+        {"second must share what the first does", GENERIC_WRITE, FILE_SHARE_READ, GENERIC_READ, 0,
+         false},
+        {"writer sharing read and write admits a writer", GENERIC_WRITE,
+         FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HANDLE first = Open(name, c.firstAccess, c.firstShare, OPEN_EXISTING);
+        ASSERT_NE(first, INVALID_HANDLE_VALUE);
+        HANDLE second = Open(name, c.secondAccess, c.secondShare, OPEN_EXISTING);
+        EXPECT_EQ(second != INVALID_HANDLE_VALUE, c.secondOpens);
+        if (second == INVALID_HANDLE_VALUE) {
+            EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        } else {
+            ::CloseHandle(second);
+        }
+        ::CloseHandle(first);
+    }
+    // After the handles are closed the file opens exclusively again.
+    HANDLE again = Open(name, GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    // Deleting a file open without FILE_SHARE_DELETE is a sharing violation.
+    EXPECT_FALSE(::DeleteFileW(name));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    ::CloseHandle(again);
+    EXPECT_TRUE(::DeleteFileW(name));
+}
+
+TEST(Files, ReadWriteAndFilePointer)
+{
+    const TString name = WideTempPath("rw");
+    HANDLE file = Open(name, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    ASSERT_TRUE(::WriteFile(file, "hello world", 11, &done, nullptr));
+    EXPECT_EQ(done, 11u);
+    EXPECT_EQ(::SetFilePointer(file, 0, nullptr, FILE_CURRENT), 11u);
+    EXPECT_EQ(::SetFilePointer(file, 6, nullptr, FILE_BEGIN), 6u);
+    char buffer[32] = {};
+    ASSERT_TRUE(::ReadFile(file, buffer, sizeof buffer, &done, nullptr));
+    EXPECT_EQ(done, 5u);
+    EXPECT_EQ(std::string(buffer, done), "world");
+    // At the end a read succeeds with zero bytes.
+    ASSERT_TRUE(::ReadFile(file, buffer, sizeof buffer, &done, nullptr));
+    EXPECT_EQ(done, 0u);
+    EXPECT_EQ(::SetFilePointer(file, -5, nullptr, FILE_END), 6u);
+    EXPECT_EQ(::SetFilePointer(file, -100, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+    // Ending the file at the pointer cuts it.
+    ::SetFilePointer(file, 5, nullptr, FILE_BEGIN);
+    ASSERT_TRUE(::SetEndOfFile(file));
+    DWORD high = 99;
+    EXPECT_EQ(::GetFileSize(file, &high), 5u);
+    EXPECT_EQ(high, 0u);
+    EXPECT_TRUE(::FlushFileBuffers(file));
+    ::CloseHandle(file);
+    EXPECT_EQ(ReadText(TempPath("rw")), "hello");
+}
+
+TEST(Files, LargePositionsUseTheHighPart)
+{
+    HANDLE file = Open(WideTempPath("sparse"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LONG high = 1; // 4 GiB + 16
+    EXPECT_EQ(::SetFilePointer(file, 16, &high, FILE_BEGIN), 16u);
+    EXPECT_EQ(high, 1);
+    ASSERT_TRUE(::SetEndOfFile(file));
+    DWORD sizeHigh = 0;
+    EXPECT_EQ(::GetFileSize(file, &sizeHigh), 16u);
+    EXPECT_EQ(sizeHigh, 1u);
+    // Without a high part the position must fit 32 bits.
+    EXPECT_EQ(::SetFilePointer(file, 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    ::CloseHandle(file);
+}
+
+TEST(Files, AccessIsChecked)
+{
+    const TString name = WideTempPath("readonly-handle");
+    WriteText(TempPath("readonly-handle"), "abc");
+    HANDLE reader = Open(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    DWORD done = 0;
+    EXPECT_FALSE(::WriteFile(reader, "x", 1, &done, nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(::SetEndOfFile(reader));
+    ::CloseHandle(reader);
+    HANDLE writer = Open(name, GENERIC_WRITE, 0, OPEN_EXISTING);
+    char byte;
+    EXPECT_FALSE(::ReadFile(writer, &byte, 1, &done, nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    ::CloseHandle(writer);
+    EXPECT_FALSE(::ReadFile(writer, &byte, 1, &done, nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(Files, AttributesAndDeletion)
+{
+    WriteText(TempPath("plain.txt"), "x");
+    WriteText(TempPath(".hidden"), "x");
+    WriteText(TempPath("back\\slash"), "x"); // an ordinary character in a name here
+    EXPECT_EQ(::GetFileAttributesW(WideTempPath("plain.txt")), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(::GetFileAttributesW(WideTempPath(".hidden")) & FILE_ATTRIBUTE_HIDDEN);
+    EXPECT_TRUE(::GetFileAttributesW(WideTempPath("")) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_EQ(::GetFileAttributesW(WideTempPath("back\\slash")), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(::GetFileAttributesW(WideTempPath("missing")), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    EXPECT_TRUE(::DeleteFileW(WideTempPath("plain.txt")));
+    EXPECT_FALSE(::DeleteFileW(WideTempPath("plain.txt")));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(::DeleteFileW(WideTempPath("")));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+TEST(Files, NonAsciiNamesTravelAsUtf8)
+{
+    const TString name = WideTempPath("") + u"gr\u00FC\u00DFe-\u65E5\u672C.txt";
+    HANDLE file = Open(name, GENERIC_WRITE, 0, CREATE_NEW);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ::CloseHandle(file);
+    EXPECT_TRUE(std::ifstream(TempPath("gr\xC3\xBC\xC3\x9F"
+                                       "e-\xE6\x97\xA5\xE6\x9C\xAC.txt"))
+                    .good());
+    EXPECT_NE(::GetFileAttributesW(name), INVALID_FILE_ATTRIBUTES);
+}

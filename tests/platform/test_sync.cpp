@@ -1,0 +1,384 @@
+// Win32 event, mutex and wait semantics as the platform layer must reproduce them.
+#include "testsupport.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Closes a handle at the end of a scope.
+struct Handle
+{
+    HANDLE h;
+    explicit Handle(HANDLE handle) : h(handle) {}
+    ~Handle()
+    {
+        if (h) {
+            ::CloseHandle(h);
+        }
+    }
+    operator HANDLE() const { return h; }
+};
+
+HANDLE NewEvent(bool manual, bool set, const WCHAR* name = nullptr)
+{
+    return ::CreateEventW(nullptr, manual, set, name);
+}
+
+} // namespace
+
+TEST(Events, InitialStateAndResetModes)
+{
+    // A manual-reset event stays set across waits; an auto-reset event releases one
+    // wait and is reset by it.
+    Handle manual(NewEvent(true, true));
+    Handle automatic(NewEvent(false, true));
+    ASSERT_NE(manual.h, nullptr);
+    ASSERT_NE(automatic.h, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(manual, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(automatic, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(automatic, 0), WAIT_TIMEOUT);
+    ASSERT_TRUE(::ResetEvent(manual));
+    EXPECT_EQ(::WaitForSingleObject(manual, 0), WAIT_TIMEOUT);
+}
+
+TEST(Events, WaitTimesOutAfterRoughlyTheTimeout)
+{
+    Handle event(NewEvent(true, false));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(::WaitForSingleObject(event, 50), WAIT_TIMEOUT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+}
+
+TEST(Events, AutoResetReleasesExactlyOneOfTwoWaiters)
+{
+    Handle event(NewEvent(false, false));
+    std::atomic<int> woken{0};
+    auto waiter = [&] {
+        if (::WaitForSingleObject(event, 2000) == WAIT_OBJECT_0) {
+            ++woken;
+        }
+    };
+    std::thread a(waiter), b(waiter);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(::SetEvent(event));
+    a.join();
+    b.join();
+    EXPECT_EQ(woken.load(), 1);
+}
+
+TEST(Events, ManualResetReleasesAllWaiters)
+{
+    Handle event(NewEvent(true, false));
+    std::atomic<int> woken{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&] {
+            if (::WaitForSingleObject(event, 5000) == WAIT_OBJECT_0) {
+                ++woken;
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ::SetEvent(event);
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(woken.load(), 4);
+}
+
+TEST(Events, ZeroTimeoutOnSetManualEventNeverTimesOutUnderContention)
+{
+    // Other threads keep setting the event and waiting on it; a zero time-out wait
+    // on it must always succeed because nobody resets it.
+    Handle event(NewEvent(true, true));
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> others;
+    for (int i = 0; i < 3; ++i) {
+        others.emplace_back([&] {
+            while (!stop) {
+                ::SetEvent(event);
+                ::WaitForSingleObject(event, INFINITE);
+            }
+        });
+    }
+    std::vector<std::thread> checkers;
+    std::atomic<int> timeouts{0};
+    for (int i = 0; i < 2; ++i) {
+        checkers.emplace_back([&] {
+            for (int round = 0; round < 20000; ++round) {
+                if (::WaitForSingleObject(event, 0) != WAIT_OBJECT_0) {
+                    ++timeouts;
+                }
+            }
+        });
+    }
+    for (auto& t : checkers) {
+        t.join();
+    }
+    stop = true;
+    for (auto& t : others) {
+        t.join();
+    }
+    EXPECT_EQ(timeouts.load(), 0);
+}
+
+TEST(Events, ThousandRoundsOfPingPongLoseNoWakeUp)
+{
+    Handle ping(NewEvent(false, false));
+    Handle pong(NewEvent(false, false));
+    constexpr int kRounds = 1000;
+    std::atomic<int> answered{0};
+    std::thread partner([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            if (::WaitForSingleObject(ping, 10000) != WAIT_OBJECT_0) {
+                return;
+            }
+            ++answered;
+            ::SetEvent(pong);
+        }
+    });
+    int completed = 0;
+    for (int i = 0; i < kRounds; ++i) {
+        ::SetEvent(ping);
+        if (::WaitForSingleObject(pong, 10000) != WAIT_OBJECT_0) {
+            break;
+        }
+        ++completed;
+    }
+    partner.join();
+    EXPECT_EQ(completed, kRounds);
+    EXPECT_EQ(answered.load(), kRounds);
+}
+
+TEST(Events, NamedEventIsOpenedWithAlreadyExists)
+{
+    Handle first(NewEvent(true, false, u"zanth-test-shared-event"));
+    ASSERT_NE(first.h, nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    // The second creation opens the same object; its arguments do not change it.
+    Handle second(NewEvent(false, true, u"zanth-test-shared-event"));
+    ASSERT_NE(second.h, nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(::WaitForSingleObject(second, 0), WAIT_TIMEOUT);
+    ::SetEvent(second);
+    EXPECT_EQ(::WaitForSingleObject(first, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(first, 0), WAIT_OBJECT_0); // still manual reset
+}
+
+TEST(Events, NameOfAnotherKindIsRefused)
+{
+    Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-kind"));
+    ASSERT_NE(mutex.h, nullptr);
+    EXPECT_EQ(::CreateEventW(nullptr, TRUE, FALSE, u"zanth-test-kind"), nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+TEST(Waits, AnyReturnsLowestSignalledIndex)
+{
+    Handle a(NewEvent(true, false)), b(NewEvent(true, false)), c(NewEvent(true, false));
+    HANDLE handles[3] = {a, b, c};
+    EXPECT_EQ(::WaitForMultipleObjects(3, handles, FALSE, 0), WAIT_TIMEOUT);
+    ::SetEvent(c);
+    EXPECT_EQ(::WaitForMultipleObjects(3, handles, FALSE, 0), WAIT_OBJECT_0 + 2);
+    ::SetEvent(b);
+    EXPECT_EQ(::WaitForMultipleObjects(3, handles, FALSE, 0), WAIT_OBJECT_0 + 1);
+}
+
+TEST(Waits, AnyTakesOnlyTheObjectThatSatisfiedIt)
+{
+    Handle a(NewEvent(false, true)), b(NewEvent(false, true));
+    HANDLE handles[2] = {a, b};
+    EXPECT_EQ(::WaitForMultipleObjects(2, handles, FALSE, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(b, 0), WAIT_OBJECT_0); // b was not consumed
+}
+
+TEST(Waits, AllConsumesNothingUntilEveryObjectIsSet)
+{
+    Handle a(NewEvent(false, false)), b(NewEvent(false, false));
+    HANDLE handles[2] = {a, b};
+    ::SetEvent(a);
+    EXPECT_EQ(::WaitForMultipleObjects(2, handles, TRUE, 50), WAIT_TIMEOUT);
+    // a must still be set: the failed wait-all took nothing.
+    EXPECT_EQ(::WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+}
+
+TEST(Waits, AllTakesEveryObjectAtOnce)
+{
+    Handle a(NewEvent(false, false)), b(NewEvent(false, false));
+    HANDLE handles[2] = {a, b};
+    std::thread setter([&] {
+        ::SetEvent(a);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        ::SetEvent(b);
+    });
+    EXPECT_EQ(::WaitForMultipleObjects(2, handles, TRUE, 5000), WAIT_OBJECT_0);
+    setter.join();
+    EXPECT_EQ(::WaitForSingleObject(a, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+}
+
+TEST(Waits, CompetingWaitAllAndWaitAnyNeverSplitAPair)
+{
+    // One thread waits for both auto-reset events together, another for either.
+    // Whatever happens, the wait-all either gets both or none of one signal pair.
+    Handle a(NewEvent(false, false)), b(NewEvent(false, false));
+    HANDLE both[2] = {a, b};
+    std::atomic<int> allWins{0}, anyWins{0};
+    std::atomic<bool> stop{false};
+    std::thread all([&] {
+        while (!stop) {
+            if (::WaitForMultipleObjects(2, both, TRUE, 5) == WAIT_OBJECT_0) {
+                ++allWins;
+            }
+        }
+    });
+    std::thread any([&] {
+        while (!stop) {
+            DWORD r = ::WaitForMultipleObjects(2, both, FALSE, 5);
+            if (r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1) {
+                ++anyWins;
+            }
+        }
+    });
+    for (int i = 0; i < 2000; ++i) {
+        ::SetEvent(a);
+        ::SetEvent(b);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    stop = true;
+    all.join();
+    any.join();
+    // Every signal is taken at most once: a wait-all takes two, a wait-any one.
+    EXPECT_LE(2 * allWins.load() + anyWins.load(), 4000);
+    EXPECT_GT(allWins.load() + anyWins.load(), 0);
+}
+
+TEST(Waits, InvalidArguments)
+{
+    Handle event(NewEvent(true, true));
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS + 1];
+    for (auto& h : handles) {
+        h = event;
+    }
+    struct Case
+    {
+        const char* what;
+        DWORD count;
+        const HANDLE* list;
+        BOOL all;
+        DWORD error;
+    };
+    HANDLE closed = NewEvent(true, true);
+    ::CloseHandle(closed);
+    HANDLE stale[1] = {closed};
+    HANDLE twice[2] = {event, event};
+    const Case cases[] = {
+        {"no objects", 0, handles, FALSE, ERROR_INVALID_PARAMETER},
+        {"more than 64", MAXIMUM_WAIT_OBJECTS + 1, handles, FALSE, ERROR_INVALID_PARAMETER},
+        {"closed handle", 1, stale, FALSE, ERROR_INVALID_HANDLE},
+        {"same object twice in a wait-all", 2, twice, TRUE, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(::WaitForMultipleObjects(c.count, c.list, c.all, 0), WAIT_FAILED);
+        EXPECT_EQ(::GetLastError(), c.error);
+    }
+    // The same object twice is allowed in a wait-any.
+    EXPECT_EQ(::WaitForMultipleObjects(2, twice, FALSE, 0), WAIT_OBJECT_0);
+    EXPECT_FALSE(::SetEvent(nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_EQ(::WaitForSingleObject(INVALID_HANDLE_VALUE, 0), WAIT_FAILED);
+}
+
+TEST(Mutexes, RecursiveOwnershipAndRelease)
+{
+    Handle mutex(::CreateMutexW(nullptr, TRUE, nullptr));
+    ASSERT_NE(mutex.h, nullptr);
+    EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0); // owner may re-enter
+    std::atomic<DWORD> other{0};
+    std::thread t([&] { other = ::WaitForSingleObject(mutex, 0); });
+    t.join();
+    EXPECT_EQ(other.load(), WAIT_TIMEOUT);
+    EXPECT_TRUE(::ReleaseMutex(mutex));
+    EXPECT_TRUE(::ReleaseMutex(mutex));
+    EXPECT_FALSE(::ReleaseMutex(mutex)); // not owned any more
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_OWNER));
+    std::thread u([&] {
+        other = ::WaitForSingleObject(mutex, 0);
+        ::ReleaseMutex(mutex);
+    });
+    u.join();
+    EXPECT_EQ(other.load(), WAIT_OBJECT_0);
+}
+
+TEST(Mutexes, AbandonedMutexIsReportedToTheNextOwner)
+{
+    Handle event(NewEvent(true, false));
+    Handle mutex(::CreateMutexW(nullptr, FALSE, nullptr));
+    std::thread owner([&] { ::WaitForSingleObject(mutex, INFINITE); }); // ends owning it
+    owner.join();
+    HANDLE handles[2] = {event, mutex};
+    EXPECT_EQ(::WaitForMultipleObjects(2, handles, FALSE, 1000), WAIT_ABANDONED_0 + 1);
+    // The waiter owns it now, normally.
+    EXPECT_TRUE(::ReleaseMutex(mutex));
+    EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    ::ReleaseMutex(mutex);
+}
+
+TEST(Mutexes, ExclusionUnderContention)
+{
+    Handle mutex(::CreateMutexW(nullptr, FALSE, nullptr));
+    int counter = 0; // guarded by the Win32 mutex only
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&] {
+            for (int k = 0; k < 5000; ++k) {
+                ::WaitForSingleObject(mutex, INFINITE);
+                ++counter;
+                ::ReleaseMutex(mutex);
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(counter, 20000);
+}
+
+TEST(Mutexes, NamedMutexClaimsItsNameAcrossProcesses)
+{
+    Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-instance"));
+    ASSERT_NE(mutex.h, nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    const auto child = testsupport::RunChild(
+        {testsupport::HelperPath("child_named_mutex"), "zanth-test-instance"});
+    EXPECT_EQ(child.status, 0) << child.output;
+    EXPECT_EQ(child.output, "183\n"); // ERROR_ALREADY_EXISTS in the second process
+}
+
+TEST(Interlocked, IncrementDecrementExchange)
+{
+    volatile LONG value = 0;
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+        threads.emplace_back([&] {
+            for (int k = 0; k < 10000; ++k) {
+                ::InterlockedIncrement(&value);
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(value, 40000);
+    EXPECT_EQ(::InterlockedDecrement(&value), 39999);
+    EXPECT_EQ(::InterlockedExchange(&value, 5), 39999);
+    EXPECT_EQ(::InterlockedCompareExchange(&value, 9, 4), 5); // no change
+    EXPECT_EQ(::InterlockedCompareExchange(&value, 9, 5), 5);
+    EXPECT_EQ(value, 9);
+}
