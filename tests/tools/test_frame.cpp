@@ -5,6 +5,7 @@
 
 #include <zanth/win32/cderr.h>
 
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <set>
@@ -204,4 +205,19 @@ TEST(Frame, ConsoleStopEventIsNamedAfterProcessAndComputer)
     EXPECT_TRUE(g_theControlHandlerStopEvent.Wait(0));
     ::ResetEvent(same);
     ::CloseHandle(same);
+}
+
+TEST(Frame, EachProcessHasItsOwnConsoleStopEvent)
+{
+    // Two processes loading the library on the same computer: the name holds the
+    // process id, so setting one process's event leaves the other's alone.
+    for (int run = 0; run < 2; ++run) {
+        const auto child = testsupport::RunChild({testsupport::HelperPath("child_stop_event")});
+        ASSERT_EQ(child.status, 0);
+        unsigned pid = 0, wasSet = 1;
+        ASSERT_EQ(std::sscanf(child.output.c_str(), "%u %u", &pid, &wasSet), 2);
+        EXPECT_NE(pid, ::GetCurrentProcessId());
+        EXPECT_EQ(wasSet, 0u);
+    }
+    EXPECT_FALSE(g_theControlHandlerStopEvent.Wait(0));
 }
