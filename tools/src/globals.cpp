@@ -94,7 +94,18 @@ ZANTH_ROW(20, "20");
 // 21-24: the leak checker's list, report path, report file name and checker
 // (memory family).
 
-// 25-27: ZCUnit::EinHalbZanthInMm, TheUnits, TheFormat (units family).
+// 25: half a Zanth unit in millimetres. A constant initialiser, so the value is
+// in place before any object of this library is built, TheFormat's table included.
+constinit const double ZCUnit::EinHalbZanthInMm = ZCUnit::EinZanthInMm * 0.5;
+ZANTH_ROW(25, "25");
+
+// 26: the library-wide unit object (default unit 1, no clean-up).
+ZCUnit TheUnits(1);
+ZANTH_ROW(26, "26");
+
+// 27: the library-wide paper format table, computed with row 25.
+ZCFormat TheFormat;
+ZANTH_ROW(27, "27");
 
 // 28-29: the unit-name and format-name catalogs.
 ZCUnit::ZMCZanthUnits ZCUnit::ZanthUnits;
