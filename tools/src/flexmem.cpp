@@ -83,7 +83,8 @@ unsigned char* ZCFlexibleMemory::CalcFirst(LONGLONG offset) const
 unsigned char* ZCFlexibleMemory::CalcFirstInvalid(LONGLONG offset) const
 {
     const std::uintptr_t page = PageSize(s_PageSize);
-    const std::uintptr_t address = Address(m_pStart) + page + static_cast<std::uintptr_t>(offset) + 3;
+    const std::uintptr_t address =
+        Address(m_pStart) + page + static_cast<std::uintptr_t>(offset) + 3;
     return Pointer(address / page * page);
 }
 
@@ -94,8 +95,8 @@ void ZCFlexibleMemory::CommitPages(unsigned char* lo, unsigned char* hi)
     // (a window past the end, a negative offset, no reservation at all) is refused
     // here, before it could reach a neighbouring reservation.
     const std::uintptr_t base = Address(m_pStart) - 4;
-    if (m_pStart == nullptr || Address(lo) < base || Address(hi) > base + CalcSize(m_ReservedSize) ||
-        Address(hi) <= Address(lo)) {
+    if (m_pStart == nullptr || Address(lo) < base ||
+        Address(hi) > base + CalcSize(m_ReservedSize) || Address(hi) <= Address(lo)) {
         ::SetLastError(ERROR_INVALID_ADDRESS);
         Raise(2, Hex(count));
     }
@@ -162,11 +163,17 @@ unsigned char* ZCFlexibleMemory::Commit(LONG first, LONG size)
         ::SetLastError(ERROR_INVALID_PARAMETER);
         Raise(2, TString(size, 16));
     }
+    if (m_pStart == nullptr) {
+        // Nothing reserved: there are no pages to commit the window in.
+        ::SetLastError(ERROR_INVALID_ADDRESS);
+        Raise(2, TString(size, 16));
+    }
     unsigned char* newLo = CalcFirst(first);
     unsigned char* newHi = CalcFirstInvalid(static_cast<LONGLONG>(first) + size);
     if (m_WindowSize != 0) {
         unsigned char* oldLo = CalcFirst(m_WindowOffset);
-        unsigned char* oldHi = CalcFirstInvalid(static_cast<LONGLONG>(m_WindowOffset) + m_WindowSize);
+        unsigned char* oldHi =
+            CalcFirstInvalid(static_cast<LONGLONG>(m_WindowOffset) + m_WindowSize);
         if (Address(oldLo) < Address(newHi) && Address(newLo) < Address(oldHi)) {
             // The windows overlap: only the edges change. The edges that grow are
             // committed first, so that a refused commit leaves the old window whole
@@ -267,8 +274,8 @@ ULONG ZCFlexibleMemory::MaxFree()
             region.RegionSize > largest) {
             largest = region.RegionSize;
         }
-        const std::uintptr_t next = reinterpret_cast<std::uintptr_t>(region.BaseAddress) +
-                                    region.RegionSize;
+        const std::uintptr_t next =
+            reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
         if (next <= at) {
             break;
         }

@@ -153,9 +153,8 @@ void LoadLeaks(const TString& path)
         file.Close();
     } catch (TException&) {
         DecrementPendingCount();
-        g_ptheLogfile->Write(1, (TString(u"TMemoryCheck: the report cannot be read: ") +
-                                 GetErrorText())
-                                    .c_str());
+        g_ptheLogfile->Write(
+            1, (TString(u"TMemoryCheck: the report cannot be read: ") + GetErrorText()).c_str());
         ClearError();
         bytes.clear();
     }
@@ -296,10 +295,9 @@ void TMemoryCheck::Destructor()
     }
     for (TListElement* e = survivors.GetHead(); e != nullptr; e = e->Next()) {
         const auto sequence = static_cast<ULONG>(static_cast<TMemoryCheckElement*>(e)->m_Sequence);
-        const char bytes[4] = {static_cast<char>(sequence & 0xFF),
-                               static_cast<char>((sequence >> 8) & 0xFF),
-                               static_cast<char>((sequence >> 16) & 0xFF),
-                               static_cast<char>((sequence >> 24) & 0xFF)};
+        const char bytes[4] = {
+            static_cast<char>(sequence & 0xFF), static_cast<char>((sequence >> 8) & 0xFF),
+            static_cast<char>((sequence >> 16) & 0xFF), static_cast<char>((sequence >> 24) & 0xFF)};
         report.append(bytes, 4);
     }
     TErrorProcessing::ErrorProcessing().MessageBox(
@@ -309,7 +307,8 @@ void TMemoryCheck::Destructor()
     file.Open(s_ReportPath, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
     std::size_t done = 0;
     while (done < report.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(report.size() - done, 1u << 30));
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(report.size() - done, 1u << 30));
         file.Write(report.data() + done, chunk);
         done += chunk;
     }
