@@ -61,9 +61,13 @@ bool PageUp(std::uintptr_t address, std::uintptr_t& result)
 // lpMaximumApplicationAddress + 1).
 std::uintptr_t AddressSpaceEnd()
 {
-    SYSTEM_INFO info;
-    ::GetSystemInfo(&info);
-    return reinterpret_cast<std::uintptr_t>(info.lpMaximumApplicationAddress) + 1;
+    // Read once: GetSystemInfo also counts the processors, which reads /sys.
+    static const std::uintptr_t end = [] {
+        SYSTEM_INFO info;
+        ::GetSystemInfo(&info);
+        return reinterpret_cast<std::uintptr_t>(info.lpMaximumApplicationAddress) + 1;
+    }();
+    return end;
 }
 
 // Win32 page protection to mmap protection; false for values VirtualAlloc refuses
