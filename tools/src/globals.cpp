@@ -9,6 +9,7 @@
 
 #include <zanth/flexmem.h>
 #include <zanth/frame.h>
+#include <zanth/memcheck.h>
 #include <zanth/memmap.h>
 #include <zanth/messages.h>
 #include <zanth/paper.h>
@@ -91,8 +92,13 @@ ZANTH_ROW(16_19, "16-19");
 ZCFlexibleMemory::ZMCFlexibleMemoryError ZCFlexibleMemory::FlexibleMemoryError;
 ZANTH_ROW(20, "20");
 
-// 21-24: the leak checker's list, report path, report file name and checker
-// (memory family).
+// 21-24: the leak checker's list, report path, report file name and checker. The
+// list deletes what is left in it at unload (TList::DeleteAll).
+TList TMemoryCheck::s_ElementList;
+TString TMemoryCheck::s_ReportPath;
+TString TMemoryCheck::s_ReportName(u"memory.txt");
+TMemoryCheck TMemoryCheck::s_MemoryChecker;
+ZANTH_ROW(21_24, "21-24");
 
 // 25: half a Zanth unit in millimetres. A constant initialiser, so the value is
 // in place before any object of this library is built, TheFormat's table included.
