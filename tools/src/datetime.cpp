@@ -1,0 +1,1085 @@
+// ZCDateTime: the value and its calendar arithmetic, formatting through masks, the
+// month names, and parsing of text written in a mask.
+#include <zanth/datetime.h>
+
+#include "catalogs.h"
+
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr LONG kDaysPerMonth[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+constexpr LONG kEmpty = -1;
+constexpr LONG kLongMax = std::numeric_limits<LONG>::max();
+constexpr LONG kLongMin = std::numeric_limits<LONG>::min();
+
+// Width of a code letter, or false when the letter is no code.
+bool CodeWidth(WCHAR ch, LONG& width)
+{
+    switch (ch) {
+    case u'd':
+    case u'm':
+    case u'y':
+    case u'H':
+    case u'I':
+    case u'M':
+    case u'S':
+    case u'U':
+    case u'W':
+    case u'w':
+        width = 2;
+        return true;
+    case u'Y':
+    case u'p':
+        width = 4;
+        return true;
+    case u'j':
+        width = 3;
+        return true;
+    case u'%':
+        width = 1;
+        return true;
+    case u'a':
+    case u'A':
+    case u'b':
+    case u'B':
+        width = -1;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The scanner behind FormatCodeInterpreter. A '%' followed by a letter that is no
+// code (or by nothing) still yields an entry, carrying the code and width of the
+// previous one. Positions count the literal characters before a code, 2 for every
+// earlier code and 2 more for every earlier %Y: where the code's text starts in the
+// output of FormatDate for masks made of field codes and literal characters.
+template <class Add> void ScanCodes(const WCHAR* format, std::size_t length, Add&& add)
+{
+    LONGLONG position = 0;
+    LONG code = -1;
+    LONG width = 0;
+    std::size_t rest = 0;
+    for (;;) {
+        std::size_t at = rest;
+        while (at < length && format[at] != u'%') {
+            ++at;
+        }
+        if (at >= length) {
+            return;
+        }
+        position += static_cast<LONGLONG>(at - rest);
+        const WCHAR ch = at + 1 < length ? format[at + 1] : WCHAR(0);
+        LONG known = 0;
+        if (CodeWidth(ch, known)) {
+            code = ch;
+            width = known;
+        }
+        add(TFormatCodesPos{code, position > kLongMax ? kLongMax : static_cast<LONG>(position),
+                            width});
+        rest = at + 2 < length ? at + 2 : length;
+        position += ch == u'Y' ? 4 : 2;
+    }
+}
+
+// The code list of the parser: a few entries inline, so that parsing a short mask
+// allocates nothing for it.
+class CodeList
+{
+public:
+    void Add(const TFormatCodesPos& entry)
+    {
+        if (m_Count < kInline) {
+            m_Inline[m_Count] = entry;
+        } else {
+            m_More.push_back(entry);
+        }
+        ++m_Count;
+    }
+    std::size_t Count() const { return m_Count; }
+    const TFormatCodesPos& At(std::size_t i) const
+    {
+        return i < kInline ? m_Inline[i] : m_More[i - kInline];
+    }
+
+private:
+    static constexpr std::size_t kInline = 12;
+    TFormatCodesPos m_Inline[kInline];
+    std::vector<TFormatCodesPos> m_More;
+    std::size_t m_Count = 0;
+};
+
+// Appends a field: `value` in decimal with its sign (nothing when `empty`), padded
+// on the left with `pad` to `width` characters; a longer text is neither padded nor
+// cut.
+void AppendField(std::u16string& out, LONG value, bool empty, LONG width, WCHAR pad)
+{
+    WCHAR digits[12];
+    LONG n = 0;
+    if (!empty) {
+        ULONG magnitude = value < 0 ? 0u - static_cast<ULONG>(value) : static_cast<ULONG>(value);
+        do {
+            digits[n++] = static_cast<WCHAR>(u'0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0) {
+            digits[n++] = u'-';
+        }
+    }
+    if (width > n) {
+        out.append(static_cast<std::size_t>(width - n), pad);
+    }
+    while (n > 0) {
+        out.push_back(digits[--n]);
+    }
+}
+
+bool IsDigit(WCHAR ch)
+{
+    return ch >= u'0' && ch <= u'9';
+}
+
+// Days from 1 January 1970 to a date of the proleptic Gregorian calendar.
+LONGLONG DaysFromCivil(LONGLONG y, LONG m, LONG d)
+{
+    y -= m <= 2;
+    const LONGLONG era = (y >= 0 ? y : y - 399) / 400;
+    const LONGLONG yoe = y - era * 400;
+    const LONGLONG doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const LONGLONG doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------
+// Construction and copying
+
+ZCDateTime::ZCDateTime()
+    : m_Day(kEmpty), m_Month(kEmpty), m_Year(kEmpty), m_Hour(kEmpty), m_Minute(kEmpty),
+      m_Second(kEmpty)
+{
+    InitDPM();
+}
+
+ZCDateTime::ZCDateTime(const ZCDateTime& other)
+{
+    InitDPM();
+    InitClass(other);
+}
+
+ZCDateTime::ZCDateTime(const SYSTEMTIME& st)
+    : m_Day(kEmpty), m_Month(kEmpty), m_Year(kEmpty), m_Hour(kEmpty), m_Minute(kEmpty),
+      m_Second(kEmpty)
+{
+    InitDPM();
+    InitClass(st, InitDate);
+    InitClass(st, InitTime);
+}
+
+ZCDateTime::ZCDateTime(LONG day, LONG month, LONG year, LONG hour, LONG minute, LONG second)
+{
+    InitDPM();
+    InitClass(day, month, year, hour, minute, second);
+}
+
+ZCDateTime& ZCDateTime::operator=(const ZCDateTime& other)
+{
+    InitClass(other);
+    return *this;
+}
+
+unsigned int ZCDateTime::operator==(const ZCDateTime& other) const
+{
+    return m_Day == other.m_Day && m_Month == other.m_Month && m_Year == other.m_Year &&
+           m_Hour == other.m_Hour;
+}
+
+void ZCDateTime::InitClass(LONG day, LONG month, LONG year, LONG hour, LONG minute, LONG second)
+{
+    m_Day = day;
+    m_Month = month;
+    m_Year = year;
+    m_Hour = hour;
+    m_Minute = minute;
+    m_Second = second;
+}
+
+void ZCDateTime::InitClass(const ZCDateTime& other)
+{
+    InitClass(other.m_Day, other.m_Month, other.m_Year, other.m_Hour, other.m_Minute,
+              other.m_Second);
+}
+
+void ZCDateTime::InitClass(const SYSTEMTIME& st, TInitType type)
+{
+    if (type == InitDate || type == InitDateTime) {
+        if (st.wYear <= 9999) {
+            m_Year = st.wYear;
+        }
+        if (st.wMonth >= 1 && st.wMonth <= 12) {
+            m_Month = st.wMonth;
+        }
+        if (IsValidDay(m_Month, st.wDay, 0)) {
+            m_Day = st.wDay;
+        }
+    }
+    if (type == InitTime || type == InitDateTime) {
+        if (st.wHour <= 23) {
+            m_Hour = st.wHour;
+        }
+        if (st.wMinute <= 59) {
+            m_Minute = st.wMinute;
+        }
+        if (st.wSecond <= 59) {
+            m_Second = st.wSecond;
+        }
+    }
+}
+
+void ZCDateTime::InitDPM()
+{
+    std::memcpy(m_DaysPerMonth, kDaysPerMonth, sizeof(m_DaysPerMonth));
+}
+
+// ---------------------------------------------------------------------------------
+// Fields
+
+unsigned int ZCDateTime::Day(LONG day, unsigned int allowEmpty)
+{
+    if (!IsValidDay(m_Month, day, allowEmpty)) {
+        return 0;
+    }
+    m_Day = day;
+    return 1;
+}
+
+unsigned int ZCDateTime::Month(LONG month, unsigned int allowEmpty)
+{
+    if (!IsValidMonth(month, allowEmpty)) {
+        return 0;
+    }
+    m_Month = month;
+    return 1;
+}
+
+unsigned int ZCDateTime::MonthType(TMonthName month, unsigned int allowEmpty)
+{
+    return Month(static_cast<LONG>(month), allowEmpty);
+}
+
+unsigned int ZCDateTime::Year(LONG year, unsigned int allowEmpty)
+{
+    if (!IsValidYear(year, allowEmpty)) {
+        return 0;
+    }
+    m_Year = year;
+    return 1;
+}
+
+unsigned int ZCDateTime::Hour(LONG hour, unsigned int allowEmpty)
+{
+    if (!IsValidHour(hour, allowEmpty)) {
+        return 0;
+    }
+    m_Hour = hour;
+    return 1;
+}
+
+unsigned int ZCDateTime::Minute(LONG minute, unsigned int allowEmpty)
+{
+    if (!IsValidMinute(minute, allowEmpty)) {
+        return 0;
+    }
+    m_Minute = minute;
+    return 1;
+}
+
+unsigned int ZCDateTime::Second(LONG second, unsigned int allowEmpty)
+{
+    if (!IsValidSecond(second, allowEmpty)) {
+        return 0;
+    }
+    m_Second = second;
+    return 1;
+}
+
+void ZCDateTime::Date(LONG day, LONG month, LONG year, unsigned int allowEmpty)
+{
+    if (allowEmpty) {
+        if (IsValidYear(year, 1)) {
+            m_Year = year;
+        }
+        if (IsValidMonth(month, 1)) {
+            m_Month = month;
+        }
+        if (IsValidDay(m_Month, day, 1)) {
+            m_Day = day;
+        }
+        return;
+    }
+    const LONG oldDay = m_Day;
+    const LONG oldMonth = m_Month;
+    const LONG oldYear = m_Year;
+    m_Day = 1;
+    m_Month = 1;
+    if (IsValidYear(year, 0)) {
+        m_Year = year;
+    }
+    if (IsValidMonth(month, 0)) {
+        m_Month = month;
+    }
+    if (IsValidDay(m_Month, day, 0)) {
+        m_Day = day;
+    }
+    if (m_Day != day || m_Month != month || m_Year != year) {
+        m_Day = oldDay;
+        m_Month = oldMonth;
+        m_Year = oldYear;
+    }
+}
+
+void ZCDateTime::Time(LONG hour, LONG minute, LONG second, unsigned int allowEmpty)
+{
+    Hour(hour, allowEmpty);
+    Minute(minute, allowEmpty);
+    Second(second, allowEmpty);
+}
+
+// ---------------------------------------------------------------------------------
+// The clock
+
+void ZCDateTime::LoadSystemTime(TInitType type)
+{
+    SYSTEMTIME st;
+    ::GetSystemTime(&st);
+    InitClass(st, type);
+}
+
+void ZCDateTime::LoadLocalTime(TInitType type)
+{
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    InitClass(st, type);
+}
+
+void ZCDateTime::LoadSystemDate()
+{
+    LoadSystemTime(InitDate);
+}
+
+void ZCDateTime::LoadSystemTime()
+{
+    LoadSystemTime(InitTime);
+}
+
+void ZCDateTime::LoadSystemDateTime()
+{
+    LoadSystemTime(InitDateTime);
+}
+
+void ZCDateTime::LoadLocalDate()
+{
+    LoadLocalTime(InitDate);
+}
+
+void ZCDateTime::LoadLocalTime()
+{
+    LoadLocalTime(InitTime);
+}
+
+void ZCDateTime::LoadLocalDateTime()
+{
+    LoadLocalTime(InitDateTime);
+}
+
+// ---------------------------------------------------------------------------------
+// Tests
+
+unsigned int ZCDateTime::IsLeapYear(LONG year) const
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+LONG ZCDateTime::MonthLength(LONG month, LONG year) const
+{
+    if (month == kEmpty) {
+        return 31;
+    }
+    if (month < 1 || month > 12) {
+        return 0; // no day is valid in a month that does not exist
+    }
+    if (month == 2) {
+        return (year < 0 || IsLeapYear(year)) ? 29 : 28;
+    }
+    return m_DaysPerMonth[month - 1];
+}
+
+unsigned int ZCDateTime::IsValidDay(LONG month, LONG day, unsigned int allowEmpty) const
+{
+    if (day < 1) {
+        return allowEmpty && day != 0;
+    }
+    return day <= MonthLength(month, m_Year);
+}
+
+unsigned int ZCDateTime::IsValidMonth(LONG month, unsigned int allowEmpty) const
+{
+    return (month >= 1 && month <= 12) || (month == kEmpty && allowEmpty);
+}
+
+unsigned int ZCDateTime::IsValidYear(LONG year, unsigned int allowEmpty) const
+{
+    return (year >= 0 && year <= 9999) || (year == kEmpty && allowEmpty);
+}
+
+unsigned int ZCDateTime::IsValidHour(LONG hour, unsigned int allowEmpty) const
+{
+    return (hour >= 0 && hour <= 23) || (hour == kEmpty && allowEmpty);
+}
+
+unsigned int ZCDateTime::IsValidMinute(LONG minute, unsigned int allowEmpty) const
+{
+    return (minute >= 0 && minute <= 59) || (minute == kEmpty && allowEmpty);
+}
+
+unsigned int ZCDateTime::IsValidSecond(LONG second, unsigned int allowEmpty) const
+{
+    return (second >= 0 && second <= 59) || (second == kEmpty && allowEmpty);
+}
+
+// ---------------------------------------------------------------------------------
+// Steps. Months outside 1 to 12, which only the six-value constructor can store,
+// step as if they were January (below 1) or December (above 12).
+
+void ZCDateTime::MakeValidDay(unsigned int allowEmpty)
+{
+    // Lowers the day one by one until it fits, in a single step: a day above the
+    // month's length ends at the length, or at 0 for a month that does not exist.
+    if (m_Day >= 1 && !IsValidDay(m_Month, m_Day, allowEmpty)) {
+        m_Day = MonthLength(m_Month, m_Year);
+    }
+}
+
+void ZCDateTime::NextMonth()
+{
+    if (m_Month == kEmpty) {
+        m_Month = 1;
+    } else if (m_Month < 12) {
+        m_Month = m_Month < 1 ? 2 : m_Month + 1;
+    } else {
+        m_Month = 1;
+        if (m_Year == kEmpty) {
+            m_Year = 1;
+        } else if (m_Year < kLongMax) {
+            ++m_Year;
+        }
+    }
+}
+
+void ZCDateTime::PreviousMonth()
+{
+    if (m_Month == kEmpty) {
+        return;
+    }
+    if (m_Month > 1) {
+        m_Month = m_Month > 12 ? 11 : m_Month - 1;
+        return;
+    }
+    m_Month = 12;
+    if (m_Year > 1) {
+        --m_Year;
+    }
+}
+
+LONG ZCDateTime::IncDay(unsigned int allowEmpty)
+{
+    if (m_Day < kLongMax && IsValidDay(m_Month, m_Day + 1, allowEmpty)) {
+        return ++m_Day;
+    }
+    NextMonth();
+    m_Day = 1;
+    return m_Day;
+}
+
+LONG ZCDateTime::DecDay(unsigned int allowEmpty)
+{
+    if (m_Day > kLongMin && IsValidDay(m_Month, m_Day - 1, allowEmpty)) {
+        return --m_Day;
+    }
+    PreviousMonth();
+    m_Day = MonthLength(m_Month, m_Year);
+    return m_Day;
+}
+
+LONG ZCDateTime::IncMonth(unsigned int allowEmpty)
+{
+    if (m_Month >= 12) {
+        NextMonth();
+        m_Day = 1;
+        return m_Month;
+    }
+    NextMonth();
+    MakeValidDay(allowEmpty);
+    return m_Month;
+}
+
+LONG ZCDateTime::DecMonth(unsigned int allowEmpty)
+{
+    if (m_Month != kEmpty && m_Month <= 1) {
+        PreviousMonth();
+        m_Day = 31;
+        return m_Month;
+    }
+    PreviousMonth();
+    MakeValidDay(allowEmpty);
+    return m_Month;
+}
+
+LONG ZCDateTime::IncYear(unsigned int allowEmpty)
+{
+    if (m_Year == kEmpty) {
+        m_Year = 1;
+    } else if (m_Year < kLongMax) {
+        ++m_Year;
+    }
+    MakeValidDay(allowEmpty);
+    return m_Year;
+}
+
+LONG ZCDateTime::DecYear(unsigned int allowEmpty)
+{
+    if (m_Year > 1) {
+        --m_Year;
+    }
+    MakeValidDay(allowEmpty);
+    return m_Year;
+}
+
+// The hour step that a minute or second carry makes: an empty hour stays empty.
+void ZCDateTime::NextHour(unsigned int allowEmpty)
+{
+    if (m_Hour == kEmpty) {
+        return;
+    }
+    if (m_Hour < 23) {
+        ++m_Hour;
+    } else {
+        IncDay(allowEmpty);
+        m_Hour = 0;
+    }
+}
+
+void ZCDateTime::PreviousHour(unsigned int allowEmpty)
+{
+    if (m_Hour == kEmpty) {
+        return;
+    }
+    if (m_Hour > 0) {
+        --m_Hour;
+    } else {
+        DecDay(allowEmpty);
+        m_Hour = 23;
+    }
+}
+
+LONG ZCDateTime::IncHour(unsigned int allowEmpty)
+{
+    if (m_Hour == kEmpty) {
+        return kEmpty;
+    }
+    if (m_Hour < 23) {
+        return ++m_Hour;
+    }
+    IncDay(allowEmpty);
+    m_Hour = 0;
+    m_Minute = 0;
+    m_Second = 0;
+    return m_Hour;
+}
+
+LONG ZCDateTime::DecHour(unsigned int allowEmpty)
+{
+    if (m_Hour == kEmpty) {
+        return kEmpty;
+    }
+    if (m_Hour > 0) {
+        return --m_Hour;
+    }
+    DecDay(allowEmpty);
+    m_Hour = 23;
+    m_Minute = 59;
+    m_Second = 59;
+    return m_Hour;
+}
+
+LONG ZCDateTime::IncMinute(unsigned int allowEmpty)
+{
+    if (m_Minute < 59) { // an empty minute becomes 0
+        return ++m_Minute;
+    }
+    m_Minute = 0;
+    m_Second = 0;
+    NextHour(allowEmpty);
+    return m_Minute;
+}
+
+LONG ZCDateTime::DecMinute(unsigned int allowEmpty)
+{
+    if (m_Minute == kEmpty) {
+        return kEmpty;
+    }
+    if (m_Minute > 0) {
+        return --m_Minute;
+    }
+    m_Minute = 59;
+    m_Second = 59;
+    PreviousHour(allowEmpty);
+    return m_Minute;
+}
+
+LONG ZCDateTime::IncSecond(unsigned int allowEmpty)
+{
+    if (m_Second < 59) { // an empty second becomes 0
+        return ++m_Second;
+    }
+    m_Second = 0;
+    if (m_Minute < 59) {
+        ++m_Minute;
+    } else {
+        m_Minute = 0;
+        NextHour(allowEmpty);
+    }
+    return m_Second;
+}
+
+LONG ZCDateTime::DecSecond(unsigned int allowEmpty)
+{
+    if (m_Second == kEmpty) {
+        return kEmpty;
+    }
+    if (m_Second > 0) {
+        return --m_Second;
+    }
+    m_Second = 59;
+    if (m_Minute == kEmpty) {
+        return m_Second;
+    }
+    if (m_Minute > 0) {
+        --m_Minute;
+    } else {
+        m_Minute = 59;
+        PreviousHour(allowEmpty);
+    }
+    return m_Second;
+}
+
+// ---------------------------------------------------------------------------------
+// Counts
+
+LONGLONG ZCDateTime::GetDaysFrom1980() const
+{
+    if (m_Year < 1980) {
+        return 0; // also an empty year
+    }
+    // An empty or impossible month counts as January and an empty day as the 1st; a
+    // day beyond the month's end counts on into the following months.
+    const LONG month = (m_Month >= 1 && m_Month <= 12) ? m_Month : 1;
+    const LONGLONG day = m_Day >= 1 ? m_Day : 1;
+    const LONGLONG days = DaysFromCivil(m_Year, month, 1) - DaysFromCivil(1980, 1, 1) + day - 1;
+    return days > 0 ? days : 0;
+}
+
+LONGLONG ZCDateTime::GetHoursFrom1980() const
+{
+    return GetDaysFrom1980() * 24 + m_Hour;
+}
+
+LONGLONG ZCDateTime::GetMinsFrom1980() const
+{
+    return GetHoursFrom1980() * 60 + m_Minute;
+}
+
+LONGLONG ZCDateTime::GetDayDiff(const ZCDateTime& other) const
+{
+    const LONGLONG diff = GetDaysFrom1980() - other.GetDaysFrom1980();
+    return diff < 0 ? -diff : diff;
+}
+
+LONGLONG ZCDateTime::GetHourDiff(const ZCDateTime& other) const
+{
+    const LONGLONG diff = GetHoursFrom1980() - other.GetHoursFrom1980();
+    return diff < 0 ? -diff : diff;
+}
+
+LONGLONG ZCDateTime::GetMinDiff(const ZCDateTime& other) const
+{
+    const LONGLONG diff = GetMinsFrom1980() - other.GetMinsFrom1980();
+    return diff < 0 ? -diff : diff;
+}
+
+LONG ZCDateTime::CountDigits(LONG n) const
+{
+    const ULONGLONG magnitude =
+        n < 0 ? static_cast<ULONGLONG>(-static_cast<LONGLONG>(n)) : static_cast<ULONGLONG>(n);
+    LONG digits = 1;
+    for (ULONGLONG power = 10; power < magnitude; power *= 10) {
+        ++digits;
+    }
+    return digits;
+}
+
+// ---------------------------------------------------------------------------------
+// Formatting
+
+// Each code is filled at its own place in one pass over the mask, so a literal that
+// "%%" produces is never taken for a code. Codes that no field stands for (%a, %j,
+// %p, ...), a '%' before a letter that is no code, and a '%' at the very end are
+// copied as they stand.
+TString ZCDateTime::FormatDate(TString format, unsigned short fill, unsigned int) const
+{
+    const std::u16string& mask = format.str();
+    const WCHAR pad = static_cast<WCHAR>(fill);
+    std::u16string out;
+    out.reserve(mask.size() + 8);
+    const std::size_t length = mask.size();
+    for (std::size_t i = 0; i < length; ++i) {
+        const WCHAR ch = mask[i];
+        if (ch != u'%' || i + 1 == length) {
+            out.push_back(ch);
+            continue;
+        }
+        const WCHAR code = mask[++i];
+        switch (code) {
+        case u'd':
+            AppendField(out, m_Day, m_Day == kEmpty, 2, pad);
+            break;
+        case u'm':
+            AppendField(out, m_Month, m_Month == kEmpty, 2, pad);
+            break;
+        case u'y':
+            AppendField(out, m_Year % 100, m_Year == kEmpty, 2, pad);
+            break;
+        case u'Y':
+            AppendField(out, m_Year, m_Year == kEmpty, 4, pad);
+            break;
+        case u'H':
+            AppendField(out, m_Hour, m_Hour == kEmpty, 2, pad);
+            break;
+        case u'I':
+            AppendField(out, m_Hour > 12 ? m_Hour - 12 : m_Hour, m_Hour == kEmpty, 2, pad);
+            break;
+        case u'M':
+            AppendField(out, m_Minute, m_Minute == kEmpty, 2, u'0');
+            break;
+        case u'S':
+            AppendField(out, m_Second, m_Second == kEmpty, 2, u'0');
+            break;
+        case u'%':
+            out.push_back(u'%');
+            break;
+        default:
+            out.push_back(u'%');
+            out.push_back(code);
+            break;
+        }
+    }
+    return TString(std::move(out));
+}
+
+void ZCDateTime::FormatCodeInterpreter(TString format, std::list<TFormatCodesPos>& codes) const
+{
+    codes.clear();
+    ScanCodes(format.c_str(), static_cast<std::size_t>(format.GetLength()),
+              [&codes](const TFormatCodesPos& entry) { codes.push_back(entry); });
+}
+
+unsigned short ZCDateTime::FillCharFromFormat(const WCHAR* format) const
+{
+    if (!format || !format[0]) {
+        return 0;
+    }
+    std::size_t at = 0;
+    while (format[at] && format[at] != u'%') {
+        ++at;
+    }
+    if (!format[at]) {
+        return format[1]; // no code: the second character (0 for a one-character mask)
+    }
+    if (!format[at + 1]) {
+        return 0;
+    }
+    const WCHAR ch = format[at + 2];
+    return ch == u'%' ? 0 : ch;
+}
+
+unsigned short ZCDateTime::FillCharFromFormat(const TString& format) const
+{
+    const LONG at = format.Find(u'%');
+    if (at < 0) {
+        return format.GetAt(1);
+    }
+    const WCHAR ch = format.GetAt(at + 2);
+    return ch == u'%' ? 0 : ch;
+}
+
+// ---------------------------------------------------------------------------------
+// Month names
+
+TString ZCDateTime::MonthName(LONG month) const
+{
+    return GetMessageW(ZANTH::detail::g_LongMonthCatalog, static_cast<WORD>(month),
+                       TString::NullString, TString::NullString, TString::NullString);
+}
+
+TString ZCDateTime::MonthName() const
+{
+    return MonthName(m_Month);
+}
+
+TString ZCDateTime::MonthName(TMonthName month) const
+{
+    return MonthName(static_cast<LONG>(month));
+}
+
+TString ZCDateTime::ShortMonthName(LONG month) const
+{
+    return GetMessageW(ZANTH::detail::g_ShortMonthCatalog, static_cast<WORD>(month),
+                       TString::NullString, TString::NullString, TString::NullString);
+}
+
+TString ZCDateTime::ShortMonthName() const
+{
+    return ShortMonthName(m_Month);
+}
+
+TString ZCDateTime::ShortMonthName(TMonthName month) const
+{
+    return ShortMonthName(static_cast<LONG>(month));
+}
+
+// Looks for the twelve names in `text` in month order and reports the first that
+// occurs as its month index 0 to 11; returns the position just after the name, or
+// -1. An empty name (an application may install one) never matches.
+LONG ZCDateTime::FindMonthName(unsigned short catalog, unsigned short first, const TString& text,
+                               LONG& month) const
+{
+    month = -1;
+    for (LONG i = 0; i < 12; ++i) {
+        const TString name = GetMessageW(catalog, static_cast<WORD>(first + i), TString::NullString,
+                                         TString::NullString, TString::NullString);
+        if (name.IsEmpty()) {
+            continue;
+        }
+        const LONG at = text.Find(name.c_str());
+        if (at >= 0) {
+            month = i;
+            return at + name.GetLength();
+        }
+    }
+    return -1;
+}
+
+// Both searches start at message 1, the number that MonthName and ShortMonthName
+// read for January, so that they look at exactly the names those return.
+LONG ZCDateTime::FindMonthNameShort(const TString& text, LONG& month) const
+{
+    return FindMonthName(ZANTH::detail::g_ShortMonthCatalog, 1, text, month);
+}
+
+LONG ZCDateTime::FindMonthNameLong(const TString& text, LONG& month) const
+{
+    return FindMonthName(ZANTH::detail::g_LongMonthCatalog, 1, text, month);
+}
+
+// ---------------------------------------------------------------------------------
+// Parsing and validation
+
+unsigned int ZCDateTime::IsValidDate(LONG day, LONG month, LONG year, unsigned short,
+                                     unsigned int allowEmpty) const
+{
+    if (!IsValidYear(year, allowEmpty) || !IsValidMonth(month, allowEmpty)) {
+        return 0;
+    }
+    if (day < 1) {
+        return allowEmpty && day != 0;
+    }
+    return day <= MonthLength(month, year);
+}
+
+unsigned int ZCDateTime::IsValidTime(LONG hour, LONG minute, LONG second,
+                                     unsigned int allowEmpty) const
+{
+    return IsValidHour(hour, allowEmpty) && IsValidMinute(minute, allowEmpty) &&
+           IsValidSecond(second, allowEmpty);
+}
+
+unsigned int ZCDateTime::IsValidDateTime(LONG day, LONG month, LONG year, LONG hour, LONG minute,
+                                         LONG second, unsigned int allowEmpty) const
+{
+    return IsValidDate(day, month, year, 0, allowEmpty) &&
+           IsValidTime(hour, minute, second, allowEmpty);
+}
+
+// Removes every fill character that stands between two digits. Neighbours are
+// judged in the text as given, so of two fill characters in a row between digits
+// neither is removed.
+void ZCDateTime::CatchEmptysInNumber(TString& text, unsigned short fill) const
+{
+    const LONG length = text.GetLength();
+    if (length < 3) {
+        return;
+    }
+    WCHAR* chars = text.GetBuffer(0);
+    LONG kept = 1;
+    WCHAR before = chars[0];
+    for (LONG i = 1; i < length; ++i) {
+        const WCHAR ch = chars[i];
+        const bool drop = ch == fill && i + 1 < length && IsDigit(before) && IsDigit(chars[i + 1]);
+        before = ch;
+        if (!drop) {
+            chars[kept++] = ch;
+        }
+    }
+    text.ReleaseBuffer(kept);
+}
+
+void ZCDateTime::CheckForEmpty(TString& out, unsigned short fill, LONG value, LONG width,
+                               unsigned int) const
+{
+    std::u16string text;
+    AppendField(text, value, value == kEmpty, width, static_cast<WCHAR>(fill));
+    out = TString(std::move(text));
+}
+
+unsigned int ZCDateTime::ValidDateHelper(TString format, TString& text, unsigned short fill,
+                                         LONG& day, LONG& month, LONG& year, LONG& hour,
+                                         LONG& minute, LONG& second, unsigned int allowEmpty) const
+{
+    CodeList codes;
+    ScanCodes(format.c_str(), static_cast<std::size_t>(format.GetLength()),
+              [&codes](const TFormatCodesPos& entry) { codes.Add(entry); });
+
+    CatchEmptysInNumber(text, fill);
+
+    for (std::size_t c = 0; c < codes.Count(); ++c) {
+        const TFormatCodesPos& entry = codes.At(c);
+        switch (entry.code) {
+        case u'd':
+        case u'm':
+        case u'Y':
+        case u'y':
+        case u'H':
+        case u'M':
+        case u'S':
+            break;
+        default:
+            // "%%" stands for its one character; the other codes are not read. In
+            // both cases the text stays as it is.
+            continue;
+        }
+
+        const LONG length = text.GetLength();
+        const LONG position = entry.position;
+        const LONG width = entry.width;
+        LONG consumed = 0;
+        LONGLONG number = 0;
+        if (position < length) {
+            // The text is terminated, so the number ends at the text's end at the
+            // latest.
+            const WCHAR* start = text.c_str() + position;
+            const WCHAR* end = start;
+            number = ::WStrToL(start, &end, 10);
+            consumed = static_cast<LONG>(end - start);
+            if (consumed == 0 && position + width <= length) {
+                // A field written as nothing but fill characters is an empty field
+                // of the mask's width: step over it instead of nudging the rest.
+                LONG i = 0;
+                while (i < width && start[i] == fill) {
+                    ++i;
+                }
+                if (i == width) {
+                    consumed = width;
+                }
+            }
+        }
+        // The sign is ignored; numbers too large for a field stay too large.
+        LONGLONG magnitude = number < 0 ? -number : number;
+        if (entry.code == u'y' && magnitude != 0) {
+            magnitude += 1900; // a two-digit year always lies in the 1900s
+        }
+        const LONG value = magnitude > kLongMax ? kLongMax : static_cast<LONG>(magnitude);
+        switch (entry.code) {
+        case u'd':
+            day = value == 0 ? kEmpty : value;
+            break;
+        case u'm':
+            month = value == 0 ? kEmpty : value;
+            break;
+        case u'Y':
+        case u'y':
+            year = value == 0 ? kEmpty : value;
+            break;
+        case u'H':
+            hour = value;
+            break;
+        case u'M':
+            minute = value;
+            break;
+        case u'S':
+            second = value;
+            break;
+        }
+
+        if (consumed > width) {
+            // One character too many: drop the first fill character or '0' from the
+            // field on, so that the later fields move back to where the mask has them.
+            WCHAR* chars = text.GetBuffer(0);
+            for (LONG i = position; i < length; ++i) {
+                if (chars[i] == fill || chars[i] == u'0') {
+                    std::memmove(chars + i, chars + i + 1,
+                                 static_cast<std::size_t>(length - i - 1) * sizeof(WCHAR));
+                    text.ReleaseBuffer(length - 1);
+                    break;
+                }
+            }
+        } else if (consumed < width) {
+            // Too short: one fill character right after what was read moves the later
+            // fields forward by one place.
+            const LONG at = position + consumed < length ? position + consumed : length;
+            WCHAR* chars = text.GetBuffer(length + 1);
+            std::memmove(chars + at + 1, chars + at,
+                         static_cast<std::size_t>(length - at) * sizeof(WCHAR));
+            chars[at] = static_cast<WCHAR>(fill);
+            text.ReleaseBuffer(length + 1);
+        }
+    }
+    return IsValidDateTime(day, month, year, hour, minute, second, allowEmpty);
+}
+
+unsigned int ZCDateTime::DateFromFormat(TString format, TString text, unsigned short fill,
+                                        unsigned int allowEmpty)
+{
+    LONG day = kEmpty, month = kEmpty, year = kEmpty;
+    LONG hour = kEmpty, minute = kEmpty, second = kEmpty;
+    if (!ValidDateHelper(std::move(format), text, fill, day, month, year, hour, minute, second,
+                         allowEmpty)) {
+        return 0;
+    }
+    InitClass(day, month, year, hour, minute, second);
+    return 1;
+}
+
+unsigned int ZCDateTime::IsValidDate(TString format, TString text, unsigned short fill,
+                                     unsigned int allowEmpty) const
+{
+    LONG day = kEmpty, month = kEmpty, year = kEmpty;
+    LONG hour = kEmpty, minute = kEmpty, second = kEmpty;
+    return ValidDateHelper(std::move(format), text, fill, day, month, year, hour, minute, second,
+                           allowEmpty);
+}
