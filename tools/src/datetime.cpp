@@ -144,6 +144,22 @@ bool IsDigit(WCHAR ch)
     return ch >= u'0' && ch <= u'9';
 }
 
+// Whether the `width` characters at `field` (of `available`) are all `fill` and no
+// digit follows them: how FormatDate writes an empty field. A digit right after
+// them means a number padded with more fill characters than the field holds.
+bool IsEmptyField(const WCHAR* field, LONG available, LONG width, WCHAR fill)
+{
+    if (IsDigit(fill) || width < 1 || width > available) {
+        return false;
+    }
+    for (LONG i = 0; i < width; ++i) {
+        if (field[i] != fill) {
+            return false;
+        }
+    }
+    return width == available || !IsDigit(field[width]);
+}
+
 // Days from 1 January 1970 to a date of the proleptic Gregorian calendar.
 LONGLONG DaysFromCivil(LONGLONG y, LONG m, LONG d)
 {
@@ -990,22 +1006,25 @@ unsigned int ZCDateTime::ValidDateHelper(TString format, TString& text, unsigned
         LONG consumed = 0;
         LONGLONG number = 0;
         if (position < length) {
-            // The text is terminated, so the number ends at the text's end at the
-            // latest.
             const WCHAR* start = text.c_str() + position;
-            const WCHAR* end = start;
-            number = ::WStrToL(start, &end, 10);
-            consumed = static_cast<LONG>(end - start);
-            if (consumed == 0 && position + width <= length) {
-                // A field written as nothing but fill characters is an empty field
-                // of the mask's width: step over it instead of nudging the rest.
-                LONG i = 0;
-                while (i < width && start[i] == fill) {
-                    ++i;
+            if (IsEmptyField(start, length - position, width, static_cast<WCHAR>(fill))) {
+                // A field written as nothing but fill characters is empty: step
+                // over its width instead of nudging the fields after it.
+                consumed = width;
+            } else {
+                // Fill characters that pad the number on the left are passed over as
+                // wcstol passes over blanks, so that a field written as "_5" reads
+                // as 5 in two characters whatever the fill character is. The text is
+                // terminated, so no number runs past its end.
+                const WCHAR* digits = start;
+                if (!IsDigit(static_cast<WCHAR>(fill))) {
+                    while (*digits && *digits == fill) {
+                        ++digits;
+                    }
                 }
-                if (i == width) {
-                    consumed = width;
-                }
+                const WCHAR* end = digits;
+                number = ::WStrToL(digits, &end, 10);
+                consumed = end == digits ? 0 : static_cast<LONG>(end - start);
             }
         }
         // The sign is ignored; numbers too large for a field stay too large.
