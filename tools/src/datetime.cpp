@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,41 +18,34 @@ constexpr LONG kEmpty = -1;
 constexpr LONG kLongMax = std::numeric_limits<LONG>::max();
 constexpr LONG kLongMin = std::numeric_limits<LONG>::min();
 
+// Widths of the code letters, indexed by the letter (0: the letter is no code).
+struct CodeWidthTable
+{
+    signed char width[128] = {};
+    constexpr CodeWidthTable()
+    {
+        for (char c : {'d', 'm', 'y', 'H', 'I', 'M', 'S', 'U', 'W', 'w'}) {
+            width[static_cast<unsigned char>(c)] = 2;
+        }
+        width[static_cast<unsigned char>('Y')] = 4;
+        width[static_cast<unsigned char>('p')] = 4;
+        width[static_cast<unsigned char>('j')] = 3;
+        width[static_cast<unsigned char>('%')] = 1;
+        for (char c : {'a', 'A', 'b', 'B'}) {
+            width[static_cast<unsigned char>(c)] = -1;
+        }
+    }
+};
+constexpr CodeWidthTable kCodeWidths;
+
 // Width of a code letter, or false when the letter is no code.
 bool CodeWidth(WCHAR ch, LONG& width)
 {
-    switch (ch) {
-    case u'd':
-    case u'm':
-    case u'y':
-    case u'H':
-    case u'I':
-    case u'M':
-    case u'S':
-    case u'U':
-    case u'W':
-    case u'w':
-        width = 2;
-        return true;
-    case u'Y':
-    case u'p':
-        width = 4;
-        return true;
-    case u'j':
-        width = 3;
-        return true;
-    case u'%':
-        width = 1;
-        return true;
-    case u'a':
-    case u'A':
-    case u'b':
-    case u'B':
-        width = -1;
-        return true;
-    default:
+    if (ch >= 128 || kCodeWidths.width[ch] == 0) {
         return false;
     }
+    width = kCodeWidths.width[ch];
+    return true;
 }
 
 // The scanner behind FormatCodeInterpreter. A '%' followed by a letter that is no
@@ -87,33 +81,6 @@ template <class Add> void ScanCodes(const WCHAR* format, std::size_t length, Add
     }
 }
 
-// The code list of the parser: a few entries inline, so that parsing a short mask
-// allocates nothing for it.
-class CodeList
-{
-public:
-    void Add(const TFormatCodesPos& entry)
-    {
-        if (m_Count < kInline) {
-            m_Inline[m_Count] = entry;
-        } else {
-            m_More.push_back(entry);
-        }
-        ++m_Count;
-    }
-    std::size_t Count() const { return m_Count; }
-    const TFormatCodesPos& At(std::size_t i) const
-    {
-        return i < kInline ? m_Inline[i] : m_More[i - kInline];
-    }
-
-private:
-    static constexpr std::size_t kInline = 12;
-    TFormatCodesPos m_Inline[kInline];
-    std::vector<TFormatCodesPos> m_More;
-    std::size_t m_Count = 0;
-};
-
 // Appends a field: `value` in decimal with its sign (nothing when `empty`), padded
 // on the left with `pad` to `width` characters; a longer text is neither padded nor
 // cut.
@@ -144,6 +111,68 @@ bool IsDigit(WCHAR ch)
     return ch >= u'0' && ch <= u'9';
 }
 
+bool InRange(LONG value, LONG low, LONG high, unsigned int allowEmpty)
+{
+    return (value >= low && value <= high) || (value == kEmpty && allowEmpty);
+}
+
+bool IsLeap(LONG year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// The length of a month: 31 for an empty month, 0 for one outside 1 to 12, and
+// February by the year (29 when the year is empty or negative).
+LONG LengthOfMonth(const LONG (&daysPerMonth)[12], LONG month, LONG year)
+{
+    if (month == kEmpty) {
+        return 31;
+    }
+    if (month < 1 || month > 12) {
+        return 0;
+    }
+    if (month == 2) {
+        return (year < 0 || IsLeap(year)) ? 29 : 28;
+    }
+    return daysPerMonth[month - 1];
+}
+
+// The day test: below 1 only with allowEmpty and never 0; otherwise up to the
+// month's length.
+bool DayFits(const LONG (&daysPerMonth)[12], LONG month, LONG day, LONG year,
+             unsigned int allowEmpty)
+{
+    if (day < 1) {
+        return allowEmpty && day != 0;
+    }
+    return day <= LengthOfMonth(daysPerMonth, month, year);
+}
+
+// The whole-value test, in the order year, month, day, hour, minute, second.
+bool FieldsValid(const LONG (&daysPerMonth)[12], const LONG (&f)[6], unsigned int allowEmpty)
+{
+    return InRange(f[2], 0, 9999, allowEmpty) && InRange(f[1], 1, 12, allowEmpty) &&
+           DayFits(daysPerMonth, f[1], f[0], f[2], allowEmpty) &&
+           InRange(f[3], 0, 23, allowEmpty) && InRange(f[4], 0, 59, allowEmpty) &&
+           InRange(f[5], 0, 59, allowEmpty);
+}
+
+// wcstol in base 10 (WStrToL). Up to nine plain digits, the case of every field
+// that a mask writes, are read here directly; they cannot overflow.
+LONG ReadNumber(const WCHAR* text, const WCHAR** end)
+{
+    const WCHAR* p = text;
+    LONG value = 0;
+    for (int n = 0; n < 9 && IsDigit(*p); ++n, ++p) {
+        value = value * 10 + (*p - u'0');
+    }
+    if (p != text && !IsDigit(*p)) {
+        *end = p;
+        return value;
+    }
+    return ::WStrToL(text, end, 10); // blanks, a sign, no digit, or a long number
+}
+
 // Whether the `width` characters at `field` (of `available`) are all `fill` and no
 // digit follows them: how FormatDate writes an empty field. A digit right after
 // them means a number padded with more fill characters than the field holds.
@@ -169,6 +198,190 @@ LONGLONG DaysFromCivil(LONGLONG y, LONG m, LONG d)
     const LONGLONG doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
     const LONGLONG doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + doe - 719468;
+}
+
+// The parser's working copy of a text: inline up to a few dozen characters, so that
+// parsing a short text allocates nothing. It is always terminated, so a number
+// read with WStrToL ends at the text's end at the latest.
+class WorkText
+{
+public:
+    // Copies the text and removes every fill character that stands between two
+    // digits, as the parser's first step. Neighbours are judged in the text as
+    // given, so of two fill characters in a row between digits neither is removed.
+    WorkText(const WCHAR* chars, LONG length, WCHAR fill)
+    {
+        const std::size_t n = length > 0 ? static_cast<std::size_t>(length) : 0;
+        Reserve(n + 8); // room for the few characters that nudging inserts
+        std::size_t first = 0;
+        while (first < n && chars[first] != fill) {
+            ++first;
+        }
+        std::memcpy(m_Data, chars, first * sizeof(WCHAR)); // nothing to drop before it
+        std::size_t kept = first;
+        for (std::size_t i = first; i < n; ++i) {
+            const WCHAR ch = chars[i];
+            if (ch == fill && i > 0 && i + 1 < n && IsDigit(chars[i - 1]) &&
+                IsDigit(chars[i + 1])) {
+                continue;
+            }
+            m_Data[kept++] = ch;
+        }
+        SetLength(static_cast<LONG>(kept));
+    }
+    WorkText(const WorkText&) = delete;
+    WorkText& operator=(const WorkText&) = delete;
+
+    const WCHAR* Data() const { return m_Data; }
+    WCHAR* Data() { return m_Data; }
+    LONG Length() const { return static_cast<LONG>(m_Length); }
+    void SetLength(LONG length)
+    {
+        m_Length = static_cast<std::size_t>(length);
+        m_Data[m_Length] = 0;
+    }
+
+    void Insert(LONG at, WCHAR ch)
+    {
+        Reserve(m_Length + 1);
+        const std::size_t i = static_cast<std::size_t>(at);
+        std::memmove(m_Data + i + 1, m_Data + i, (m_Length - i + 1) * sizeof(WCHAR));
+        m_Data[i] = ch;
+        ++m_Length;
+    }
+
+    void Remove(LONG at)
+    {
+        const std::size_t i = static_cast<std::size_t>(at);
+        std::memmove(m_Data + i, m_Data + i + 1, (m_Length - i) * sizeof(WCHAR));
+        --m_Length;
+    }
+
+    TString ToString() const { return TString(std::u16string(m_Data, m_Length)); }
+
+private:
+    static constexpr std::size_t kInline = 64;
+
+    // Room for `length` characters and the terminator; keeps what is held.
+    void Reserve(std::size_t length)
+    {
+        if (length < m_Capacity) {
+            return;
+        }
+        const std::size_t capacity = length * 2 + 1;
+        std::unique_ptr<WCHAR[]> grown(new WCHAR[capacity]);
+        std::memcpy(grown.get(), m_Data, m_Length * sizeof(WCHAR));
+        grown[m_Length] = 0;
+        m_Heap = std::move(grown);
+        m_Data = m_Heap.get();
+        m_Capacity = capacity;
+    }
+
+    WCHAR m_Inline[kInline];
+    std::unique_ptr<WCHAR[]> m_Heap;
+    WCHAR* m_Data = m_Inline;
+    std::size_t m_Capacity = kInline;
+    std::size_t m_Length = 0;
+};
+
+// The parser (after the working copy has dropped the fill characters inside
+// numbers): reads each field at the position that the mask gives it, and nudges
+// the text by one character where a number was shorter or longer than its field,
+// so that the later fields are found where the mask expects them. `fields` holds
+// day, month, year, hour, minute and second; a field whose code the mask lacks
+// keeps its value.
+void ReadFields(const WCHAR* mask, std::size_t maskLength, WorkText& text, WCHAR fill,
+                LONG (&fields)[6])
+{
+    // Each code is read as the scanner finds it: the positions of later codes do
+    // not depend on what the text holds.
+    ScanCodes(mask, maskLength, [&text, fill, &fields](const TFormatCodesPos& entry) {
+        int field;
+        switch (entry.code) {
+        case u'd':
+            field = 0;
+            break;
+        case u'm':
+            field = 1;
+            break;
+        case u'Y':
+        case u'y':
+            field = 2;
+            break;
+        case u'H':
+            field = 3;
+            break;
+        case u'M':
+            field = 4;
+            break;
+        case u'S':
+            field = 5;
+            break;
+        default:
+            // "%%" stands for its one character; the other codes are not read. In
+            // both cases the text stays as it is.
+            return;
+        }
+
+        const LONG length = text.Length();
+        const LONG position = entry.position;
+        const LONG width = entry.width;
+        LONG consumed = 0;
+        LONGLONG number = 0;
+        if (position < length) {
+            const WCHAR* start = text.Data() + position;
+            const WCHAR* digits = start;
+            if (!IsDigit(*start) && *start == fill && !IsDigit(fill)) {
+                if (IsEmptyField(start, length - position, width, fill)) {
+                    // A field written as nothing but fill characters is empty: step
+                    // over its width instead of nudging the fields after it.
+                    digits = nullptr;
+                    consumed = width;
+                } else {
+                    // Fill characters that pad the number on the left are passed
+                    // over as wcstol passes over blanks, so that a field written as
+                    // "_5" reads as 5 in two characters whatever the fill is.
+                    while (*digits && *digits == fill) {
+                        ++digits;
+                    }
+                }
+            }
+            if (digits == start && IsDigit(start[0]) && IsDigit(start[1]) && width == 2 &&
+                !IsDigit(start[2])) {
+                // The usual two-digit field, read at once.
+                number = (start[0] - u'0') * 10 + (start[1] - u'0');
+                consumed = 2;
+            } else if (digits) {
+                const WCHAR* end = digits;
+                number = ReadNumber(digits, &end);
+                consumed = end == digits ? 0 : static_cast<LONG>(end - start);
+            }
+        }
+        // The sign is ignored; numbers too large for a field stay too large. A
+        // zero day, month or year is empty; a zero hour, minute or second is 0.
+        LONGLONG magnitude = number < 0 ? -number : number;
+        if (entry.code == u'y' && magnitude != 0) {
+            magnitude += 1900; // a two-digit year always lies in the 1900s
+        }
+        const LONG value = magnitude > kLongMax ? kLongMax : static_cast<LONG>(magnitude);
+        fields[field] = (value == 0 && field <= 2) ? kEmpty : value;
+
+        if (consumed > width) {
+            // One character too many: drop the first fill character or '0' from the
+            // field on, so that the later fields move back to where the mask has them.
+            const WCHAR* chars = text.Data();
+            for (LONG i = position; i < length; ++i) {
+                if (chars[i] == fill || chars[i] == u'0') {
+                    text.Remove(i);
+                    break;
+                }
+            }
+        } else if (consumed < width) {
+            // Too short: one fill character right after what was read moves the later
+            // fields forward by one place.
+            text.Insert(position + consumed < length ? position + consumed : length, fill);
+        }
+    });
 }
 
 } // namespace
@@ -419,54 +632,42 @@ void ZCDateTime::LoadLocalDateTime()
 
 unsigned int ZCDateTime::IsLeapYear(LONG year) const
 {
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return IsLeap(year);
 }
 
 LONG ZCDateTime::MonthLength(LONG month, LONG year) const
 {
-    if (month == kEmpty) {
-        return 31;
-    }
-    if (month < 1 || month > 12) {
-        return 0; // no day is valid in a month that does not exist
-    }
-    if (month == 2) {
-        return (year < 0 || IsLeapYear(year)) ? 29 : 28;
-    }
-    return m_DaysPerMonth[month - 1];
+    return LengthOfMonth(m_DaysPerMonth, month, year);
 }
 
 unsigned int ZCDateTime::IsValidDay(LONG month, LONG day, unsigned int allowEmpty) const
 {
-    if (day < 1) {
-        return allowEmpty && day != 0;
-    }
-    return day <= MonthLength(month, m_Year);
+    return DayFits(m_DaysPerMonth, month, day, m_Year, allowEmpty);
 }
 
 unsigned int ZCDateTime::IsValidMonth(LONG month, unsigned int allowEmpty) const
 {
-    return (month >= 1 && month <= 12) || (month == kEmpty && allowEmpty);
+    return InRange(month, 1, 12, allowEmpty);
 }
 
 unsigned int ZCDateTime::IsValidYear(LONG year, unsigned int allowEmpty) const
 {
-    return (year >= 0 && year <= 9999) || (year == kEmpty && allowEmpty);
+    return InRange(year, 0, 9999, allowEmpty);
 }
 
 unsigned int ZCDateTime::IsValidHour(LONG hour, unsigned int allowEmpty) const
 {
-    return (hour >= 0 && hour <= 23) || (hour == kEmpty && allowEmpty);
+    return InRange(hour, 0, 23, allowEmpty);
 }
 
 unsigned int ZCDateTime::IsValidMinute(LONG minute, unsigned int allowEmpty) const
 {
-    return (minute >= 0 && minute <= 59) || (minute == kEmpty && allowEmpty);
+    return InRange(minute, 0, 59, allowEmpty);
 }
 
 unsigned int ZCDateTime::IsValidSecond(LONG second, unsigned int allowEmpty) const
 {
-    return (second >= 0 && second <= 59) || (second == kEmpty && allowEmpty);
+    return InRange(second, 0, 59, allowEmpty);
 }
 
 // ---------------------------------------------------------------------------------
@@ -757,7 +958,7 @@ LONG ZCDateTime::CountDigits(LONG n) const
 // "%%" produces is never taken for a code. Codes that no field stands for (%a, %j,
 // %p, ...), a '%' before a letter that is no code, and a '%' at the very end are
 // copied as they stand.
-TString ZCDateTime::FormatDate(TString format, unsigned short fill, unsigned int) const
+TString ZCDateTime::FormatDate(const TString& format, unsigned short fill, unsigned int) const
 {
     const std::u16string& mask = format.str();
     const WCHAR pad = static_cast<WCHAR>(fill);
@@ -808,7 +1009,8 @@ TString ZCDateTime::FormatDate(TString format, unsigned short fill, unsigned int
     return TString(std::move(out));
 }
 
-void ZCDateTime::FormatCodeInterpreter(TString format, std::list<TFormatCodesPos>& codes) const
+void ZCDateTime::FormatCodeInterpreter(const TString& format,
+                                       std::list<TFormatCodesPos>& codes) const
 {
     codes.clear();
     ScanCodes(format.c_str(), static_cast<std::size_t>(format.GetLength()),
@@ -919,50 +1121,28 @@ LONG ZCDateTime::FindMonthNameLong(const TString& text, LONG& month) const
 unsigned int ZCDateTime::IsValidDate(LONG day, LONG month, LONG year, unsigned short,
                                      unsigned int allowEmpty) const
 {
-    if (!IsValidYear(year, allowEmpty) || !IsValidMonth(month, allowEmpty)) {
-        return 0;
-    }
-    if (day < 1) {
-        return allowEmpty && day != 0;
-    }
-    return day <= MonthLength(month, year);
+    return InRange(year, 0, 9999, allowEmpty) && InRange(month, 1, 12, allowEmpty) &&
+           DayFits(m_DaysPerMonth, month, day, year, allowEmpty);
 }
 
 unsigned int ZCDateTime::IsValidTime(LONG hour, LONG minute, LONG second,
                                      unsigned int allowEmpty) const
 {
-    return IsValidHour(hour, allowEmpty) && IsValidMinute(minute, allowEmpty) &&
-           IsValidSecond(second, allowEmpty);
+    return InRange(hour, 0, 23, allowEmpty) && InRange(minute, 0, 59, allowEmpty) &&
+           InRange(second, 0, 59, allowEmpty);
 }
 
 unsigned int ZCDateTime::IsValidDateTime(LONG day, LONG month, LONG year, LONG hour, LONG minute,
                                          LONG second, unsigned int allowEmpty) const
 {
-    return IsValidDate(day, month, year, 0, allowEmpty) &&
-           IsValidTime(hour, minute, second, allowEmpty);
+    const LONG fields[6] = {day, month, year, hour, minute, second};
+    return FieldsValid(m_DaysPerMonth, fields, allowEmpty);
 }
 
-// Removes every fill character that stands between two digits. Neighbours are
-// judged in the text as given, so of two fill characters in a row between digits
-// neither is removed.
 void ZCDateTime::CatchEmptysInNumber(TString& text, unsigned short fill) const
 {
-    const LONG length = text.GetLength();
-    if (length < 3) {
-        return;
-    }
-    WCHAR* chars = text.GetBuffer(0);
-    LONG kept = 1;
-    WCHAR before = chars[0];
-    for (LONG i = 1; i < length; ++i) {
-        const WCHAR ch = chars[i];
-        const bool drop = ch == fill && i + 1 < length && IsDigit(before) && IsDigit(chars[i + 1]);
-        before = ch;
-        if (!drop) {
-            chars[kept++] = ch;
-        }
-    }
-    text.ReleaseBuffer(kept);
+    const WorkText work(text.c_str(), text.GetLength(), static_cast<WCHAR>(fill));
+    text = work.ToString();
 }
 
 void ZCDateTime::CheckForEmpty(TString& out, unsigned short fill, LONG value, LONG width,
@@ -977,128 +1157,47 @@ unsigned int ZCDateTime::ValidDateHelper(TString format, TString& text, unsigned
                                          LONG& day, LONG& month, LONG& year, LONG& hour,
                                          LONG& minute, LONG& second, unsigned int allowEmpty) const
 {
-    CodeList codes;
-    ScanCodes(format.c_str(), static_cast<std::size_t>(format.GetLength()),
-              [&codes](const TFormatCodesPos& entry) { codes.Add(entry); });
-
-    CatchEmptysInNumber(text, fill);
-
-    for (std::size_t c = 0; c < codes.Count(); ++c) {
-        const TFormatCodesPos& entry = codes.At(c);
-        switch (entry.code) {
-        case u'd':
-        case u'm':
-        case u'Y':
-        case u'y':
-        case u'H':
-        case u'M':
-        case u'S':
-            break;
-        default:
-            // "%%" stands for its one character; the other codes are not read. In
-            // both cases the text stays as it is.
-            continue;
-        }
-
-        const LONG length = text.GetLength();
-        const LONG position = entry.position;
-        const LONG width = entry.width;
-        LONG consumed = 0;
-        LONGLONG number = 0;
-        if (position < length) {
-            const WCHAR* start = text.c_str() + position;
-            if (IsEmptyField(start, length - position, width, static_cast<WCHAR>(fill))) {
-                // A field written as nothing but fill characters is empty: step
-                // over its width instead of nudging the fields after it.
-                consumed = width;
-            } else {
-                // Fill characters that pad the number on the left are passed over as
-                // wcstol passes over blanks, so that a field written as "_5" reads
-                // as 5 in two characters whatever the fill character is. The text is
-                // terminated, so no number runs past its end.
-                const WCHAR* digits = start;
-                if (!IsDigit(static_cast<WCHAR>(fill))) {
-                    while (*digits && *digits == fill) {
-                        ++digits;
-                    }
-                }
-                const WCHAR* end = digits;
-                number = ::WStrToL(digits, &end, 10);
-                consumed = end == digits ? 0 : static_cast<LONG>(end - start);
-            }
-        }
-        // The sign is ignored; numbers too large for a field stay too large.
-        LONGLONG magnitude = number < 0 ? -number : number;
-        if (entry.code == u'y' && magnitude != 0) {
-            magnitude += 1900; // a two-digit year always lies in the 1900s
-        }
-        const LONG value = magnitude > kLongMax ? kLongMax : static_cast<LONG>(magnitude);
-        switch (entry.code) {
-        case u'd':
-            day = value == 0 ? kEmpty : value;
-            break;
-        case u'm':
-            month = value == 0 ? kEmpty : value;
-            break;
-        case u'Y':
-        case u'y':
-            year = value == 0 ? kEmpty : value;
-            break;
-        case u'H':
-            hour = value;
-            break;
-        case u'M':
-            minute = value;
-            break;
-        case u'S':
-            second = value;
-            break;
-        }
-
-        if (consumed > width) {
-            // One character too many: drop the first fill character or '0' from the
-            // field on, so that the later fields move back to where the mask has them.
-            WCHAR* chars = text.GetBuffer(0);
-            for (LONG i = position; i < length; ++i) {
-                if (chars[i] == fill || chars[i] == u'0') {
-                    std::memmove(chars + i, chars + i + 1,
-                                 static_cast<std::size_t>(length - i - 1) * sizeof(WCHAR));
-                    text.ReleaseBuffer(length - 1);
-                    break;
-                }
-            }
-        } else if (consumed < width) {
-            // Too short: one fill character right after what was read moves the later
-            // fields forward by one place.
-            const LONG at = position + consumed < length ? position + consumed : length;
-            WCHAR* chars = text.GetBuffer(length + 1);
-            std::memmove(chars + at + 1, chars + at,
-                         static_cast<std::size_t>(length - at) * sizeof(WCHAR));
-            chars[at] = static_cast<WCHAR>(fill);
-            text.ReleaseBuffer(length + 1);
-        }
-    }
+    WorkText work(text.c_str(), text.GetLength(), static_cast<WCHAR>(fill));
+    LONG fields[6] = {day, month, year, hour, minute, second};
+    ReadFields(format.c_str(), static_cast<std::size_t>(format.GetLength()), work,
+               static_cast<WCHAR>(fill), fields);
+    text = work.ToString();
+    day = fields[0];
+    month = fields[1];
+    year = fields[2];
+    hour = fields[3];
+    minute = fields[4];
+    second = fields[5];
     return IsValidDateTime(day, month, year, hour, minute, second, allowEmpty);
 }
 
-unsigned int ZCDateTime::DateFromFormat(TString format, TString text, unsigned short fill,
-                                        unsigned int allowEmpty)
+// DateFromFormat and IsValidDate parse a working copy of the text directly (the
+// steps of ValidDateHelper without its string round trip).
+unsigned int ZCDateTime::DateFromFormat(const TString& format, const TString& text,
+                                        unsigned short fill, unsigned int allowEmpty)
 {
-    LONG day = kEmpty, month = kEmpty, year = kEmpty;
-    LONG hour = kEmpty, minute = kEmpty, second = kEmpty;
-    if (!ValidDateHelper(std::move(format), text, fill, day, month, year, hour, minute, second,
-                         allowEmpty)) {
+    WorkText work(text.c_str(), text.GetLength(), static_cast<WCHAR>(fill));
+    LONG f[6] = {kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty};
+    ReadFields(format.c_str(), static_cast<std::size_t>(format.GetLength()), work,
+               static_cast<WCHAR>(fill), f);
+    if (!FieldsValid(m_DaysPerMonth, f, allowEmpty)) {
         return 0;
     }
-    InitClass(day, month, year, hour, minute, second);
+    m_Day = f[0];
+    m_Month = f[1];
+    m_Year = f[2];
+    m_Hour = f[3];
+    m_Minute = f[4];
+    m_Second = f[5];
     return 1;
 }
 
-unsigned int ZCDateTime::IsValidDate(TString format, TString text, unsigned short fill,
-                                     unsigned int allowEmpty) const
+unsigned int ZCDateTime::IsValidDate(const TString& format, const TString& text,
+                                     unsigned short fill, unsigned int allowEmpty) const
 {
-    LONG day = kEmpty, month = kEmpty, year = kEmpty;
-    LONG hour = kEmpty, minute = kEmpty, second = kEmpty;
-    return ValidDateHelper(std::move(format), text, fill, day, month, year, hour, minute, second,
-                           allowEmpty);
+    WorkText work(text.c_str(), text.GetLength(), static_cast<WCHAR>(fill));
+    LONG f[6] = {kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty};
+    ReadFields(format.c_str(), static_cast<std::size_t>(format.GetLength()), work,
+               static_cast<WCHAR>(fill), f);
+    return FieldsValid(m_DaysPerMonth, f, allowEmpty);
 }

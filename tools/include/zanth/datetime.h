@@ -147,9 +147,9 @@ public:
     // Formatting. FormatDate replaces every code of `format` by its field, padded on
     // the left to the code's width (%M and %S with '0', the others with `fill`); an
     // empty field becomes width times the padding. `option` has no effect.
-    TString FormatDate(TString format, unsigned short fill, unsigned int option) const;
+    TString FormatDate(const TString& format, unsigned short fill, unsigned int option) const;
     // Empties `codes` and appends one entry per code of `format`, in order.
-    void FormatCodeInterpreter(TString format, std::list<TFormatCodesPos>& codes) const;
+    void FormatCodeInterpreter(const TString& format, std::list<TFormatCodesPos>& codes) const;
     // The separator that follows a mask's first code (0 when there is none).
     unsigned short FillCharFromFormat(const WCHAR* format) const;
     unsigned short FillCharFromFormat(const TString& format) const;
@@ -167,10 +167,10 @@ public:
     // the whole value is valid, sets all six fields (fields the mask lacks become
     // empty) and returns 1; otherwise it returns 0 and changes nothing. `fill` is the
     // character that marks empty places in the text; it must not be a digit.
-    unsigned int DateFromFormat(TString format, TString text, unsigned short fill,
+    unsigned int DateFromFormat(const TString& format, const TString& text, unsigned short fill,
                                 unsigned int allowEmpty);
     // The same parse and result without changing the value.
-    unsigned int IsValidDate(TString format, TString text, unsigned short fill,
+    unsigned int IsValidDate(const TString& format, const TString& text, unsigned short fill,
                              unsigned int allowEmpty) const;
     // Whole-value tests on separate fields; `fill` has no effect.
     unsigned int IsValidDate(LONG day, LONG month, LONG year, unsigned short fill,
