@@ -31,6 +31,12 @@ struct ZCDateTimeTestAccess
     {
         value.MakeValidDay(allowEmpty);
     }
+    static unsigned int ValidDateHelper(ZCDateTime& value, const TString& format, TString& text,
+                                        unsigned short fill, LONG (&f)[6], unsigned int allowEmpty)
+    {
+        return value.ValidDateHelper(format, text, fill, f[0], f[1], f[2], f[3], f[4], f[5],
+                                     allowEmpty);
+    }
 };
 
 namespace {
@@ -1105,6 +1111,27 @@ TEST(DateTimeParse, DateFromFormat)
     }
 }
 
+TEST(DateTimeParse, ValidDateHelperNudgesTheTextAndKeepsAbsentFields)
+{
+    ZCDateTime value;
+    // The fields that the mask lacks keep what the caller put in.
+    LONG f[6] = {E, E, E, 10, 20, 30};
+    TString text(u"5.3.2004");
+    EXPECT_EQ(
+        ZCDateTimeTestAccess::ValidDateHelper(value, ZCDateTime::DATEMASK_GERMAN, text, u'_', f, 0),
+        1u);
+    EXPECT_EQ(Show({f[0], f[1], f[2], f[3], f[4], f[5]}), "5.3.2004 10:20:30");
+    EXPECT_EQ(text, u"5_.3_.2004"); // a fill character after each short field
+
+    LONG g[6] = {E, E, E, E, E, E};
+    TString longer(u"005.03.2004");
+    EXPECT_EQ(ZCDateTimeTestAccess::ValidDateHelper(value, ZCDateTime::DATEMASK_GERMAN, longer,
+                                                    u' ', g, 1),
+              1u);
+    EXPECT_EQ(longer, u"05.03.2004");       // the first '0' of the over-long day removed
+    EXPECT_FIELDS(value, E, E, E, E, E, E); // the value itself is not touched
+}
+
 TEST(DateTimeParse, ResultDoesNotDependOnThePreviousValue)
 {
     for (const Fields& before :
@@ -1160,8 +1187,12 @@ TEST(DateTimeParse, RoundTripOfPartlyEmptyDates)
     const Fields dates[] = {{5, 3, 2004, E, E, E}, {31, 12, 1999, E, E, E}, {1, 1, 12, E, E, E}};
     for (const Fields& date : dates) {
         for (int empty = 0; empty < 8; ++empty) {
-            const Fields value{(empty & 1) ? E : date.day, (empty & 2) ? E : date.month,
-                               (empty & 4) ? E : date.year, E, E, E};
+            const Fields value{(empty & 1) ? E : date.day,
+                               (empty & 2) ? E : date.month,
+                               (empty & 4) ? E : date.year,
+                               E,
+                               E,
+                               E};
             for (const TString& mask : {ZCDateTime::DATEMASK_GERMAN, ZCDateTime::DATEMASK_SQL,
                                         ZCDateTime::DATEMASK_AMERICAN}) {
                 for (WCHAR fill : {u' ', u'_', u'*'}) {

@@ -8,7 +8,6 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -331,7 +330,7 @@ void ReadFields(const WCHAR* mask, std::size_t maskLength, WorkText& text, WCHAR
         if (position < length) {
             const WCHAR* start = text.Data() + position;
             const WCHAR* digits = start;
-            if (!IsDigit(*start) && *start == fill && !IsDigit(fill)) {
+            if (*start == fill && !IsDigit(fill)) {
                 if (IsEmptyField(start, length - position, width, fill)) {
                     // A field written as nothing but fill characters is empty: step
                     // over its width instead of nudging the fields after it.
