@@ -38,5 +38,9 @@ function(zanth_add_shared_library target)
     target_compile_definitions(${target} PRIVATE ${ARG_BUILD_DEFINE})
     target_compile_features(${target} PUBLIC cxx_std_20)
     target_link_libraries(${target} PRIVATE zanth_warnings)
-    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    # clang links the sanitizer runtime into the executable only, so a sanitized
+    # shared library has undefined runtime symbols until it is loaded.
+    if(NOT (ZANTH_SANITIZER AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+        target_link_options(${target} PRIVATE -Wl,--no-undefined)
+    endif()
 endfunction()

@@ -7,6 +7,7 @@
 // destroyed in the lifecycle trace (a no-op unless a test switches the trace on).
 #include "catalogs.h"
 
+#include <zanth/datetime.h>
 #include <zanth/flexmem.h>
 #include <zanth/frame.h>
 #include <zanth/memcheck.h>
@@ -75,7 +76,19 @@ ZANTH_ROW(4, "4");
 ZANTH::ZCEvent g_theControlHandlerStopEvent(1, 0, ControlHandlerEventName());
 ZANTH_ROW(5, "5");
 
-// 6-15: the date masks (date family).
+// 6-15: the date masks (date family); TIMEMASK_STANDARD is a copy of TIMEMASK_T8,
+// which is why it comes after it.
+const TString ZCDateTime::DATEMASK_GERMAN(u"%d.%m.%Y");
+const TString ZCDateTime::DATEMASK_ENGLISH(u"%d\\%m\\%Y");
+const TString ZCDateTime::DATEMASK_AMERICAN(u"%m\\%d\\%Y");
+const TString ZCDateTime::DATEMASK_SQL(u"%Y-%m-%d");
+const TString ZCDateTime::DATEMASK_SORT(u"%Y%m%d");
+const TString ZCDateTime::DATEMASK_D10(u"%d.%m.%Y");
+const TString ZCDateTime::DATEMASK_D8(u"%d.%m.%y");
+const TString ZCDateTime::TIMEMASK_T8(u"%H:%M:%S");
+const TString ZCDateTime::TIMEMASK_T5(u"%H:%M");
+const TString ZCDateTime::TIMEMASK_STANDARD(ZCDateTime::TIMEMASK_T8);
+ZANTH_ROW(6_15, "6-15");
 
 // 16-19: the month and weekday catalogs.
 TMessageBase ZANTH::detail::g_ShortMonthCatalog(u"ShortMonth", u"tools", u"tools/src/datetime.cpp",
