@@ -38,12 +38,14 @@ void AppendAscii(std::u16string& out, const char* text, int n)
 template <class Value>
 void AppendNumber(std::u16string& out, const Spec& spec, const char* lengthTag, Value value)
 {
-    std::string format = "%" + spec.flags;
+    std::string format(1, '%');
+    format += spec.flags;
     if (spec.width >= 0) {
         format += std::to_string(spec.width);
     }
     if (spec.precision >= 0) {
-        format += "." + std::to_string(spec.precision);
+        format += '.';
+        format += std::to_string(spec.precision);
     }
     format += lengthTag;
     format += spec.conversion;
