@@ -244,9 +244,9 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
             }
             break;
         case u'p': {
-            Spec pointer = spec;
+            Spec pointer;
             pointer.conversion = 'X';
-            pointer.flags = "0";
+            pointer.flags.assign(1, '0');
             pointer.width = 16;
             pointer.precision = -1;
             AppendNumber(out, pointer, "ll",
