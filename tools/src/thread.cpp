@@ -268,7 +268,8 @@ const WCHAR* ZCThreadBase::Name() const
 // ZCThread
 // ---------------------------------------------------------------------------
 ZCThread::ZCThread(ThreadFunction function, void* parameter, UINT flag, const WCHAR* name)
-    : ZCThreadBase(flag, name), m_Function(nullptr), m_Parameter(nullptr)
+    : ZCThreadBase(flag, name), m_Function(nullptr), m_Parameter(nullptr),
+      m_StatusBeforeRefusal(NotStarted)
 {
     Constructor();
     if (function) {
@@ -277,7 +278,8 @@ ZCThread::ZCThread(ThreadFunction function, void* parameter, UINT flag, const WC
 }
 
 ZCThread::ZCThread(UINT flag, const WCHAR* name, ThreadFunction function, void* parameter)
-    : ZCThreadBase(flag, name), m_Function(nullptr), m_Parameter(nullptr)
+    : ZCThreadBase(flag, name), m_Function(nullptr), m_Parameter(nullptr),
+      m_StatusBeforeRefusal(NotStarted)
 {
     Constructor();
     if (function) {
@@ -299,6 +301,7 @@ void ZCThread::Constructor()
     m_ThreadHandle = static_cast<std::uintptr_t>(-1);
     m_ExitCode.store(1, std::memory_order_relaxed);
     m_Status.store(NotStarted, std::memory_order_release);
+    m_StatusBeforeRefusal.store(NotStarted, std::memory_order_relaxed);
     m_TerminateEvent.Reset();
     m_StartEvent.Reset();
     m_StopEvent.Reset();
@@ -317,7 +320,13 @@ void ZCThread::Reset()
         return;
     }
     Destructor();
-    const TStatus status = GetStatus();
+    TStatus status = GetStatus();
+    // A refused second Start left Starting in place of the status of the run; the
+    // run's own status decides (otherwise the object could never be reset again).
+    const TStatus beforeRefusal = m_StatusBeforeRefusal.load(std::memory_order_relaxed);
+    if (status == Starting && beforeRefusal != NotStarted) {
+        status = beforeRefusal;
+    }
     if (status != Terminated && status != Failed) {
         ThrowNewError(detail::g_MsgThreadCatalog, 4, TString(static_cast<LONG>(status), 10), Null(),
                       Null(), nullptr);
@@ -330,8 +339,11 @@ void ZCThread::Reset()
 
 void ZCThread::Start(ThreadFunction function, void* parameter)
 {
-    m_Status.store(Starting, std::memory_order_release);
+    const TStatus previous = m_Status.exchange(Starting, std::memory_order_acq_rel);
     if (::InterlockedIncrement(&m_StartCounter) > 0) {
+        if (previous != Starting) {
+            m_StatusBeforeRefusal.store(previous, std::memory_order_relaxed);
+        }
         ThrowNewError(detail::g_MsgThreadCatalog, 1, Null(), Null(), Null(), nullptr);
     }
     m_StartNumber.store(::InterlockedIncrement(&m_HandleCounterGenerator),

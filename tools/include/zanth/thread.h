@@ -204,6 +204,9 @@ private:
 
     ThreadFunction m_Function;
     void* m_Parameter;
+    // The status that a refused second Start replaced by Starting (NotStarted when
+    // there was none), so that Reset can still judge how the run ended.
+    std::atomic<TStatus> m_StatusBeforeRefusal;
 };
 
 // ---------------------------------------------------------------------------
