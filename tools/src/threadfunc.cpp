@@ -70,7 +70,8 @@ LONG TThreadFunc::ThreadDoTime(TTime& time)
             LONG calls = 0;
             do {
                 r = DoWork(1);
-                result += r;
+                // The sum wraps around as 32-bit arithmetic does, never overflows.
+                result = static_cast<LONG>(static_cast<DWORD>(result) + static_cast<DWORD>(r));
                 ++calls;
                 ::QueryPerformanceCounter(&now);
             } while (now.QuadPart < deadline && r > 0);
