@@ -370,17 +370,7 @@ TEST(Queue, TypedQueueNeedsNoCasts)
 // order they were sent.
 TEST(Queue, ProducersAndConsumersLoseNothingAndKeepOrder)
 {
-#if defined(__SANITIZE_THREAD__)
-    constexpr int kTotal = 200000; // ThreadSanitizer slows every lock by an order
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-    constexpr int kTotal = 200000;
-#else
     constexpr int kTotal = 1000000;
-#endif
-#else
-    constexpr int kTotal = 1000000;
-#endif
     constexpr int kProducers = 4;
     constexpr int kConsumers = 2;
     constexpr int kPriorities = 8;
