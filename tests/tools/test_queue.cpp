@@ -106,28 +106,33 @@ TEST(Queue, DescendingPriorityWithSendingOrderAmongEquals)
 
 TEST(Queue, OrderHoldsAcrossTheRingsWrapAround)
 {
-    // Sending and receiving one at a time moves the head around the ring, so the
-    // insertions below cross the end of the ring in every position.
-    RawQueue queue(5);
-    std::mt19937 random(7);
-    std::vector<std::pair<int, int>> model; // (priority, sequence), in queue order
-    int sequence = 0;
-    for (int step = 0; step < 2000; ++step) {
-        const bool send = model.size() < 5 && (model.empty() || random() % 2 == 0);
-        if (send) {
-            const int priority = static_cast<int>(random() % 4);
-            ASSERT_EQ(queue.Send(Message(++sequence), priority, 0), 1u);
-            auto place = std::find_if(model.begin(), model.end(),
-                                      [&](const auto& e) { return e.first < priority; });
-            model.insert(place, {priority, sequence});
-        } else {
-            int priority = 0;
-            void* message = queue.Receive(1, &priority);
-            ASSERT_EQ(static_cast<int>(Number(message)), model.front().second);
-            ASSERT_EQ(priority, model.front().first);
-            model.erase(model.begin());
+    // Random sends and receives move the head around the ring, so that insertions
+    // (which move the entries on the shorter side of the place) cross the end of
+    // the ring at every position; a plain list is the model.
+    for (int capacity : {1, 2, 3, 5, 8, 13, 64}) {
+        SCOPED_TRACE(capacity);
+        RawQueue queue(capacity);
+        std::mt19937 random(static_cast<unsigned>(capacity));
+        std::vector<std::pair<int, int>> model; // (priority, sequence), in queue order
+        int sequence = 0;
+        for (int step = 0; step < 20000; ++step) {
+            const bool full = static_cast<int>(model.size()) == capacity;
+            const bool send = !full && (model.empty() || random() % 3 != 0);
+            if (send) {
+                const int priority = static_cast<int>(random() % 5);
+                ASSERT_EQ(queue.Send(Message(++sequence), priority, 0), 1u);
+                auto place = std::find_if(model.begin(), model.end(),
+                                          [&](const auto& e) { return e.first < priority; });
+                model.insert(place, {priority, sequence});
+            } else {
+                int priority = 0;
+                void* message = queue.Receive(1, &priority);
+                ASSERT_EQ(static_cast<int>(Number(message)), model.front().second);
+                ASSERT_EQ(priority, model.front().first);
+                model.erase(model.begin());
+            }
+            ASSERT_EQ(queue.Count(), static_cast<int>(model.size()));
         }
-        ASSERT_EQ(queue.Count(), static_cast<int>(model.size()));
     }
 }
 

@@ -76,6 +76,50 @@ void CopyName(WCHAR* field, std::size_t length, const WCHAR* name, const void* o
     field[length] = 0;
 }
 
+// Moves the n ring entries at positions from, from+1, ... (counted around the end
+// of the ring) one step up, to from+1, ...: the top of the range moves first, so
+// nothing is overwritten before it has moved. The ring has room for them.
+template <class Entry> void ShiftUp(Entry* ring, int capacity, int from, int n)
+{
+    const std::size_t size = sizeof(Entry);
+    if (n <= 0) {
+        return;
+    }
+    if (from + n < capacity) {
+        std::memmove(ring + from + 1, ring + from, static_cast<std::size_t>(n) * size);
+        return;
+    }
+    const int wrapped = from + n - capacity; // sources at 0 .. wrapped-1
+    if (wrapped > 0) {
+        std::memmove(ring + 1, ring, static_cast<std::size_t>(wrapped) * size);
+    }
+    ring[0] = ring[capacity - 1];
+    std::memmove(ring + from + 1, ring + from, static_cast<std::size_t>(capacity - 1 - from) * size);
+}
+
+// Moves the n ring entries at positions from, from+1, ... one step down, to
+// from-1, ...: the bottom of the range moves first.
+template <class Entry> void ShiftDown(Entry* ring, int capacity, int from, int n)
+{
+    const std::size_t size = sizeof(Entry);
+    if (n <= 0) {
+        return;
+    }
+    if (from == 0) {
+        ring[capacity - 1] = ring[0];
+        std::memmove(ring, ring + 1, static_cast<std::size_t>(n - 1) * size);
+        return;
+    }
+    if (from + n <= capacity) {
+        std::memmove(ring + from - 1, ring + from, static_cast<std::size_t>(n) * size);
+        return;
+    }
+    const int wrapped = from + n - capacity; // sources at 0 .. wrapped-1
+    std::memmove(ring + from - 1, ring + from, static_cast<std::size_t>(capacity - from) * size);
+    ring[capacity - 1] = ring[0];
+    std::memmove(ring, ring + 1, static_cast<std::size_t>(wrapped - 1) * size);
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -476,17 +520,6 @@ TString ZCMessageQueueRaw::LogString(const WCHAR* function, const WCHAR* text) c
     return line;
 }
 
-int ZCMessageQueueRaw::Normalize(int index) const
-{
-    if (index >= m_Capacity) {
-        return index - m_Capacity;
-    }
-    if (index < 0) {
-        return index + m_Capacity;
-    }
-    return index;
-}
-
 int ZCMessageQueueRaw::AddFilter(TFilter filter, void* context)
 {
     auto* node = new TFilterNode{nullptr, filter, context};
@@ -577,20 +610,15 @@ UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
     // Make room by moving the shorter side: the entries before the place one step
     // towards the head, or those from the place on one step towards the tail. A
     // message that outranks all waiting ones moves nothing.
-    int slot;
     if (place < count - place) {
+        const int oldHead = m_Head;
         m_Head = Normalize(m_Head - 1);
-        for (int i = 0; i < place; ++i) {
-            m_pMessageStack[Normalize(m_Head + i)] = m_pMessageStack[Normalize(m_Head + i + 1)];
-        }
-        slot = Normalize(m_Head + place);
+        ShiftDown(m_pMessageStack, m_Capacity, oldHead, place);
     } else {
-        for (int i = count; i > place; --i) {
-            m_pMessageStack[Normalize(m_Head + i)] = m_pMessageStack[Normalize(m_Head + i - 1)];
-        }
+        ShiftUp(m_pMessageStack, m_Capacity, Normalize(m_Head + place), count - place);
         m_Tail = Normalize(m_Tail + 1);
-        slot = Normalize(m_Head + place);
     }
+    const int slot = Normalize(m_Head + place);
 
     FILETIME now;
     ::GetSystemTimeAsFileTime(&now);

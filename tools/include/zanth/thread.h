@@ -275,7 +275,11 @@ private:
     };
 
     UINT DoFilterLocked(const void* message);
-    int Normalize(int index) const;
+    // Brings an index that ran one lap off either end of the ring back into it.
+    int Normalize(int index) const
+    {
+        return index >= m_Capacity ? index - m_Capacity : (index < 0 ? index + m_Capacity : index);
+    }
     void LogLine(const WCHAR* function, const WCHAR* text) const;
 
     ZCMutex m_Mutex;
