@@ -58,7 +58,12 @@ using ObjectPtr = std::shared_ptr<KernelObject>;
 // is only a hint and spurious wakes are harmless.
 struct Waiter
 {
-    std::atomic<std::uint32_t> word{0};
+    // The word: armed while the waiter checks its objects, sleeping once it has
+    // decided to sleep, signalled by a signal since it was armed.
+    static constexpr std::uint32_t kArmed = 0;
+    static constexpr std::uint32_t kSignalled = 1;
+    static constexpr std::uint32_t kSleeping = 2;
+    std::atomic<std::uint32_t> word{kArmed};
     void Wake();
 };
 

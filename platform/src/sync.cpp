@@ -75,9 +75,12 @@ void FutexWakeAll(std::atomic<std::uint32_t>& word)
 
 void Waiter::Wake()
 {
-    word.store(1, std::memory_order_release);
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr,
-            nullptr, 0);
+    // Only a waiter that has gone to sleep needs the system call; one that is still
+    // checking its objects sees the signalled word before it would sleep.
+    if (word.exchange(kSignalled, std::memory_order_acq_rel) == kSleeping) {
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr,
+                nullptr, 0);
+    }
 }
 
 Waiter& CurrentWaiter()
@@ -211,7 +214,8 @@ public:
         }
         if (freed) {
             auto& list = CurrentOwnedMutexes().list;
-            auto it = std::find(list.begin(), list.end(), shared_from_this());
+            auto it = std::find_if(list.begin(), list.end(),
+                                   [this](const auto& owned) { return owned.get() == this; });
             if (it != list.end()) {
                 list.erase(it);
             }
@@ -335,38 +339,76 @@ HANDLE HandleOrNull(ObjectPtr object)
 // ---------------------------------------------------------------------------
 // Waiting
 // ---------------------------------------------------------------------------
-struct WaitEntry
-{
-    WaitableObject* object;
-    DWORD index; // position in the caller's array
-};
 
+// The objects of one wait, in address order and without duplicates, locked and
+// unlocked together. Fixed arrays: a wait allocates nothing.
 class LockSet
 {
 public:
-    explicit LockSet(std::vector<WaitableObject*>& ordered) : m_Ordered(ordered) {}
+    LockSet(WaitableObject* const* objects, DWORD count) : m_Count(count)
+    {
+        for (DWORD i = 0; i < count; ++i) {
+            // Insertion sort: at most MAXIMUM_WAIT_OBJECTS entries, usually one or two.
+            WaitableObject* object = objects[i];
+            DWORD j = i;
+            for (; j > 0 && m_Ordered[j - 1] > object; --j) {
+                m_Ordered[j] = m_Ordered[j - 1];
+            }
+            m_Ordered[j] = object;
+        }
+    }
+
+    // Removes duplicates; returns whether there were any.
+    bool Unique()
+    {
+        if (m_Count < 2) {
+            return false;
+        }
+        DWORD out = 1;
+        for (DWORD i = 1; i < m_Count; ++i) {
+            if (m_Ordered[i] != m_Ordered[out - 1]) {
+                m_Ordered[out++] = m_Ordered[i];
+            }
+        }
+        const bool had = out != m_Count;
+        m_Count = out;
+        return had;
+    }
+
     void LockAll()
     {
-        for (WaitableObject* object : m_Ordered) {
-            object->Lock().lock();
+        for (DWORD i = 0; i < m_Count; ++i) {
+            m_Ordered[i]->Lock().lock();
         }
     }
     void UnlockAll()
     {
-        for (auto it = m_Ordered.rbegin(); it != m_Ordered.rend(); ++it) {
-            (*it)->Lock().unlock();
+        for (DWORD i = m_Count; i-- > 0;) {
+            m_Ordered[i]->Lock().unlock();
+        }
+    }
+    void Register(Waiter* waiter)
+    {
+        for (DWORD i = 0; i < m_Count; ++i) {
+            m_Ordered[i]->AddWaiterLocked(waiter);
+        }
+    }
+    void Unregister(Waiter* waiter)
+    {
+        for (DWORD i = 0; i < m_Count; ++i) {
+            m_Ordered[i]->RemoveWaiterLocked(waiter);
         }
     }
 
 private:
-    std::vector<WaitableObject*>& m_Ordered;
+    WaitableObject* m_Ordered[MAXIMUM_WAIT_OBJECTS];
+    DWORD m_Count;
 };
 
 // With all locks held: tries to satisfy the wait. Returns the WAIT_* result or
 // WAIT_TIMEOUT when it cannot be satisfied yet.
-DWORD TrySatisfy(const std::vector<WaitableObject*>& objects, bool waitAll, DWORD threadId)
+DWORD TrySatisfy(WaitableObject* const* objects, DWORD count, bool waitAll, DWORD threadId)
 {
-    const DWORD count = static_cast<DWORD>(objects.size());
     if (!waitAll) {
         for (DWORD i = 0; i < count; ++i) {
             if (objects[i]->IsSignaledLocked(threadId)) {
@@ -391,75 +433,94 @@ DWORD TrySatisfy(const std::vector<WaitableObject*>& objects, bool waitAll, DWOR
                                                   : WAIT_ABANDONED_0 + abandonedIndex;
 }
 
-DWORD WaitForObjects(const std::vector<WaitableObject*>& objects, bool waitAll, DWORD milliseconds)
+DWORD WaitForObjects(WaitableObject* const* objects, DWORD count, bool waitAll, DWORD milliseconds)
 {
-    std::vector<WaitableObject*> ordered(objects);
-    std::sort(ordered.begin(), ordered.end());
-    if (std::adjacent_find(ordered.begin(), ordered.end()) != ordered.end()) {
-        if (waitAll) {
-            ::SetLastError(ERROR_INVALID_PARAMETER);
-            return WAIT_FAILED;
-        }
-        ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
+    LockSet locks(objects, count);
+    if (locks.Unique() && waitAll) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
     }
-    LockSet locks(ordered);
     const DWORD self = CurrentThreadId();
     Waiter& waiter = CurrentWaiter();
     Deadline deadline(milliseconds);
     bool registered = false;
 
     for (;;) {
-        waiter.word.store(0, std::memory_order_relaxed);
+        waiter.word.store(Waiter::kArmed, std::memory_order_relaxed);
         locks.LockAll();
-        DWORD result = TrySatisfy(objects, waitAll, self);
+        DWORD result = TrySatisfy(objects, count, waitAll, self);
         std::int64_t remaining = deadline.RemainingNs();
         if (result != WAIT_TIMEOUT || remaining == 0) {
             if (registered) {
-                for (WaitableObject* object : ordered) {
-                    object->RemoveWaiterLocked(&waiter);
-                }
+                locks.Unregister(&waiter);
             }
             locks.UnlockAll();
             return result;
         }
         if (!registered) {
-            for (WaitableObject* object : ordered) {
-                object->AddWaiterLocked(&waiter);
-            }
+            locks.Register(&waiter);
             registered = true;
         }
         locks.UnlockAll();
-        FutexWait(waiter.word, 0, remaining);
+        // Sleeps only if no signal came since the word was armed; a signal that
+        // comes after this point finds the waiter asleep and wakes it.
+        std::uint32_t armed = Waiter::kArmed;
+        if (waiter.word.compare_exchange_strong(armed, Waiter::kSleeping,
+                                                std::memory_order_acq_rel)) {
+            FutexWait(waiter.word, Waiter::kSleeping, remaining);
+        }
+    }
+}
+
+// The waitable object behind a kernel object, or null.
+WaitableObject* AsWaitable(KernelObject* object)
+{
+    switch (object->Type()) {
+    case ObjectType::Event:
+    case ObjectType::Mutex:
+    case ObjectType::Thread:
+        return static_cast<WaitableObject*>(object);
+    default:
+        return dynamic_cast<WaitableObject*>(object);
     }
 }
 
 } // namespace
 
-// Used by the thread objects (thread.cpp) too.
 DWORD WaitOnHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds)
 {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<ObjectPtr> keep;
-    std::vector<WaitableObject*> objects;
-    keep.reserve(count);
-    objects.reserve(count);
-    for (DWORD i = 0; i < count; ++i) {
-        ObjectPtr object = LookupHandle(handles[i]);
+    if (count == 1) {
+        ObjectPtr object = LookupHandle(handles[0]);
         if (!object) {
             return WAIT_FAILED;
         }
-        auto* waitable = dynamic_cast<WaitableObject*>(object.get());
+        WaitableObject* waitable = AsWaitable(object.get());
         if (!waitable) {
             ::SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        objects.push_back(waitable);
-        keep.push_back(std::move(object));
+        return WaitForObjects(&waitable, 1, waitAll != FALSE, milliseconds);
     }
-    return WaitForObjects(objects, waitAll != FALSE, milliseconds);
+    // The references keep the objects alive while the wait runs, even if another
+    // thread closes their handles.
+    ObjectPtr keep[MAXIMUM_WAIT_OBJECTS];
+    WaitableObject* objects[MAXIMUM_WAIT_OBJECTS];
+    for (DWORD i = 0; i < count; ++i) {
+        keep[i] = LookupHandle(handles[i]);
+        if (!keep[i]) {
+            return WAIT_FAILED;
+        }
+        objects[i] = AsWaitable(keep[i].get());
+        if (!objects[i]) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+    }
+    return WaitForObjects(objects, count, waitAll != FALSE, milliseconds);
 }
 
 } // namespace zanth::platform
