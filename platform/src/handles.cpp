@@ -21,7 +21,8 @@ constexpr std::uint32_t kChunks = 1024;
 constexpr std::uint32_t kIndexBits = 20; // kSlotsPerChunk * kChunks == 1 << 20
 constexpr std::uint32_t kGenerationMask = (1u << 20) - 1;
 
-struct Slot
+// One cache line per slot, so that threads using neighbouring handles do not contend.
+struct alignas(64) Slot
 {
     std::mutex lock;
     std::uint32_t generation = 0;

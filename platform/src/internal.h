@@ -70,8 +70,10 @@ struct Waiter
 Waiter& CurrentWaiter();
 
 // A kernel object that a wait can be satisfied by. Its state is guarded by its own
-// mutex; no process-wide lock is involved in waiting or signalling.
-class WaitableObject : public KernelObject
+// mutex; no process-wide lock is involved in waiting or signalling. Each starts on
+// a cache line of its own, so that threads busy with different objects do not
+// contend for one line.
+class alignas(64) WaitableObject : public KernelObject
 {
 public:
     using KernelObject::KernelObject;
@@ -84,14 +86,33 @@ public:
     // event, own a mutex). Returns true when the take found an abandoned mutex.
     virtual bool AcquireLocked(DWORD threadId) = 0;
 
-    // With Lock() held.
-    void AddWaiterLocked(Waiter* waiter) { m_Waiters.push_back(waiter); }
+    // With Lock() held: registration of a sleeping wait (`waitAll`: the wait needs
+    // all of its objects at once), in arrival order.
+    void AddWaiterLocked(Waiter* waiter, bool waitAll) { m_Waiters.push_back({waiter, waitAll}); }
     void RemoveWaiterLocked(Waiter* waiter);
+    // With Lock() held: wakes every waiter (a manual-reset event, an ended thread).
     void WakeWaitersLocked();
+    // With Lock() held: for an object that only one thread can take (an auto-reset
+    // event, a released mutex): wakes the longest-waiting wait-any waiter and every
+    // wait-all waiter, rather than all of them.
+    void WakeOneWaiterLocked();
+    // With Lock() held, after a woken waiter has left without taking the object:
+    // hands the wake-up on while the object is still free.
+    void PassOnLocked()
+    {
+        if (!m_Waiters.empty() && IsSignaledLocked(0)) {
+            WakeOneWaiterLocked();
+        }
+    }
 
 private:
+    struct Registration
+    {
+        Waiter* waiter;
+        bool waitAll;
+    };
     std::mutex m_Lock;
-    std::vector<Waiter*> m_Waiters;
+    std::vector<Registration> m_Waiters;
 };
 
 // An open file (or device). The descriptor is closed when the last handle and the

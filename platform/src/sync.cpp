@@ -8,6 +8,11 @@
 // waiter with every object, drops the locks and sleeps on the waiter's futex word;
 // a signal sets the word under the object's lock before waking, so a signal that
 // arrives between the check and the sleep is never lost.
+//
+// An object that only one thread can take (an auto-reset event, a released mutex)
+// wakes only its longest waiter (and any wait-all waiters); a woken waiter that
+// leaves without taking it hands the wake-up on. That spares a crowd of waiters
+// waking only to find the object gone.
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
@@ -91,17 +96,35 @@ Waiter& CurrentWaiter()
 
 void WaitableObject::RemoveWaiterLocked(Waiter* waiter)
 {
-    auto it = std::find(m_Waiters.begin(), m_Waiters.end(), waiter);
+    // Keeps the arrival order, so that the longest waiter is woken first.
+    auto it = std::find_if(m_Waiters.begin(), m_Waiters.end(),
+                           [waiter](const Registration& r) { return r.waiter == waiter; });
     if (it != m_Waiters.end()) {
-        *it = m_Waiters.back();
-        m_Waiters.pop_back();
+        m_Waiters.erase(it);
     }
 }
 
 void WaitableObject::WakeWaitersLocked()
 {
-    for (Waiter* waiter : m_Waiters) {
-        waiter->Wake();
+    for (const Registration& registration : m_Waiters) {
+        registration.waiter->Wake();
+    }
+}
+
+// A woken wait-any waiter either takes the object or, when it leaves without it,
+// passes the wake-up on (PassOnLocked, under the same lock), so no sleeper is left
+// behind while the object is free. Wait-all waiters may be unable to take it, so
+// they are all woken, and the first wait-any waiter with them.
+void WaitableObject::WakeOneWaiterLocked()
+{
+    bool wokeOne = false;
+    for (const Registration& registration : m_Waiters) {
+        if (registration.waitAll) {
+            registration.waiter->Wake();
+        } else if (!wokeOne) {
+            registration.waiter->Wake();
+            wokeOne = true;
+        }
     }
 }
 
@@ -130,7 +153,11 @@ public:
     {
         std::lock_guard<std::mutex> guard(Lock());
         m_Signaled = true;
-        WakeWaitersLocked();
+        if (m_ManualReset) {
+            WakeWaitersLocked();
+        } else {
+            WakeOneWaiterLocked();
+        }
     }
 
     void Reset()
@@ -209,7 +236,7 @@ public:
             if (--m_Count == 0) {
                 m_Owner = 0;
                 freed = true;
-                WakeWaitersLocked();
+                WakeOneWaiterLocked();
             }
         }
         if (freed) {
@@ -231,7 +258,7 @@ public:
             m_Owner = 0;
             m_Count = 0;
             m_Abandoned = true;
-            WakeWaitersLocked();
+            WakeOneWaiterLocked();
         }
     }
 
@@ -387,16 +414,21 @@ public:
             m_Ordered[i]->Lock().unlock();
         }
     }
-    void Register(Waiter* waiter)
+    void Register(Waiter* waiter, bool waitAll)
     {
         for (DWORD i = 0; i < m_Count; ++i) {
-            m_Ordered[i]->AddWaiterLocked(waiter);
+            m_Ordered[i]->AddWaiterLocked(waiter, waitAll);
         }
     }
+    // Removes the registration and hands on any wake-up this waiter received for an
+    // object that it did not take.
     void Unregister(Waiter* waiter)
     {
         for (DWORD i = 0; i < m_Count; ++i) {
             m_Ordered[i]->RemoveWaiterLocked(waiter);
+        }
+        for (DWORD i = 0; i < m_Count; ++i) {
+            m_Ordered[i]->PassOnLocked();
         }
     }
 
@@ -458,7 +490,7 @@ DWORD WaitForObjects(WaitableObject* const* objects, DWORD count, bool waitAll, 
             return result;
         }
         if (!registered) {
-            locks.Register(&waiter);
+            locks.Register(&waiter, waitAll);
             registered = true;
         }
         locks.UnlockAll();
