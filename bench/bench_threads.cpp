@@ -209,7 +209,12 @@ void BM_Queue_MoodycamelBlocking(benchmark::State& state)
 #endif
 
 #define ZANTH_QUEUE_BENCH(name)                                                                    \
-    BENCHMARK(name)->ArgName("producers")->Arg(1)->Arg(4)->Unit(benchmark::kMillisecond)->UseRealTime()
+    BENCHMARK(name)                                                                                \
+        ->ArgName("producers")                                                                     \
+        ->Arg(1)                                                                                   \
+        ->Arg(4)                                                                                   \
+        ->Unit(benchmark::kMillisecond)                                                            \
+        ->UseRealTime()
 
 ZANTH_QUEUE_BENCH(BM_Queue_Zanth);
 ZANTH_QUEUE_BENCH(BM_Queue_StdMutexCondvar);
@@ -409,3 +414,61 @@ void BM_WaitAny8_Woken_StdCondvar(benchmark::State& state)
 BENCHMARK(BM_WaitAny8_Woken_StdCondvar)->UseRealTime();
 
 } // namespace
+
+// --- the cost of one uncontended operation, which bounds every queue operation ------
+
+void BM_Uncontended_MutexLockUnlock_Zanth(benchmark::State& state)
+{
+    ZANTH::ZCMutex mutex;
+    for (auto _ : state) {
+        mutex.Lock(INFINITE);
+        mutex.Unlock();
+    }
+}
+BENCHMARK(BM_Uncontended_MutexLockUnlock_Zanth);
+
+void BM_Uncontended_MutexLockUnlock_Std(benchmark::State& state)
+{
+    std::mutex mutex;
+    for (auto _ : state) {
+        mutex.lock();
+        mutex.unlock();
+    }
+}
+BENCHMARK(BM_Uncontended_MutexLockUnlock_Std);
+
+void BM_Uncontended_WaitOnSetEvent_Zanth(benchmark::State& state)
+{
+    ZANTH::ZCMultiMessage event(1, 1, nullptr);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(::WaitForSingleObject(event.Handle(), INFINITE));
+    }
+}
+BENCHMARK(BM_Uncontended_WaitOnSetEvent_Zanth);
+
+// Two threads taking turns on one mutex: every operation crosses between the cores.
+ZANTH::ZCMutex& SharedZanthMutex()
+{
+    static ZANTH::ZCMutex* mutex = new ZANTH::ZCMutex;
+    return *mutex;
+}
+
+void BM_Contended_MutexLockUnlock_Zanth(benchmark::State& state)
+{
+    ZANTH::ZCMutex& mutex = SharedZanthMutex();
+    for (auto _ : state) {
+        mutex.Lock(INFINITE);
+        mutex.Unlock();
+    }
+}
+BENCHMARK(BM_Contended_MutexLockUnlock_Zanth)->Threads(2)->UseRealTime();
+
+void BM_Contended_MutexLockUnlock_Std(benchmark::State& state)
+{
+    static std::mutex mutex;
+    for (auto _ : state) {
+        mutex.lock();
+        mutex.unlock();
+    }
+}
+BENCHMARK(BM_Contended_MutexLockUnlock_Std)->Threads(2)->UseRealTime();

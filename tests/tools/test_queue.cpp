@@ -198,6 +198,22 @@ TEST(Queue, TheQueueIsItsOwnNotEmptyEvent)
     EXPECT_EQ(ZCMultiMessage::WaitAny(&stop, &queue, 0), 1);
 }
 
+TEST(Queue, EventSetFromOutsideOnAnEmptyQueueDoesNotFoolReceive)
+{
+    // The queue is a public event: somebody may set it although nothing waits.
+    // Receive must then wait for a real message, and the event is put right.
+    RawQueue queue(4);
+    queue.Set();
+    std::atomic<std::uintptr_t> got{0};
+    std::thread receiver([&] { got = Number(queue.Receive(1, nullptr)); });
+    ::Sleep(20);
+    EXPECT_EQ(got.load(), 0u);
+    queue.Send(Message(9), 0, 0);
+    receiver.join();
+    EXPECT_EQ(got.load(), 9u);
+    EXPECT_FALSE(queue.IsSet());
+}
+
 TEST(Queue, FiltersRunInOrderAndStopAtTheFirstRefusal)
 {
     RawQueue queue(4);

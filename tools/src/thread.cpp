@@ -94,7 +94,8 @@ template <class Entry> void ShiftUp(Entry* ring, int capacity, int from, int n)
         std::memmove(ring + 1, ring, static_cast<std::size_t>(wrapped) * size);
     }
     ring[0] = ring[capacity - 1];
-    std::memmove(ring + from + 1, ring + from, static_cast<std::size_t>(capacity - 1 - from) * size);
+    std::memmove(ring + from + 1, ring + from,
+                 static_cast<std::size_t>(capacity - 1 - from) * size);
 }
 
 // Moves the n ring entries at positions from, from+1, ... one step down, to
@@ -653,7 +654,11 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
     }
     bool first = true;
     for (;;) {
-        ::WaitForSingleObject(Handle(), INFINITE);
+        // The event is set exactly while messages wait, so a receiver that sees
+        // messages need not ask the system about it.
+        if (m_Count.load(std::memory_order_relaxed) == 0) {
+            ::WaitForSingleObject(Handle(), INFINITE);
+        }
         if (first && IsOverrun()) {
             LogLine(u"Receive", u"m_DidOverrun b");
         }
@@ -664,6 +669,9 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
         if (m_Count.load(std::memory_order_relaxed) > 0) {
             break;
         }
+        // The event of an empty queue is not set, unless somebody set it from
+        // outside: reset it, so that the wait above blocks instead of spinning.
+        ZCEvent::Reset();
         m_Mutex.Unlock();
     }
 
