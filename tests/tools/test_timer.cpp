@@ -192,6 +192,8 @@ TEST(ThreadFunc, TimeSlicingMeasuresThenUsesThePartCount)
     EXPECT_EQ(time.PartCount(), measured);
     TThreadFunc::ThreadDelete(work);
     EXPECT_EQ(deleted.load(), 0);
+    EXPECT_EQ(work->ThreadDoParts(2000000000), 0); // the rest at once: the work ends
+    EXPECT_EQ(deleted.load(), 1);
 }
 
 TEST(ThreadFunc, EndOfTimeSlicedWorkClearsThePartCount)
