@@ -81,6 +81,21 @@ public:
         return nullptr;
     }
 
+    bool Visit(HANDLE handle, void (*visit)(const ObjectPtr&, void*), void* context)
+    {
+        std::uint32_t index, generation;
+        Slot* slot = Decode(handle, index, generation);
+        if (slot) {
+            std::lock_guard<std::mutex> guard(slot->lock);
+            if (slot->generation == generation && slot->object) {
+                visit(slot->object, context);
+                return true;
+            }
+        }
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+
     ObjectPtr Remove(HANDLE handle)
     {
         std::uint32_t index, generation;
@@ -247,6 +262,11 @@ HANDLE InsertHandle(ObjectPtr object)
 ObjectPtr LookupHandle(HANDLE handle)
 {
     return Table().Lookup(handle);
+}
+
+bool VisitHandle(HANDLE handle, void (*visit)(const ObjectPtr&, void*), void* context)
+{
+    return Table().Visit(handle, visit, context);
 }
 
 ObjectPtr RemoveHandle(HANDLE handle)

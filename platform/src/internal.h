@@ -165,6 +165,21 @@ template <class T> std::shared_ptr<T> LookupAs(HANDLE handle, ObjectType type)
     return std::static_pointer_cast<T>(object);
 }
 
+// Calls visit(object, context) while the handle's slot is locked, so that the
+// object can be used without taking a reference: it cannot be closed away
+// meanwhile. The visit must be short, must not block and must not use the handle
+// table. Returns false (with ERROR_INVALID_HANDLE, visit not called) for an
+// unknown handle.
+bool VisitHandle(HANDLE handle, void (*visit)(const ObjectPtr& object, void* context),
+                 void* context);
+
+template <class Fn> bool WithHandle(HANDLE handle, Fn& fn)
+{
+    return VisitHandle(
+        handle,
+        [](const ObjectPtr& object, void* context) { (*static_cast<Fn*>(context))(object); }, &fn);
+}
+
 // Removes a handle; returns its object (null with ERROR_INVALID_HANDLE if unknown).
 ObjectPtr RemoveHandle(HANDLE handle);
 

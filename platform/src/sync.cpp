@@ -526,14 +526,33 @@ DWORD WaitOnHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mill
         return WAIT_FAILED;
     }
     if (count == 1) {
-        ObjectPtr object = LookupHandle(handles[0]);
-        if (!object) {
+        // First try under the handle's slot lock, which keeps the object alive
+        // without a reference; only a wait that has to sleep takes one.
+        WaitableObject* waitable = nullptr;
+        ObjectPtr keep;
+        DWORD result = WAIT_FAILED;
+        auto attempt = [&](const ObjectPtr& object) {
+            waitable = AsWaitable(object.get());
+            if (!waitable) {
+                return;
+            }
+            {
+                std::lock_guard<std::mutex> guard(waitable->Lock());
+                result = TrySatisfy(&waitable, 1, false, CurrentThreadId());
+            }
+            if (result == WAIT_TIMEOUT && milliseconds != 0) {
+                keep = object;
+            }
+        };
+        if (!WithHandle(handles[0], attempt)) {
             return WAIT_FAILED;
         }
-        WaitableObject* waitable = AsWaitable(object.get());
         if (!waitable) {
             ::SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
+        }
+        if (!keep) {
+            return result;
         }
         return WaitForObjects(&waitable, 1, waitAll != FALSE, milliseconds);
     }
@@ -576,21 +595,37 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
 
 BOOL WINAPI SetEvent(HANDLE event)
 {
-    auto object = LookupAs<EventObject>(event, ObjectType::Event);
-    if (!object) {
+    bool isEvent = false;
+    auto set = [&](const ObjectPtr& object) {
+        if ((isEvent = object->Type() == ObjectType::Event)) {
+            static_cast<EventObject&>(*object).Set();
+        }
+    };
+    if (!WithHandle(event, set)) {
         return FALSE;
     }
-    object->Set();
+    if (!isEvent) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     return TRUE;
 }
 
 BOOL WINAPI ResetEvent(HANDLE event)
 {
-    auto object = LookupAs<EventObject>(event, ObjectType::Event);
-    if (!object) {
+    bool isEvent = false;
+    auto reset = [&](const ObjectPtr& object) {
+        if ((isEvent = object->Type() == ObjectType::Event)) {
+            static_cast<EventObject&>(*object).Reset();
+        }
+    };
+    if (!WithHandle(event, reset)) {
         return FALSE;
     }
-    object->Reset();
+    if (!isEvent) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -622,11 +657,21 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nam
 
 BOOL WINAPI ReleaseMutex(HANDLE mutex)
 {
-    auto object = LookupAs<MutexObject>(mutex, ObjectType::Mutex);
-    if (!object) {
+    BOOL released = FALSE;
+    bool isMutex = false;
+    auto release = [&](const ObjectPtr& object) {
+        if ((isMutex = object->Type() == ObjectType::Mutex)) {
+            released = static_cast<MutexObject&>(*object).Release(CurrentThreadId());
+        }
+    };
+    if (!WithHandle(mutex, release)) {
         return FALSE;
     }
-    return object->Release(CurrentThreadId());
+    if (!isMutex) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return released;
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds)
