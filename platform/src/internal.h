@@ -69,6 +69,18 @@ struct Waiter
 
 Waiter& CurrentWaiter();
 
+// While one is open on a thread, the wake-up system calls that the thread's
+// signals need are held back and made when the (outermost) batch closes: open one
+// before taking the locks under which a signal may wake waiters.
+class WakeBatch
+{
+public:
+    WakeBatch();
+    ~WakeBatch();
+    WakeBatch(const WakeBatch&) = delete;
+    WakeBatch& operator=(const WakeBatch&) = delete;
+};
+
 // A kernel object that a wait can be satisfied by. Its state is guarded by its own
 // mutex; no process-wide lock is involved in waiting or signalling. Each starts on
 // a cache line of its own, so that threads busy with different objects do not

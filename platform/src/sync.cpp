@@ -78,13 +78,59 @@ void FutexWakeAll(std::atomic<std::uint32_t>& word)
             nullptr, nullptr, 0);
 }
 
+namespace {
+
+void FutexWakeOne(std::atomic<std::uint32_t>* word)
+{
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr,
+            nullptr, 0);
+}
+
+// Wake-up calls collected while a WakeBatch is open on this thread.
+struct PendingWakes
+{
+    static constexpr int kCapacity = 8;
+    std::atomic<std::uint32_t>* words[kCapacity];
+    int count = 0;
+    int depth = 0;
+};
+
+thread_local PendingWakes t_PendingWakes;
+
+} // namespace
+
+WakeBatch::WakeBatch()
+{
+    ++t_PendingWakes.depth;
+}
+
+WakeBatch::~WakeBatch()
+{
+    PendingWakes& pending = t_PendingWakes;
+    if (--pending.depth == 0) {
+        for (int i = 0; i < pending.count; ++i) {
+            FutexWakeOne(pending.words[i]);
+        }
+        pending.count = 0;
+    }
+}
+
 void Waiter::Wake()
 {
     // Only a waiter that has gone to sleep needs the system call; one that is still
     // checking its objects sees the signalled word before it would sleep.
-    if (word.exchange(kSignalled, std::memory_order_acq_rel) == kSleeping) {
-        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr,
-                nullptr, 0);
+    if (word.exchange(kSignalled, std::memory_order_acq_rel) != kSleeping) {
+        return;
+    }
+    // Inside a batch the call waits until the signaller has dropped its locks, so
+    // the woken thread does not run straight into them. The word may belong to a
+    // thread that has left its wait by then: a wake-up on a private futex address
+    // never touches the memory, and every futex sleeper tolerates a spurious one.
+    PendingWakes& pending = t_PendingWakes;
+    if (pending.depth > 0 && pending.count < PendingWakes::kCapacity) {
+        pending.words[pending.count++] = &word;
+    } else {
+        FutexWakeOne(&word);
     }
 }
 
@@ -467,6 +513,7 @@ DWORD TrySatisfy(WaitableObject* const* objects, DWORD count, bool waitAll, DWOR
 
 DWORD WaitForObjects(WaitableObject* const* objects, DWORD count, bool waitAll, DWORD milliseconds)
 {
+    WakeBatch batch; // hand-ons when the wait ends
     LockSet locks(objects, count);
     if (locks.Unique() && waitAll) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
@@ -595,6 +642,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
 
 BOOL WINAPI SetEvent(HANDLE event)
 {
+    WakeBatch batch;
     bool isEvent = false;
     auto set = [&](const ObjectPtr& object) {
         if ((isEvent = object->Type() == ObjectType::Event)) {
@@ -657,6 +705,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nam
 
 BOOL WINAPI ReleaseMutex(HANDLE mutex)
 {
+    WakeBatch batch;
     BOOL released = FALSE;
     bool isMutex = false;
     auto release = [&](const ObjectPtr& object) {
