@@ -81,7 +81,9 @@ class ZCThread;
 // given to Start; its result becomes the thread's exit code.
 typedef DWORD (*ThreadFunction)(ZCThreadBase* thread, void* parameter);
 
-// The operations of a thread object, without any state. Copying copies nothing.
+// The operations of a thread object, without any state: what ZCThread offers to
+// code that should not depend on how the thread is started. Copying copies nothing.
+// Thread rules: those of the implementing class (ZCThreadBase).
 class ZANTH_TOOLS_API ZCThreadInterface
 {
 public:
