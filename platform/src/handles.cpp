@@ -21,7 +21,8 @@ constexpr std::uint32_t kChunks = 1024;
 constexpr std::uint32_t kIndexBits = 20; // kSlotsPerChunk * kChunks == 1 << 20
 constexpr std::uint32_t kGenerationMask = (1u << 20) - 1;
 
-struct Slot
+// One cache line per slot, so that threads using neighbouring handles do not contend.
+struct alignas(64) Slot
 {
     std::mutex lock;
     std::uint32_t generation = 0;
@@ -78,6 +79,21 @@ public:
         }
         ::SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
+    }
+
+    bool Visit(HANDLE handle, void (*visit)(const ObjectPtr&, void*), void* context)
+    {
+        std::uint32_t index, generation;
+        Slot* slot = Decode(handle, index, generation);
+        if (slot) {
+            std::lock_guard<std::mutex> guard(slot->lock);
+            if (slot->generation == generation && slot->object) {
+                visit(slot->object, context);
+                return true;
+            }
+        }
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
     }
 
     ObjectPtr Remove(HANDLE handle)
@@ -246,6 +262,11 @@ HANDLE InsertHandle(ObjectPtr object)
 ObjectPtr LookupHandle(HANDLE handle)
 {
     return Table().Lookup(handle);
+}
+
+bool VisitHandle(HANDLE handle, void (*visit)(const ObjectPtr&, void*), void* context)
+{
+    return Table().Visit(handle, visit, context);
 }
 
 ObjectPtr RemoveHandle(HANDLE handle)

@@ -58,15 +58,34 @@ using ObjectPtr = std::shared_ptr<KernelObject>;
 // is only a hint and spurious wakes are harmless.
 struct Waiter
 {
-    std::atomic<std::uint32_t> word{0};
+    // The word: armed while the waiter checks its objects, sleeping once it has
+    // decided to sleep, signalled by a signal since it was armed.
+    static constexpr std::uint32_t kArmed = 0;
+    static constexpr std::uint32_t kSignalled = 1;
+    static constexpr std::uint32_t kSleeping = 2;
+    std::atomic<std::uint32_t> word{kArmed};
     void Wake();
 };
 
 Waiter& CurrentWaiter();
 
+// While one is open on a thread, the wake-up system calls that the thread's
+// signals need are held back and made when the (outermost) batch closes: open one
+// before taking the locks under which a signal may wake waiters.
+class WakeBatch
+{
+public:
+    WakeBatch();
+    ~WakeBatch();
+    WakeBatch(const WakeBatch&) = delete;
+    WakeBatch& operator=(const WakeBatch&) = delete;
+};
+
 // A kernel object that a wait can be satisfied by. Its state is guarded by its own
-// mutex; no process-wide lock is involved in waiting or signalling.
-class WaitableObject : public KernelObject
+// mutex; no process-wide lock is involved in waiting or signalling. Each starts on
+// a cache line of its own, so that threads busy with different objects do not
+// contend for one line.
+class alignas(64) WaitableObject : public KernelObject
 {
 public:
     using KernelObject::KernelObject;
@@ -79,14 +98,33 @@ public:
     // event, own a mutex). Returns true when the take found an abandoned mutex.
     virtual bool AcquireLocked(DWORD threadId) = 0;
 
-    // With Lock() held.
-    void AddWaiterLocked(Waiter* waiter) { m_Waiters.push_back(waiter); }
+    // With Lock() held: registration of a sleeping wait (`waitAll`: the wait needs
+    // all of its objects at once), in arrival order.
+    void AddWaiterLocked(Waiter* waiter, bool waitAll) { m_Waiters.push_back({waiter, waitAll}); }
     void RemoveWaiterLocked(Waiter* waiter);
+    // With Lock() held: wakes every waiter (a manual-reset event, an ended thread).
     void WakeWaitersLocked();
+    // With Lock() held: for an object that only one thread can take (an auto-reset
+    // event, a released mutex): wakes the longest-waiting wait-any waiter and every
+    // wait-all waiter, rather than all of them.
+    void WakeOneWaiterLocked();
+    // With Lock() held, after a woken waiter has left without taking the object:
+    // hands the wake-up on while the object is still free.
+    void PassOnLocked()
+    {
+        if (!m_Waiters.empty() && IsSignaledLocked(0)) {
+            WakeOneWaiterLocked();
+        }
+    }
 
 private:
+    struct Registration
+    {
+        Waiter* waiter;
+        bool waitAll;
+    };
     std::mutex m_Lock;
-    std::vector<Waiter*> m_Waiters;
+    std::vector<Registration> m_Waiters;
 };
 
 // An open file (or device). The descriptor is closed when the last handle and the
@@ -137,6 +175,21 @@ template <class T> std::shared_ptr<T> LookupAs(HANDLE handle, ObjectType type)
         return nullptr;
     }
     return std::static_pointer_cast<T>(object);
+}
+
+// Calls visit(object, context) while the handle's slot is locked, so that the
+// object can be used without taking a reference: it cannot be closed away
+// meanwhile. The visit must be short, must not block and must not use the handle
+// table. Returns false (with ERROR_INVALID_HANDLE, visit not called) for an
+// unknown handle.
+bool VisitHandle(HANDLE handle, void (*visit)(const ObjectPtr& object, void* context),
+                 void* context);
+
+template <class Fn> bool WithHandle(HANDLE handle, Fn& fn)
+{
+    return VisitHandle(
+        handle,
+        [](const ObjectPtr& object, void* context) { (*static_cast<Fn*>(context))(object); }, &fn);
 }
 
 // Removes a handle; returns its object (null with ERROR_INVALID_HANDLE if unknown).

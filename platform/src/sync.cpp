@@ -8,6 +8,11 @@
 // waiter with every object, drops the locks and sleeps on the waiter's futex word;
 // a signal sets the word under the object's lock before waking, so a signal that
 // arrives between the check and the sleep is never lost.
+//
+// An object that only one thread can take (an auto-reset event, a released mutex)
+// wakes only its longest waiter (and any wait-all waiters); a woken waiter that
+// leaves without taking it hands the wake-up on. That spares a crowd of waiters
+// waking only to find the object gone.
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
@@ -73,11 +78,60 @@ void FutexWakeAll(std::atomic<std::uint32_t>& word)
             nullptr, nullptr, 0);
 }
 
+namespace {
+
+void FutexWakeOne(std::atomic<std::uint32_t>* word)
+{
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr,
+            nullptr, 0);
+}
+
+// Wake-up calls collected while a WakeBatch is open on this thread.
+struct PendingWakes
+{
+    static constexpr int kCapacity = 8;
+    std::atomic<std::uint32_t>* words[kCapacity];
+    int count = 0;
+    int depth = 0;
+};
+
+thread_local PendingWakes t_PendingWakes;
+
+} // namespace
+
+WakeBatch::WakeBatch()
+{
+    ++t_PendingWakes.depth;
+}
+
+WakeBatch::~WakeBatch()
+{
+    PendingWakes& pending = t_PendingWakes;
+    if (--pending.depth == 0) {
+        for (int i = 0; i < pending.count; ++i) {
+            FutexWakeOne(pending.words[i]);
+        }
+        pending.count = 0;
+    }
+}
+
 void Waiter::Wake()
 {
-    word.store(1, std::memory_order_release);
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr,
-            nullptr, 0);
+    // Only a waiter that has gone to sleep needs the system call; one that is still
+    // checking its objects sees the signalled word before it would sleep.
+    if (word.exchange(kSignalled, std::memory_order_acq_rel) != kSleeping) {
+        return;
+    }
+    // Inside a batch the call waits until the signaller has dropped its locks, so
+    // the woken thread does not run straight into them. The word may belong to a
+    // thread that has left its wait by then: a wake-up on a private futex address
+    // never touches the memory, and every futex sleeper tolerates a spurious one.
+    PendingWakes& pending = t_PendingWakes;
+    if (pending.depth > 0 && pending.count < PendingWakes::kCapacity) {
+        pending.words[pending.count++] = &word;
+    } else {
+        FutexWakeOne(&word);
+    }
 }
 
 Waiter& CurrentWaiter()
@@ -88,17 +142,35 @@ Waiter& CurrentWaiter()
 
 void WaitableObject::RemoveWaiterLocked(Waiter* waiter)
 {
-    auto it = std::find(m_Waiters.begin(), m_Waiters.end(), waiter);
+    // Keeps the arrival order, so that the longest waiter is woken first.
+    auto it = std::find_if(m_Waiters.begin(), m_Waiters.end(),
+                           [waiter](const Registration& r) { return r.waiter == waiter; });
     if (it != m_Waiters.end()) {
-        *it = m_Waiters.back();
-        m_Waiters.pop_back();
+        m_Waiters.erase(it);
     }
 }
 
 void WaitableObject::WakeWaitersLocked()
 {
-    for (Waiter* waiter : m_Waiters) {
-        waiter->Wake();
+    for (const Registration& registration : m_Waiters) {
+        registration.waiter->Wake();
+    }
+}
+
+// A woken wait-any waiter either takes the object or, when it leaves without it,
+// passes the wake-up on (PassOnLocked, under the same lock), so no sleeper is left
+// behind while the object is free. Wait-all waiters may be unable to take it, so
+// they are all woken, and the first wait-any waiter with them.
+void WaitableObject::WakeOneWaiterLocked()
+{
+    bool wokeOne = false;
+    for (const Registration& registration : m_Waiters) {
+        if (registration.waitAll) {
+            registration.waiter->Wake();
+        } else if (!wokeOne) {
+            registration.waiter->Wake();
+            wokeOne = true;
+        }
     }
 }
 
@@ -127,7 +199,11 @@ public:
     {
         std::lock_guard<std::mutex> guard(Lock());
         m_Signaled = true;
-        WakeWaitersLocked();
+        if (m_ManualReset) {
+            WakeWaitersLocked();
+        } else {
+            WakeOneWaiterLocked();
+        }
     }
 
     void Reset()
@@ -206,12 +282,13 @@ public:
             if (--m_Count == 0) {
                 m_Owner = 0;
                 freed = true;
-                WakeWaitersLocked();
+                WakeOneWaiterLocked();
             }
         }
         if (freed) {
             auto& list = CurrentOwnedMutexes().list;
-            auto it = std::find(list.begin(), list.end(), shared_from_this());
+            auto it = std::find_if(list.begin(), list.end(),
+                                   [this](const auto& owned) { return owned.get() == this; });
             if (it != list.end()) {
                 list.erase(it);
             }
@@ -227,7 +304,7 @@ public:
             m_Owner = 0;
             m_Count = 0;
             m_Abandoned = true;
-            WakeWaitersLocked();
+            WakeOneWaiterLocked();
         }
     }
 
@@ -335,38 +412,81 @@ HANDLE HandleOrNull(ObjectPtr object)
 // ---------------------------------------------------------------------------
 // Waiting
 // ---------------------------------------------------------------------------
-struct WaitEntry
-{
-    WaitableObject* object;
-    DWORD index; // position in the caller's array
-};
 
+// The objects of one wait, in address order and without duplicates, locked and
+// unlocked together. Fixed arrays: a wait allocates nothing.
 class LockSet
 {
 public:
-    explicit LockSet(std::vector<WaitableObject*>& ordered) : m_Ordered(ordered) {}
+    LockSet(WaitableObject* const* objects, DWORD count) : m_Count(count)
+    {
+        for (DWORD i = 0; i < count; ++i) {
+            // Insertion sort: at most MAXIMUM_WAIT_OBJECTS entries, usually one or two.
+            WaitableObject* object = objects[i];
+            DWORD j = i;
+            for (; j > 0 && m_Ordered[j - 1] > object; --j) {
+                m_Ordered[j] = m_Ordered[j - 1];
+            }
+            m_Ordered[j] = object;
+        }
+    }
+
+    // Removes duplicates; returns whether there were any.
+    bool Unique()
+    {
+        if (m_Count < 2) {
+            return false;
+        }
+        DWORD out = 1;
+        for (DWORD i = 1; i < m_Count; ++i) {
+            if (m_Ordered[i] != m_Ordered[out - 1]) {
+                m_Ordered[out++] = m_Ordered[i];
+            }
+        }
+        const bool had = out != m_Count;
+        m_Count = out;
+        return had;
+    }
+
     void LockAll()
     {
-        for (WaitableObject* object : m_Ordered) {
-            object->Lock().lock();
+        for (DWORD i = 0; i < m_Count; ++i) {
+            m_Ordered[i]->Lock().lock();
         }
     }
     void UnlockAll()
     {
-        for (auto it = m_Ordered.rbegin(); it != m_Ordered.rend(); ++it) {
-            (*it)->Lock().unlock();
+        for (DWORD i = m_Count; i-- > 0;) {
+            m_Ordered[i]->Lock().unlock();
+        }
+    }
+    void Register(Waiter* waiter, bool waitAll)
+    {
+        for (DWORD i = 0; i < m_Count; ++i) {
+            m_Ordered[i]->AddWaiterLocked(waiter, waitAll);
+        }
+    }
+    // Removes the registration and hands on any wake-up this waiter received for an
+    // object that it did not take.
+    void Unregister(Waiter* waiter)
+    {
+        for (DWORD i = 0; i < m_Count; ++i) {
+            m_Ordered[i]->RemoveWaiterLocked(waiter);
+        }
+        for (DWORD i = 0; i < m_Count; ++i) {
+            m_Ordered[i]->PassOnLocked();
         }
     }
 
 private:
-    std::vector<WaitableObject*>& m_Ordered;
+    WaitableObject* m_Ordered[MAXIMUM_WAIT_OBJECTS];
+    DWORD m_Count;
 };
 
 // With all locks held: tries to satisfy the wait. Returns the WAIT_* result or
 // WAIT_TIMEOUT when it cannot be satisfied yet.
-DWORD TrySatisfy(const std::vector<WaitableObject*>& objects, bool waitAll, DWORD threadId)
+DWORD TrySatisfy(WaitableObject* const* objects, DWORD count, bool waitAll, DWORD threadId)
 {
-    const DWORD count = static_cast<DWORD>(objects.size());
     if (!waitAll) {
         for (DWORD i = 0; i < count; ++i) {
             if (objects[i]->IsSignaledLocked(threadId)) {
@@ -391,75 +511,114 @@ DWORD TrySatisfy(const std::vector<WaitableObject*>& objects, bool waitAll, DWOR
                                                   : WAIT_ABANDONED_0 + abandonedIndex;
 }
 
-DWORD WaitForObjects(const std::vector<WaitableObject*>& objects, bool waitAll, DWORD milliseconds)
+DWORD WaitForObjects(WaitableObject* const* objects, DWORD count, bool waitAll, DWORD milliseconds)
 {
-    std::vector<WaitableObject*> ordered(objects);
-    std::sort(ordered.begin(), ordered.end());
-    if (std::adjacent_find(ordered.begin(), ordered.end()) != ordered.end()) {
-        if (waitAll) {
-            ::SetLastError(ERROR_INVALID_PARAMETER);
-            return WAIT_FAILED;
-        }
-        ordered.erase(std::unique(ordered.begin(), ordered.end()), ordered.end());
+    WakeBatch batch; // hand-ons when the wait ends
+    LockSet locks(objects, count);
+    if (locks.Unique() && waitAll) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
     }
-    LockSet locks(ordered);
     const DWORD self = CurrentThreadId();
     Waiter& waiter = CurrentWaiter();
     Deadline deadline(milliseconds);
     bool registered = false;
 
     for (;;) {
-        waiter.word.store(0, std::memory_order_relaxed);
+        waiter.word.store(Waiter::kArmed, std::memory_order_relaxed);
         locks.LockAll();
-        DWORD result = TrySatisfy(objects, waitAll, self);
+        DWORD result = TrySatisfy(objects, count, waitAll, self);
         std::int64_t remaining = deadline.RemainingNs();
         if (result != WAIT_TIMEOUT || remaining == 0) {
             if (registered) {
-                for (WaitableObject* object : ordered) {
-                    object->RemoveWaiterLocked(&waiter);
-                }
+                locks.Unregister(&waiter);
             }
             locks.UnlockAll();
             return result;
         }
         if (!registered) {
-            for (WaitableObject* object : ordered) {
-                object->AddWaiterLocked(&waiter);
-            }
+            locks.Register(&waiter, waitAll);
             registered = true;
         }
         locks.UnlockAll();
-        FutexWait(waiter.word, 0, remaining);
+        // Sleeps only if no signal came since the word was armed; a signal that
+        // comes after this point finds the waiter asleep and wakes it.
+        std::uint32_t armed = Waiter::kArmed;
+        if (waiter.word.compare_exchange_strong(armed, Waiter::kSleeping,
+                                                std::memory_order_acq_rel)) {
+            FutexWait(waiter.word, Waiter::kSleeping, remaining);
+        }
+    }
+}
+
+// The waitable object behind a kernel object, or null.
+WaitableObject* AsWaitable(KernelObject* object)
+{
+    switch (object->Type()) {
+    case ObjectType::Event:
+    case ObjectType::Mutex:
+    case ObjectType::Thread:
+        return static_cast<WaitableObject*>(object);
+    default:
+        return dynamic_cast<WaitableObject*>(object);
     }
 }
 
 } // namespace
 
-// Used by the thread objects (thread.cpp) too.
 DWORD WaitOnHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds)
 {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<ObjectPtr> keep;
-    std::vector<WaitableObject*> objects;
-    keep.reserve(count);
-    objects.reserve(count);
-    for (DWORD i = 0; i < count; ++i) {
-        ObjectPtr object = LookupHandle(handles[i]);
-        if (!object) {
+    if (count == 1) {
+        // First try under the handle's slot lock, which keeps the object alive
+        // without a reference; only a wait that has to sleep takes one.
+        WaitableObject* waitable = nullptr;
+        ObjectPtr keep;
+        DWORD result = WAIT_FAILED;
+        auto attempt = [&](const ObjectPtr& object) {
+            waitable = AsWaitable(object.get());
+            if (!waitable) {
+                return;
+            }
+            {
+                std::lock_guard<std::mutex> guard(waitable->Lock());
+                result = TrySatisfy(&waitable, 1, false, CurrentThreadId());
+            }
+            if (result == WAIT_TIMEOUT && milliseconds != 0) {
+                keep = object;
+            }
+        };
+        if (!WithHandle(handles[0], attempt)) {
             return WAIT_FAILED;
         }
-        auto* waitable = dynamic_cast<WaitableObject*>(object.get());
         if (!waitable) {
             ::SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }
-        objects.push_back(waitable);
-        keep.push_back(std::move(object));
+        if (!keep) {
+            return result;
+        }
+        return WaitForObjects(&waitable, 1, waitAll != FALSE, milliseconds);
     }
-    return WaitForObjects(objects, waitAll != FALSE, milliseconds);
+    // The references keep the objects alive while the wait runs, even if another
+    // thread closes their handles.
+    ObjectPtr keep[MAXIMUM_WAIT_OBJECTS];
+    WaitableObject* objects[MAXIMUM_WAIT_OBJECTS];
+    for (DWORD i = 0; i < count; ++i) {
+        keep[i] = LookupHandle(handles[i]);
+        if (!keep[i]) {
+            return WAIT_FAILED;
+        }
+        objects[i] = AsWaitable(keep[i].get());
+        if (!objects[i]) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+    }
+    return WaitForObjects(objects, count, waitAll != FALSE, milliseconds);
 }
 
 } // namespace zanth::platform
@@ -483,21 +642,38 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
 
 BOOL WINAPI SetEvent(HANDLE event)
 {
-    auto object = LookupAs<EventObject>(event, ObjectType::Event);
-    if (!object) {
+    WakeBatch batch;
+    bool isEvent = false;
+    auto set = [&](const ObjectPtr& object) {
+        if ((isEvent = object->Type() == ObjectType::Event)) {
+            static_cast<EventObject&>(*object).Set();
+        }
+    };
+    if (!WithHandle(event, set)) {
         return FALSE;
     }
-    object->Set();
+    if (!isEvent) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     return TRUE;
 }
 
 BOOL WINAPI ResetEvent(HANDLE event)
 {
-    auto object = LookupAs<EventObject>(event, ObjectType::Event);
-    if (!object) {
+    bool isEvent = false;
+    auto reset = [&](const ObjectPtr& object) {
+        if ((isEvent = object->Type() == ObjectType::Event)) {
+            static_cast<EventObject&>(*object).Reset();
+        }
+    };
+    if (!WithHandle(event, reset)) {
         return FALSE;
     }
-    object->Reset();
+    if (!isEvent) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -529,11 +705,22 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nam
 
 BOOL WINAPI ReleaseMutex(HANDLE mutex)
 {
-    auto object = LookupAs<MutexObject>(mutex, ObjectType::Mutex);
-    if (!object) {
+    WakeBatch batch;
+    BOOL released = FALSE;
+    bool isMutex = false;
+    auto release = [&](const ObjectPtr& object) {
+        if ((isMutex = object->Type() == ObjectType::Mutex)) {
+            released = static_cast<MutexObject&>(*object).Release(CurrentThreadId());
+        }
+    };
+    if (!WithHandle(mutex, release)) {
         return FALSE;
     }
-    return object->Release(CurrentThreadId());
+    if (!isMutex) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return released;
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds)

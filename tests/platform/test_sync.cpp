@@ -70,6 +70,34 @@ TEST(Events, AutoResetReleasesExactlyOneOfTwoWaiters)
     EXPECT_EQ(woken.load(), 1);
 }
 
+TEST(Events, AutoResetReleasesEachOfManyWaitersInTurn)
+{
+    // Each SetEvent wakes one sleeping waiter; once it has taken the event the next
+    // SetEvent must reach another. None may be left asleep.
+    Handle event(NewEvent(false, false));
+    constexpr int kWaiters = 6;
+    std::atomic<int> woken{0};
+    std::vector<std::thread> waiters;
+    for (int i = 0; i < kWaiters; ++i) {
+        waiters.emplace_back([&] {
+            if (::WaitForSingleObject(event, 10000) == WAIT_OBJECT_0) {
+                ++woken;
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    for (int i = 1; i <= kWaiters; ++i) {
+        ASSERT_TRUE(::SetEvent(event));
+        while (woken.load() < i) {
+            std::this_thread::yield();
+        }
+    }
+    for (auto& t : waiters) {
+        t.join();
+    }
+    EXPECT_EQ(woken.load(), kWaiters);
+}
+
 TEST(Events, ManualResetReleasesAllWaiters)
 {
     Handle event(NewEvent(true, false));
@@ -256,6 +284,71 @@ TEST(Waits, CompetingWaitAllAndWaitAnyNeverSplitAPair)
     // Every signal is taken at most once: a wait-all takes two, a wait-any one.
     EXPECT_LE(2 * allWins.load() + anyWins.load(), 4000);
     EXPECT_GT(allWins.load() + anyWins.load(), 0);
+}
+
+TEST(Waits, WokenWaiterThatTakesAnotherObjectHandsTheWakeUpOn)
+{
+    // First waits on {B, A}, second on {A, C}, both asleep. A is set, then B: when
+    // the first waiter wakes for A but takes B (the lower index), A is still set and
+    // the second waiter must get it. C only releases the second waiter in the rounds
+    // where the first took A.
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        Handle a(NewEvent(false, false)), b(NewEvent(false, false)), c(NewEvent(false, false));
+        DWORD first = WAIT_FAILED;
+        DWORD second = WAIT_FAILED;
+        std::thread firstWaiter([&] {
+            HANDLE handles[2] = {b, a};
+            first = ::WaitForMultipleObjects(2, handles, FALSE, 10000);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::thread secondWaiter([&] {
+            HANDLE handles[2] = {a, c};
+            second = ::WaitForMultipleObjects(2, handles, FALSE, 10000);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ::SetEvent(a);
+        ::SetEvent(b);
+        firstWaiter.join();
+        if (first == WAIT_OBJECT_0 + 1) {
+            ::SetEvent(c); // the first took A: nothing is left for the second
+        }
+        secondWaiter.join();
+        if (first == WAIT_OBJECT_0) {
+            EXPECT_EQ(second, WAIT_OBJECT_0); // took B: A was handed on
+            EXPECT_EQ(::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+        } else {
+            EXPECT_EQ(first, WAIT_OBJECT_0 + 1);
+            EXPECT_EQ(second, WAIT_OBJECT_0 + 1);
+            EXPECT_EQ(::WaitForSingleObject(b, 0), WAIT_OBJECT_0); // B untouched
+        }
+    }
+}
+
+TEST(Waits, TimedOutWaiterHandsTheWakeUpOn)
+{
+    // A waiter whose time-out ends the wait just as the mutex is released must not
+    // swallow the release: the other waiter still gets the mutex.
+    for (int round = 0; round < 20; ++round) {
+        Handle mutex(::CreateMutexW(nullptr, TRUE, nullptr));
+        std::atomic<bool> got{false};
+        std::thread patient([&] {
+            if (::WaitForSingleObject(mutex, 10000) == WAIT_OBJECT_0) {
+                got = true;
+                ::ReleaseMutex(mutex);
+            }
+        });
+        std::thread hasty([&] {
+            if (::WaitForSingleObject(mutex, 5) == WAIT_OBJECT_0) {
+                ::ReleaseMutex(mutex);
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 8));
+        ::ReleaseMutex(mutex);
+        hasty.join();
+        patient.join();
+        EXPECT_TRUE(got.load());
+    }
 }
 
 TEST(Waits, InvalidArguments)
