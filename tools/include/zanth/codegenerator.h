@@ -60,78 +60,86 @@ public:
 
     // Stores the bytes at the code pointer in argument order and advances it
     // (writing mode); adds their number to the count (counting mode). Each call
-    // checks for room once.
+    // checks for room once. (The stores go through a local pointer: a byte store may
+    // alias anything, so the member would be read again after each of them.)
     void Write(unsigned char b1)
     {
         if (Room(1)) {
-            m_pCodePtr[0] = b1;
-            m_pCodePtr += 1;
+            unsigned char* p = m_pCodePtr;
+            p[0] = b1;
+            m_pCodePtr = p + 1;
         }
     }
     void Write(unsigned char b1, unsigned char b2)
     {
         if (Room(2)) {
-            m_pCodePtr[0] = b1;
-            m_pCodePtr[1] = b2;
-            m_pCodePtr += 2;
+            unsigned char* p = m_pCodePtr;
+            p[0] = b1;
+            p[1] = b2;
+            m_pCodePtr = p + 2;
         }
     }
     void Write(unsigned char b1, unsigned char b2, unsigned char b3)
     {
         if (Room(3)) {
-            m_pCodePtr[0] = b1;
-            m_pCodePtr[1] = b2;
-            m_pCodePtr[2] = b3;
-            m_pCodePtr += 3;
+            unsigned char* p = m_pCodePtr;
+            p[0] = b1;
+            p[1] = b2;
+            p[2] = b3;
+            m_pCodePtr = p + 3;
         }
     }
     void Write(unsigned char b1, unsigned char b2, unsigned char b3, unsigned char b4)
     {
         if (Room(4)) {
-            m_pCodePtr[0] = b1;
-            m_pCodePtr[1] = b2;
-            m_pCodePtr[2] = b3;
-            m_pCodePtr[3] = b4;
-            m_pCodePtr += 4;
+            unsigned char* p = m_pCodePtr;
+            p[0] = b1;
+            p[1] = b2;
+            p[2] = b3;
+            p[3] = b4;
+            m_pCodePtr = p + 4;
         }
     }
     void Write(unsigned char b1, unsigned char b2, unsigned char b3, unsigned char b4,
                unsigned char b5)
     {
         if (Room(5)) {
-            m_pCodePtr[0] = b1;
-            m_pCodePtr[1] = b2;
-            m_pCodePtr[2] = b3;
-            m_pCodePtr[3] = b4;
-            m_pCodePtr[4] = b5;
-            m_pCodePtr += 5;
+            unsigned char* p = m_pCodePtr;
+            p[0] = b1;
+            p[1] = b2;
+            p[2] = b3;
+            p[3] = b4;
+            p[4] = b5;
+            m_pCodePtr = p + 5;
         }
     }
     void Write(unsigned char b1, unsigned char b2, unsigned char b3, unsigned char b4,
                unsigned char b5, unsigned char b6)
     {
         if (Room(6)) {
-            m_pCodePtr[0] = b1;
-            m_pCodePtr[1] = b2;
-            m_pCodePtr[2] = b3;
-            m_pCodePtr[3] = b4;
-            m_pCodePtr[4] = b5;
-            m_pCodePtr[5] = b6;
-            m_pCodePtr += 6;
+            unsigned char* p = m_pCodePtr;
+            p[0] = b1;
+            p[1] = b2;
+            p[2] = b3;
+            p[3] = b4;
+            p[4] = b5;
+            p[5] = b6;
+            m_pCodePtr = p + 6;
         }
     }
     void Write(unsigned char b1, unsigned char b2, unsigned char b3, unsigned char b4,
                unsigned char b5, unsigned char b6, unsigned char b7)
     {
         if (Room(7)) {
-            m_pCodePtr[0] = b1;
-            m_pCodePtr[1] = b2;
-            m_pCodePtr[2] = b3;
-            m_pCodePtr[3] = b4;
-            m_pCodePtr[4] = b5;
-            m_pCodePtr[5] = b6;
-            m_pCodePtr[6] = b7;
-            m_pCodePtr += 7;
+            unsigned char* p = m_pCodePtr;
+            p[0] = b1;
+            p[1] = b2;
+            p[2] = b3;
+            p[3] = b4;
+            p[4] = b5;
+            p[5] = b6;
+            p[6] = b7;
+            m_pCodePtr = p + 7;
         }
     }
 
