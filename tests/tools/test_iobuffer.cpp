@@ -53,7 +53,9 @@ protected:
         requests.push_back(n);
         targets.push_back(dest);
         const std::size_t count = std::min<std::size_t>(n, m_Source.size() - m_Position);
-        std::memcpy(dest, m_Source.data() + m_Position, count);
+        if (count > 0) {
+            std::memcpy(dest, m_Source.data() + m_Position, count);
+        }
         m_Position += count;
         return static_cast<LONG>(count);
     }
