@@ -1,0 +1,107 @@
+// TFileReadBuffer and TFileWriteBuffer: the reader and writer bound to a TFile that
+// the caller owns.
+#include "iobufferimpl.h"
+
+#include <zanth/iobuffer.h>
+
+namespace {
+
+// A buffer without a file would fail at its first request; say so at once.
+void RequireFile(const TFile* file, const WCHAR* className)
+{
+    if (file == nullptr) {
+        ThrowNewError(0, 0, TString::Formatted(u"%s: the file pointer is null.", className),
+                      TString::NullString, TString::NullString, nullptr);
+    }
+}
+
+} // namespace
+
+// --- TFileReadBuffer ---------------------------------------------------------------
+
+TFileReadBuffer::TFileReadBuffer(LONG size, TFile* file, LONG offset, LONG)
+    : TReadBuffer(size), m_pFile(file)
+{
+    ZANTH::detail::ConstructOrCleanUp(
+        [&] {
+            RequireFile(file, u"TFileReadBuffer");
+            m_pFile->Seek(offset, FILE_CURRENT);
+        },
+        [this] { Destructor(); });
+}
+
+TFileReadBuffer::~TFileReadBuffer() noexcept(false)
+{
+    RunDestructorWork([this] { Destructor(); });
+}
+
+void TFileReadBuffer::Destructor()
+{
+    // The file is the caller's; nothing is buffered that must go anywhere.
+}
+
+LONG TFileReadBuffer::ReadData(unsigned char* dest, LONG n)
+{
+    return static_cast<LONG>(m_pFile->Read(dest, static_cast<DWORD>(n)));
+}
+
+// --- TFileWriteBuffer --------------------------------------------------------------
+
+TFileWriteBuffer::TFileWriteBuffer(LONG size, TFile* file, LONG offset)
+    : TWriteBuffer(size), m_pFile(file)
+{
+    ZANTH::detail::ConstructOrCleanUp(
+        [&] {
+            RequireFile(file, u"TFileWriteBuffer");
+            m_pFile->Seek(offset, FILE_CURRENT);
+        },
+        [this] { Destructor(); });
+}
+
+TFileWriteBuffer::~TFileWriteBuffer() noexcept(false)
+{
+    RunDestructorWork([this] { Destructor(); });
+}
+
+void TFileWriteBuffer::Destructor()
+{
+    // The pending bytes go to the file while the file link is still there. They are
+    // taken out of the buffer first: if the file refuses them, its error says so, and
+    // the base class does not report the same bytes a second time.
+    const LONG pending = static_cast<LONG>(m_pCurrent - BufferStart());
+    if (pending > 0) {
+        m_pCurrent = BufferStart();
+        m_Size = 0;
+        m_pFile->Write(BufferStart(), static_cast<DWORD>(pending));
+    }
+}
+
+void TFileWriteBuffer::WriteData(const unsigned char* src, LONG n)
+{
+    m_pFile->Write(src, static_cast<DWORD>(n));
+}
+
+void TFileWriteBuffer::Seek(LONG offset, ULONG mode)
+{
+    Finish();
+    m_pFile->Seek(offset, mode);
+}
+
+void TFileWriteBuffer::End()
+{
+    Finish();
+    m_pFile->End();
+}
+
+ULONG TFileWriteBuffer::Position()
+{
+    Seek(0, FILE_CURRENT);
+    const ULONGLONG position = m_pFile->Position();
+    if (position > 0xFFFFFFFFull) {
+        // The position does not fit the 32-bit result; a cut-off value would point
+        // somewhere else in the file.
+        ThrowNewError(CoreErrors(), 2, u"TFileWriteBuffer::Position", TString::NullString,
+                      TString::NullString, nullptr);
+    }
+    return static_cast<ULONG>(position);
+}

@@ -1,0 +1,151 @@
+// TIOBuffer, TReadBuffer and TWriteBuffer: the buffer memory, the reader's refill
+// and the writer's growth and write-out. The hot paths (a request that the buffer
+// can answer as it stands) are inline in the header; this file holds the rest.
+#include "iobufferimpl.h"
+
+#include <zanth/iobuffer.h>
+
+#include <algorithm>
+
+namespace {
+
+constexpr LONG kDefaultSize = 0x100000;
+
+LONG EffectiveSize(LONG size)
+{
+    return size == 0 ? kDefaultSize : size;
+}
+
+} // namespace
+
+// --- TIOBuffer ---------------------------------------------------------------------
+
+TIOBuffer::TIOBuffer() : TIOBuffer(0) {}
+
+TIOBuffer::TIOBuffer(LONG size)
+{
+    ZANTH::detail::ConstructOrCleanUp([&] { m_Memory.Reserve(EffectiveSize(size)); },
+                                      [this] { Destructor(); });
+    m_pCurrent = m_Memory.Start();
+}
+
+TIOBuffer::~TIOBuffer() noexcept(false)
+{
+    RunDestructorWork([this] { Destructor(); });
+}
+
+void TIOBuffer::Destructor()
+{
+    // The buffer memory is released by its own destructor.
+}
+
+// --- TReadBuffer -------------------------------------------------------------------
+
+TReadBuffer::TReadBuffer() : TReadBuffer(0) {}
+
+TReadBuffer::TReadBuffer(LONG size) : TIOBuffer(size)
+{
+    ZANTH::detail::ConstructOrCleanUp([&] { m_Memory.Commit(0, EffectiveSize(size)); },
+                                      [this] { Destructor(); });
+    // The whole buffer counts as consumed data, so the first request refills it.
+    m_Size = m_Memory.Size();
+    m_pCurrent = BufferStart() + m_Size;
+}
+
+TReadBuffer::~TReadBuffer() noexcept(false)
+{
+    RunDestructorWork([this] { Destructor(); });
+}
+
+void TReadBuffer::Destructor()
+{
+    // A reader holds nothing that has to go anywhere.
+}
+
+unsigned char* TReadBuffer::Refill(LONG n, LONG* got)
+{
+    if (n < 0) {
+        // A request for nothing: no reason to touch the source.
+        if (got != nullptr) {
+            *got = 0;
+        }
+        return m_pCurrent;
+    }
+    unsigned char* start = BufferStart();
+    const LONG size = BufferSize();
+    const LONG unread = static_cast<LONG>(Unread());
+    if (unread > 0 && m_pCurrent != start) {
+        std::memmove(start, m_pCurrent, static_cast<std::size_t>(unread));
+    }
+    // The state is consistent before the source is asked, so an error raised by
+    // ReadData leaves the unread bytes in place for the next request.
+    m_pCurrent = start;
+    m_Size = unread;
+    const LONG room = size - unread;
+    if (room > 0) {
+        const LONG delivered = ReadData(start + unread, room);
+        m_Size = unread + std::clamp<LONG>(delivered, 0, room);
+    }
+    if (got != nullptr) {
+        *got = std::min(n, m_Size);
+    }
+    return m_pCurrent;
+}
+
+// --- TWriteBuffer ------------------------------------------------------------------
+
+TWriteBuffer::TWriteBuffer() : TWriteBuffer(0) {}
+
+TWriteBuffer::TWriteBuffer(LONG size) : TIOBuffer(size) {}
+
+TWriteBuffer::~TWriteBuffer() noexcept(false)
+{
+    RunDestructorWork([this] { Destructor(); });
+}
+
+void TWriteBuffer::Destructor()
+{
+    // The derived class that owned the sink has already been destroyed, so WriteData
+    // can no longer be called; a derived class writes its pending bytes out in its
+    // own destructor. Bytes still pending here are lost, which is reported rather
+    // than passed over.
+    const LONG pending = static_cast<LONG>(m_pCurrent - BufferStart());
+    if (pending > 0) {
+        m_pCurrent = BufferStart();
+        m_Size = 0;
+        ThrowNewError(0, 0,
+                      TString::Formatted(u"TWriteBuffer: %ld pending bytes were lost: the "
+                                         u"writer was destroyed without Finish(); a class "
+                                         u"derived from TWriteBuffer calls Finish() in its "
+                                         u"destructor.",
+                                         pending),
+                      TString::NullString, TString::NullString, nullptr);
+    }
+}
+
+unsigned char* TWriteBuffer::MakeRoom(LONG n)
+{
+    if (n < 0) {
+        return m_pCurrent;
+    }
+    if (n > BufferSize()) {
+        // Pending bytes keep their place: the window only grows at its end.
+        const std::ptrdiff_t pending = m_pCurrent - BufferStart();
+        m_Memory.Commit(0, n);
+        m_pCurrent = BufferStart() + pending;
+    }
+    if (n > Room()) {
+        Finish();
+    }
+    return m_pCurrent;
+}
+
+void TWriteBuffer::Finish()
+{
+    const LONG pending = static_cast<LONG>(m_pCurrent - BufferStart());
+    if (pending > 0) {
+        WriteData(BufferStart(), pending);
+        m_pCurrent = BufferStart();
+        m_Size = 0;
+    }
+}
