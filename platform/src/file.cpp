@@ -105,6 +105,12 @@ std::shared_ptr<FileObject> LookupFile(HANDLE handle)
     return LookupAs<FileObject>(handle, ObjectType::File);
 }
 
+// FILE_ATTRIBUTE_READONLY is a file without any write permission bit.
+bool IsReadOnly(const struct stat& info)
+{
+    return (info.st_mode & 0222) == 0;
+}
+
 // ENOENT is ERROR_PATH_NOT_FOUND when the directory part does not exist.
 DWORD NotFoundError(const std::string& path)
 {
@@ -184,6 +190,48 @@ LONGLONG OverlappedOffset(const OVERLAPPED* overlapped)
                                  overlapped->Offset);
 }
 
+// The position a move would reach, found without moving the file pointer (a move
+// that fails must leave it where it was). Sets the last error and returns false
+// for a bad method, a position before the start or one beyond the 64-bit range.
+bool PointerTarget(int fd, LONGLONG distance, DWORD moveMethod, LONGLONG& target)
+{
+    LONGLONG base = 0;
+    switch (moveMethod) {
+    case FILE_BEGIN:
+        break;
+    case FILE_CURRENT: {
+        const off_t current = ::lseek(fd, 0, SEEK_CUR);
+        if (current < 0) {
+            SetLastErrorFromErrno();
+            return false;
+        }
+        base = current;
+        break;
+    }
+    case FILE_END: {
+        struct stat info;
+        if (::fstat(fd, &info) != 0) {
+            SetLastErrorFromErrno();
+            return false;
+        }
+        base = info.st_size;
+        break;
+    }
+    default:
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (__builtin_add_overflow(base, distance, &target)) {
+        ::SetLastError(distance < 0 ? ERROR_NEGATIVE_SEEK : ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (target < 0) {
+        ::SetLastError(ERROR_NEGATIVE_SEEK);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 FileObject::FileObject(int fd, DWORD access, DWORD share, DWORD flags, std::uint64_t device,
@@ -259,6 +307,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         }
         if (creationDisposition == CREATE_NEW) {
             ::SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        // The read-only attribute (no write permission bit) refuses writing and
+        // emptying to everybody, the superuser included, as it does on Windows.
+        if (S_ISREG(before.st_mode) && IsReadOnly(before) && (write || truncate)) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         }
         if (!shares.CompatibleLocked(before.st_dev, before.st_ino, desiredAccess, shareMode)) {
@@ -383,32 +437,8 @@ BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER
     if (!object) {
         return FALSE;
     }
-    int whence;
-    switch (moveMethod) {
-    case FILE_BEGIN:
-        whence = SEEK_SET;
-        break;
-    case FILE_CURRENT:
-        whence = SEEK_CUR;
-        break;
-    case FILE_END:
-        whence = SEEK_END;
-        break;
-    default:
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    off_t base = 0;
-    if (whence != SEEK_SET) {
-        base = ::lseek(object->Descriptor(), 0, whence);
-        if (base < 0) {
-            SetLastErrorFromErrno();
-            return FALSE;
-        }
-    }
-    const LONGLONG target = static_cast<LONGLONG>(base) + distance.QuadPart;
-    if (target < 0) {
-        ::SetLastError(ERROR_NEGATIVE_SEEK);
+    LONGLONG target = 0;
+    if (!PointerTarget(object->Descriptor(), distance.QuadPart, moveMethod, target)) {
         return FALSE;
     }
     off_t result = ::lseek(object->Descriptor(), static_cast<off_t>(target), SEEK_SET);
@@ -432,17 +462,18 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWOR
     } else {
         move.QuadPart = distance;
     }
-    // Without a high part the result must fit 32 bits: check before moving.
+    // Without a high part the new position must fit 32 bits; the check comes before
+    // the move, so a refused move leaves the pointer where it was.
     if (!distanceHigh) {
         auto object = LookupFile(file);
         if (!object) {
             return INVALID_SET_FILE_POINTER;
         }
-        int whence = moveMethod == FILE_CURRENT ? SEEK_CUR
-                     : moveMethod == FILE_END   ? SEEK_END
-                                                : SEEK_SET;
-        off_t base = whence == SEEK_SET ? 0 : ::lseek(object->Descriptor(), 0, whence);
-        if (base >= 0 && static_cast<LONGLONG>(base) + move.QuadPart > 0xFFFFFFFELL) {
+        LONGLONG target = 0;
+        if (!PointerTarget(object->Descriptor(), move.QuadPart, moveMethod, target)) {
+            return INVALID_SET_FILE_POINTER;
+        }
+        if (target > 0xFFFFFFFFLL) {
             ::SetLastError(ERROR_INVALID_PARAMETER);
             return INVALID_SET_FILE_POINTER;
         }
@@ -454,6 +485,8 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWOR
     if (distanceHigh) {
         *distanceHigh = result.HighPart;
     }
+    // 0xFFFFFFFF is a valid position as well as the failure value: callers tell
+    // them apart by the last error.
     ::SetLastError(ERROR_SUCCESS);
     return result.LowPart;
 }
@@ -541,7 +574,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
     } else if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) {
         attributes |= FILE_ATTRIBUTE_DEVICE;
     }
-    if ((info.st_mode & 0222) == 0) {
+    if (IsReadOnly(info)) {
         attributes |= FILE_ATTRIBUTE_READONLY;
     }
     std::string::size_type slash = path.find_last_not_of('/');
@@ -568,7 +601,8 @@ BOOL WINAPI DeleteFileW(LPCWSTR fileName)
         SetPathError(path, errno);
         return FALSE;
     }
-    if (S_ISDIR(info.st_mode)) {
+    // A read-only file must lose its attribute before it can be deleted.
+    if (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && IsReadOnly(info))) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }

@@ -2,8 +2,10 @@
 // the file pointer, size, end of file, attributes and deletion.
 #include "testsupport.h"
 
+#include <cstdint>
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 
 using testsupport::TempPath;
 using testsupport::WideTempPath;
@@ -176,6 +178,106 @@ TEST(Files, LargePositionsUseTheHighPart)
     EXPECT_EQ(::SetFilePointer(file, 0, nullptr, FILE_END), INVALID_SET_FILE_POINTER);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     ::CloseHandle(file);
+}
+
+TEST(Files, AFailedMoveLeavesThePointerWhereItWas)
+{
+    HANDLE file = Open(WideTempPath("pointer"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    const std::string fifty(50, 'x');
+    DWORD done = 0;
+    ASSERT_TRUE(::WriteFile(file, fifty.data(), 50, &done, nullptr));
+    LARGE_INTEGER zero{}, position{};
+    struct Case
+    {
+        const char* what;
+        LONGLONG distance;
+        DWORD method;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"before the start, from the end", -100, FILE_END, ERROR_NEGATIVE_SEEK},
+        {"before the start, from here", -11, FILE_CURRENT, ERROR_NEGATIVE_SEEK},
+        {"an unknown method", 5, 7, ERROR_INVALID_PARAMETER},
+        {"beyond the 64-bit range", 0x7FFFFFFFFFFFFFFFLL, FILE_END, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(::SetFilePointer(file, 10, nullptr, FILE_BEGIN), 10u);
+        LARGE_INTEGER distance;
+        distance.QuadPart = c.distance;
+        EXPECT_FALSE(::SetFilePointerEx(file, distance, &position, c.method));
+        EXPECT_EQ(::GetLastError(), c.error);
+        ASSERT_TRUE(::SetFilePointerEx(file, zero, &position, FILE_CURRENT));
+        EXPECT_EQ(position.QuadPart, 10);
+        if (c.distance >= INT32_MIN && c.distance <= INT32_MAX) {
+            EXPECT_EQ(::SetFilePointer(file, static_cast<LONG>(c.distance), nullptr, c.method),
+                      INVALID_SET_FILE_POINTER);
+            EXPECT_EQ(::GetLastError(), c.error);
+            EXPECT_EQ(::SetFilePointer(file, 0, nullptr, FILE_CURRENT), 10u);
+        }
+    }
+    ::CloseHandle(file);
+}
+
+TEST(Files, WithoutAHighPartEveryThirtyTwoBitPositionIsReachable)
+{
+    HANDLE file = Open(WideTempPath("edge"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(::SetFilePointer(file, 0x7FFFFFFF, nullptr, FILE_BEGIN), 0x7FFFFFFFu);
+    EXPECT_EQ(::SetFilePointer(file, 0x7FFFFFFF, nullptr, FILE_CURRENT), 0xFFFFFFFEu);
+    // 0xFFFFFFFF is a position as well as INVALID_SET_FILE_POINTER: the last error
+    // says which.
+    ::SetLastError(ERROR_GEN_FAILURE);
+    EXPECT_EQ(::SetFilePointer(file, 1, nullptr, FILE_CURRENT), 0xFFFFFFFFu);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    // One more does not fit 32 bits: refused, and the pointer stays.
+    EXPECT_EQ(::SetFilePointer(file, 1, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    LONG high = 0;
+    EXPECT_EQ(::SetFilePointer(file, 0, &high, FILE_CURRENT), 0xFFFFFFFFu);
+    EXPECT_EQ(high, 0);
+    ::CloseHandle(file);
+}
+
+TEST(Files, ReadOnlyFilesRefuseWritingAndDeletion)
+{
+    // The read-only attribute binds every user, the superuser included.
+    const TString name = WideTempPath("readonly");
+    HANDLE creator = ::CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_READONLY, nullptr);
+    ASSERT_NE(creator, INVALID_HANDLE_VALUE);
+    DWORD done = 0;
+    EXPECT_TRUE(::WriteFile(creator, "keep", 4, &done, nullptr)); // the creating handle writes
+    ::CloseHandle(creator);
+    EXPECT_TRUE(::GetFileAttributesW(name) & FILE_ATTRIBUTE_READONLY);
+
+    struct Case
+    {
+        const char* what;
+        DWORD access;
+        DWORD disposition;
+    };
+    const Case refused[] = {
+        {"open for writing", GENERIC_WRITE, OPEN_EXISTING},
+        {"open for reading and writing", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS},
+        {"emptying with CREATE_ALWAYS", GENERIC_READ, CREATE_ALWAYS},
+        {"emptying with TRUNCATE_EXISTING", GENERIC_WRITE, TRUNCATE_EXISTING},
+    };
+    for (const Case& c : refused) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Open(name, c.access, FILE_SHARE_READ, c.disposition), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    }
+    HANDLE reader = Open(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE);
+    ::CloseHandle(reader);
+
+    EXPECT_FALSE(::DeleteFileW(name));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(ReadText(TempPath("readonly")), "keep");
+    ASSERT_EQ(::chmod(TempPath("readonly").c_str(), 0644), 0); // the attribute taken away
+    EXPECT_TRUE(::DeleteFileW(name));
 }
 
 TEST(Files, AccessIsChecked)
