@@ -15,49 +15,57 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one code point from UTF-8; advances `i`. Ill-formed sequences yield
-// U+FFFD and consume one byte, as the Unicode "maximal subpart" practice does.
+// Decodes one code point from UTF-8; advances `i`. An ill-formed sequence yields
+// one U+FFFD for its maximal subpart (the longest start of a well-formed sequence
+// that is there), as Unicode recommends: "\xE2\x82A" is U+FFFD 'A', while every
+// byte of an overlong form or an encoded surrogate is a U+FFFD of its own.
 char32_t DecodeUtf8(const unsigned char* s, std::size_t length, std::size_t& i, bool& bad)
 {
-    unsigned char c = s[i];
+    const unsigned char c = s[i];
     if (c < 0x80) {
         ++i;
         return c;
     }
     int extra;
     char32_t cp;
-    char32_t minimum;
-    if ((c & 0xE0) == 0xC0) {
+    // The range of the second byte; the others are 0x80-0xBF.
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
         extra = 1;
         cp = c & 0x1F;
-        minimum = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
+    } else if (c >= 0xE0 && c <= 0xEF) {
         extra = 2;
         cp = c & 0x0F;
-        minimum = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
+        if (c == 0xE0) {
+            low = 0xA0; // no overlong forms
+        } else if (c == 0xED) {
+            high = 0x9F; // no surrogates
+        }
+    } else if (c >= 0xF0 && c <= 0xF4) {
         extra = 3;
         cp = c & 0x07;
-        minimum = 0x10000;
+        if (c == 0xF0) {
+            low = 0x90; // no overlong forms
+        } else if (c == 0xF4) {
+            high = 0x8F; // nothing above U+10FFFF
+        }
     } else {
         ++i;
         bad = true;
         return kReplacement;
     }
     for (int k = 1; k <= extra; ++k) {
-        if (i + k >= length || (s[i + k] & 0xC0) != 0x80) {
-            ++i;
+        const bool inRange = i + k < length && s[i + k] >= (k == 1 ? low : 0x80) &&
+                             s[i + k] <= (k == 1 ? high : 0xBF);
+        if (!inRange) {
+            i += static_cast<std::size_t>(k);
             bad = true;
             return kReplacement;
         }
         cp = (cp << 6) | (s[i + k] & 0x3F);
     }
-    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        bad = true;
-        return kReplacement;
-    }
-    i += extra + 1;
+    i += static_cast<std::size_t>(extra) + 1;
     return cp;
 }
 
@@ -312,7 +320,8 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int text
         ::SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
-    if (!text || textLength == 0 || wideLength < 0 || (codePage != CP_UTF8 && codePage != CP_ACP)) {
+    if (!text || textLength == 0 || wideLength < 0 || (wideLength > 0 && !wide) ||
+        (codePage != CP_UTF8 && codePage != CP_ACP)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
@@ -339,8 +348,9 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int text
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text,
                                int textLength, LPCSTR defaultChar, BOOL* usedDefaultChar)
 {
-    if (!wide || wideLength == 0 || textLength < 0 || (codePage != CP_UTF8 && codePage != CP_ACP) ||
-        defaultChar || usedDefaultChar || (flags & ~WC_ERR_INVALID_CHARS)) {
+    if (!wide || wideLength == 0 || textLength < 0 || (textLength > 0 && !text) ||
+        (codePage != CP_UTF8 && codePage != CP_ACP) || defaultChar || usedDefaultChar ||
+        (flags & ~WC_ERR_INVALID_CHARS)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }

@@ -82,6 +82,9 @@ BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency)
 
 void WINAPI GetSystemTimeAsFileTime(LPFILETIME systemTimeAsFileTime)
 {
+    if (!systemTimeAsFileTime) {
+        return; // nowhere to write: nothing to do
+    }
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     const ULONGLONG ticks = static_cast<ULONGLONG>(
@@ -146,6 +149,9 @@ BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFILETIME fileTi
 
 void WINAPI GetSystemTime(LPSYSTEMTIME systemTime)
 {
+    if (!systemTime) {
+        return; // nowhere to write: nothing to do
+    }
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     std::tm parts{};
@@ -155,6 +161,9 @@ void WINAPI GetSystemTime(LPSYSTEMTIME systemTime)
 
 void WINAPI GetLocalTime(LPSYSTEMTIME systemTime)
 {
+    if (!systemTime) {
+        return; // nowhere to write: nothing to do
+    }
     timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     std::tm parts{};

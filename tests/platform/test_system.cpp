@@ -117,6 +117,58 @@ TEST(TextConversion, InvalidInputIsReplacedOrRefused)
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
 }
 
+TEST(TextConversion, EachIllFormedSubpartBecomesOneReplacementCharacter)
+{
+    struct Case
+    {
+        const char* what;
+        std::string utf8;
+        std::u16string utf16;
+    };
+    const Case cases[] = {
+        {"a cut three-byte sequence",
+         "\xE2\x82"
+         "A",
+         u"\uFFFDA"},
+        {"a cut four-byte sequence",
+         "\xF0\x9F\x98"
+         "x",
+         u"\uFFFDx"},
+        {"a cut sequence at the end", "x\xE2\x82", u"x\uFFFD"},
+        {"a lone continuation byte",
+         "\x80"
+         "b",
+         u"\uFFFDb"},
+        {"an overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
+        {"an overlong three-byte form", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
+        {"an encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+        {"a byte that never starts a sequence",
+         "\xF8"
+         "c",
+         u"\uFFFDc"},
+        {"the largest code point", "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
+        {"the last before the surrogates", "\xED\x9F\xBF", u"\uD7FF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int length = static_cast<int>(c.utf8.size());
+        WCHAR wide[16];
+        const int n = ::MultiByteToWideChar(CP_UTF8, 0, c.utf8.data(), length, wide, 16);
+        EXPECT_EQ(std::u16string(wide, static_cast<std::size_t>(n > 0 ? n : 0)), c.utf16);
+        EXPECT_EQ(::MultiByteToWideChar(CP_UTF8, 0, c.utf8.data(), length, nullptr, 0), n);
+    }
+}
+
+TEST(TextConversion, AMissingOutputBufferIsAnError)
+{
+    // A length without a buffer would be written through a null pointer.
+    EXPECT_EQ(::MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 8), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(::WideCharToMultiByte(CP_UTF8, 0, u"abc", 3, nullptr, 8, nullptr, nullptr), 0);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+}
+
 TEST(SystemErrors, FormatMessageGivesTheTextOfACode)
 {
     WCHAR text[256];
@@ -176,6 +228,10 @@ TEST(Clocks, SystemTimeAgreesWithFileTimeAndCounterIsMonotonic)
     ::GetSystemTime(&utc);
     EXPECT_EQ(fromFile.wYear, utc.wYear);
     EXPECT_GE(utc.wYear, 2024);
+    // A null destination is ignored rather than written through.
+    ::GetSystemTimeAsFileTime(nullptr);
+    ::GetSystemTime(nullptr);
+    ::GetLocalTime(nullptr);
     LARGE_INTEGER frequency, a, b;
     ASSERT_TRUE(::QueryPerformanceFrequency(&frequency));
     EXPECT_GT(frequency.QuadPart, 0);
