@@ -3,10 +3,15 @@
 // strings and characters are handled here because they are UTF-16.
 #include <corewu/tstring.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 namespace {
+
+// The largest width or precision honoured; larger ones are taken as this.
+constexpr int kMaxField = 100000;
 
 enum class Length
 {
@@ -121,17 +126,21 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
             ++p;
         }
         if (*p == u'*') {
-            spec.width = va_arg(args, int);
-            if (spec.width < 0) {
+            // A negative width means left alignment; widths and precisions from
+            // arguments are capped like written ones, so no value overflows or
+            // asks for gigabytes of padding.
+            const int width = va_arg(args, int);
+            if (width < 0) {
                 spec.flags.push_back('-');
-                spec.width = -spec.width;
             }
+            spec.width =
+                width < -kMaxField || width > kMaxField ? kMaxField : (width < 0 ? -width : width);
             ++p;
         } else {
             while (*p >= u'0' && *p <= u'9') {
                 spec.width = (spec.width < 0 ? 0 : spec.width) * 10 + (*p - u'0');
-                if (spec.width > 100000) {
-                    spec.width = 100000;
+                if (spec.width > kMaxField) {
+                    spec.width = kMaxField;
                 }
                 ++p;
             }
@@ -140,16 +149,14 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
             ++p;
             spec.precision = 0;
             if (*p == u'*') {
-                spec.precision = va_arg(args, int);
-                if (spec.precision < 0) {
-                    spec.precision = -1;
-                }
+                const int precision = va_arg(args, int);
+                spec.precision = precision < 0 ? -1 : std::min(precision, kMaxField);
                 ++p;
             } else {
                 while (*p >= u'0' && *p <= u'9') {
                     spec.precision = spec.precision * 10 + (*p - u'0');
-                    if (spec.precision > 100000) {
-                        spec.precision = 100000;
+                    if (spec.precision > kMaxField) {
+                        spec.precision = kMaxField;
                     }
                     ++p;
                 }

@@ -159,6 +159,18 @@ TEST(TStringFormat, LongOutputAndWideStringHelpers)
     EXPECT_EQ(field[3], 0);
 }
 
+TEST(TStringFormat, WidthsAndPrecisionsFromArgumentsAreCapped)
+{
+    // The most negative width is left alignment at the cap, not an overflow.
+    const TString left = TString::Formatted(u"%*d|", INT_MIN, 7);
+    EXPECT_EQ(left.GetLength(), 100001);
+    EXPECT_EQ(left.Left(2), u"7 ");
+    EXPECT_EQ(left.Right(100000), u"|");
+    EXPECT_EQ(TString::Formatted(u"%*s", INT_MAX, u"x").GetLength(), 100000);
+    EXPECT_EQ(TString::Formatted(u"%.*f", INT_MAX, 1.0).GetLength(), 100002); // "1." and digits
+    EXPECT_EQ(TString::Formatted(u"%.*d", -5, 42), u"42"); // negative: as if none was given
+}
+
 TEST(WideStrings, StrToLFollowsWcstolOnWindows)
 {
     struct Case
