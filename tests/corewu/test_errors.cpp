@@ -24,16 +24,23 @@ struct ErrorStateIsClean : ::testing::Test
 };
 
 // An object whose destructor fails, written with the library's destructor rule.
+// With `systemCause` the failure is a failed system call: the system error is
+// pushed beneath the library message, as rule 2 has it.
 class FailingResource
 {
 public:
-    explicit FailingResource(TDestructorErrors policy = TDestructorErrors::Rethrow)
-        : m_Policy(policy)
+    explicit FailingResource(TDestructorErrors policy = TDestructorErrors::Rethrow,
+                             bool systemCause = false)
+        : m_Policy(policy), m_SystemCause(systemCause)
     {}
     ~FailingResource() noexcept(false)
     {
         RunDestructorWork(
-            [] {
+            [this] {
+                if (m_SystemCause) {
+                    ::SetLastError(ERROR_ACCESS_DENIED);
+                    PushSystemError();
+                }
                 ThrowNewError(TestCatalog(), 2, u"cleanup", TString::NullString,
                               TString::NullString, nullptr);
             },
@@ -42,6 +49,7 @@ public:
 
 private:
     TDestructorErrors m_Policy;
+    bool m_SystemCause;
 };
 
 } // namespace
@@ -131,6 +139,29 @@ TEST_F(ErrorStack, FailingDestructorDuringUnwindingIsDroppedAndKeepsTheFirstErro
     }
 }
 
+TEST_F(ErrorStack, ADroppedFailureTakesAllItsEntriesAndLeavesTheUnwindingErrorWhole)
+{
+    for (TDestructorErrors policy : {TDestructorErrors::Rethrow, TDestructorErrors::Swallow}) {
+        SCOPED_TRACE(policy == TDestructorErrors::Rethrow ? "rethrow" : "swallow");
+        try {
+            FailingResource resource(policy, true);
+            ::SetLastError(ERROR_FILE_NOT_FOUND);
+            PushSystemError();
+            ThrowNewError(TestCatalog(), 7, TString::NullString, TString::NullString,
+                          TString::NullString, nullptr);
+        } catch (const TException& error) {
+            EXPECT_EQ(error.Message(), 7);
+            // The unwinding error and its cause, nothing of the destructor's failure.
+            ASSERT_EQ(GetErrorCount(), 2u);
+            EXPECT_EQ(GetErrorInfo().Message(), 7);
+            PopError();
+            EXPECT_NE(GetErrorInfo().A1().AsAnsi().find("cannot find the file"), std::string::npos);
+            DecrementPendingCount();
+            ClearError();
+        }
+    }
+}
+
 TEST_F(ErrorStack, FailingDestructorDuringAForeignExceptionIsDropped)
 {
     EXPECT_THROW(
@@ -144,6 +175,7 @@ TEST_F(ErrorStack, FailingDestructorDuringAForeignExceptionIsDropped)
 TEST_F(ErrorStack, SwallowingDestructorAlwaysDrops)
 {
     EXPECT_NO_THROW({ FailingResource resource(TDestructorErrors::Swallow); });
+    EXPECT_NO_THROW({ FailingResource resource(TDestructorErrors::Swallow, true); });
 }
 
 TEST_F(ErrorStack, ForeignExceptionsInCleaningWorkAreReportedNotThrown)

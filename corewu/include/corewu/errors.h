@@ -109,26 +109,32 @@ enum class TDestructorErrors
 // Runs the cleaning work of a destructor so that no error escapes while another
 // one is unwinding: a TException is counted down and, only if no error was pending
 // when the work began (and no exception is in flight), thrown on with
-// ThrowLastError; an error dropped during unwinding is taken off the stack, so the
-// error being unwound stays on top. With Swallow the error is always dropped and
-// the stack cleared. Any other exception goes to ZanthUnhandledException.
-// Destructors that use it are noexcept(false).
+// ThrowLastError. With Swallow the error is always dropped: the stack is cleared
+// when nothing else is pending. An error dropped while another one is pending or
+// unwinding takes off exactly the entries the failed work pushed (its system error
+// included), so the other error stays on top of the stack and keeps its entries.
+// Any other exception goes to ZanthUnhandledException. Destructors that use it are
+// noexcept(false).
 template <class Work>
 void RunDestructorWork(Work&& work, TDestructorErrors policy = TDestructorErrors::Rethrow)
 {
     const LONG pending = GetPendingCount();
+    const ULONG depth = GetErrorCount();
     try {
         work();
     } catch (TException&) {
         DecrementPendingCount();
-        if (policy == TDestructorErrors::Swallow) {
+        const bool nothingElse = pending == 0 && std::uncaught_exceptions() == 0;
+        if (nothingElse) {
+            if (policy == TDestructorErrors::Rethrow) {
+                ThrowLastError();
+            }
             ClearError();
             return;
         }
-        if (pending == 0 && std::uncaught_exceptions() == 0) {
-            ThrowLastError();
+        while (GetErrorCount() > depth) {
+            PopError();
         }
-        PopError();
     } catch (...) {
         ZanthUnhandledException();
     }
