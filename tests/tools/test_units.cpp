@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iomanip>
 #include <limits>
 
 namespace {
@@ -319,6 +320,25 @@ TEST(Units, RoundToDigitsKeepsPowersOfTen)
         SCOPED_TRACE(k);
         EXPECT_EQ(ZCUnit::RoundToDigits(power, 1), power);
         EXPECT_EQ(ZCUnit::RoundToDigits(-power, 1), -power);
+    }
+}
+
+TEST(Units, RoundToDigitsTakesTheExponentFromLog2TimesLog10Of2)
+{
+    // With 0 digits a value rounds to the power of ten at its exponent, or to 0:
+    // that shows the exponent. Computed as log2 x log10(2) and rounded to a double,
+    // it is 4 for a value just above 1000 (the C library's double log10 says 3)
+    // and 9 for one just above 10^9 (where the C library's says 10).
+    const RoundCase cases[] = {
+        {100.00000000000006, 0, 0.0}, {1000.0000000000006, 0, 0.0},
+        {1000000.000000001, 0, 0.0},  {1000000000.000002, 0, 1000000000.0},
+        {1000.0, 0, 1000.0}, // an exact power keeps its exponent
+    };
+    for (const RoundCase& c : cases) {
+        for (int sign : {1, -1}) {
+            SCOPED_TRACE(testing::Message() << std::setprecision(17) << sign * c.value);
+            EXPECT_EQ(ZCUnit::RoundToDigits(sign * c.value, c.digits), sign * c.expected);
+        }
     }
 }
 

@@ -207,9 +207,14 @@ double ZCUnit::RoundToDigits(double value, ULONG digits)
     if (value == 0.0 || !std::isfinite(value)) {
         return value;
     }
-    // The decimal exponent: log10 of the magnitude, as the processor's log2 x
-    // log10(2) instruction gives it, exact for the powers of ten.
-    const double e = std::ceil(std::log10(std::fabs(value)));
+    // The decimal exponent: log2 of the magnitude times log10(2) in extended
+    // precision (on x86 the long double log10 is exactly that instruction), rounded
+    // to a double before ceil. It is exact for every power of ten. The double
+    // log10 of the C library is not the same function: a few values just above a
+    // power of ten (1000.0000000000006) get the power's exponent from it and so
+    // one significant digit too many.
+    const double e =
+        std::ceil(static_cast<double>(std::log10(static_cast<long double>(std::fabs(value)))));
     const double k = e >= 0 ? std::floor(e + 0.01) : -std::floor(0.01 - e);
     const double step = std::pow(10.0, k - static_cast<double>(digits));
     return RoundToStep(value, step);
