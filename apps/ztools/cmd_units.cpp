@@ -80,13 +80,23 @@ void Convert(const std::string& valueText, const std::string& fromText, const st
     // Zanth values are signed 32-bit numbers here; beyond that they would wrap.
     const double perUnit = from.code == 0 ? 4800.0 / effectiveDpi : from.zanthPerUnit;
     const double magnitude = from.code == 0 ? std::trunc(std::fabs(value)) : std::fabs(value);
-    if (magnitude * perUnit + 1.0 > 2147483647.0) {
+    if (magnitude * perUnit + 1.0 > 2147483647.0 || (from.code == 0 && magnitude > 4294967295.0)) {
         throw CLI::ValidationError("VALUE", valueText + " " + fromText +
                                                 " does not fit 32-bit Zanth units "
                                                 "(at most 2147483647, about 447,000 inches)");
     }
 
     const LONG zanth = ZCUnitEx::ConvertToZanth(value, from.code, dpi);
+    // The way out wraps in 32 bits too: Zanth units x dpi + 2400 for pixels,
+    // Zanth units x 10 for tenths of a millimetre. Refuse rather than print a wrapped
+    // number.
+    const double zanthMagnitude = std::fabs(static_cast<double>(zanth));
+    if ((to.code == 0 && zanthMagnitude * effectiveDpi + 2400.0 > 4294967295.0) ||
+        (to.code == 6 && zanthMagnitude * 10.0 > 2147483647.0)) {
+        throw CLI::ValidationError("VALUE", valueText + " " + fromText + " in " + toText +
+                                                " does not fit the 32-bit arithmetic of the "
+                                                "conversion");
+    }
     const double result = ZCUnitEx::ConvertFromZanth(zanth, to.code, dpi);
     std::cout << Number(value) << " " << from.name << " = " << Number(result) << " " << to.name
               << "  (via " << zanth << " Zanth units";

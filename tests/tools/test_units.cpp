@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <iomanip>
 #include <limits>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -428,6 +431,56 @@ TEST(Units, UnitFromOem)
     // Out of range: the default unit instead of a read past the table.
     EXPECT_EQ(UnitFromOem(static_cast<ZANTH::TUnitOem>(4)), 1u);
     EXPECT_EQ(UnitFromOem(static_cast<ZANTH::TUnitOem>(-1)), 1u);
+}
+
+// ztools convert prints a result only when the library's 32-bit arithmetic holds
+// it; otherwise it refuses instead of printing a wrapped number.
+TEST(UnitsCommand, ConvertRefusesResultsThatWouldWrap)
+{
+    const std::string ztools = testsupport::HelperPath("ztools");
+    if (::access(ztools.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "ztools is not built";
+    }
+    struct Case
+    {
+        const char* value;
+        const char* from;
+        const char* to;
+        const char* dpi; // null: the library's 400
+        bool accepted;
+        const char* output; // the start of the line printed when accepted
+    };
+    const Case cases[] = {
+        {"1", "in", "px", "300", true, "1 in = 300 px"},
+        {"-25.4", "mm", "px", "96", true, "-25.4 mm = -96 px"},
+        {"100", "px", "mm", nullptr, true, "100 px = 6.35 mm"},
+        {"10", "mm", "tenth-mm", nullptr, true, "10 mm = 100.0125 tenth-mm"},
+        // 48,000,000 Zanth units x 600000 dpi is far beyond 32 bits.
+        {"10000", "in", "px", "600000", false, nullptr},
+        {"1", "in", "px", "4294967294", false, nullptr},
+        // 377,952,756 Zanth units x 10 does not fit a signed 32-bit number.
+        {"2000000", "mm", "tenth-mm", nullptr, false, nullptr},
+        {"-2000000", "mm", "tenth-mm", nullptr, false, nullptr},
+        // Whole pixels are taken as a 32-bit number first.
+        {"5000000000", "px", "mm", "4000000000", false, nullptr},
+        {"500000", "in", "mm", nullptr, false, nullptr},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> argv = {ztools, "convert"};
+        if (c.dpi) {
+            argv.insert(argv.end(), {"--dpi", c.dpi});
+        }
+        argv.insert(argv.end(), {"--", c.value, c.from, c.to}); // "--": values may be negative
+        const testsupport::ChildResult result = testsupport::RunChild(argv);
+        SCOPED_TRACE(testing::Message()
+                     << c.value << " " << c.from << " " << c.to << ": " << result.output);
+        EXPECT_EQ(result.status == 0, c.accepted);
+        if (c.accepted) {
+            EXPECT_EQ(result.output.rfind(c.output, 0), 0u);
+        } else {
+            EXPECT_TRUE(result.output.empty());
+        }
+    }
 }
 
 } // namespace
