@@ -31,13 +31,18 @@ public:
     std::mutex& Lock() { return m_Lock; }
 
     // With Lock() held: may a handle with this access and share mode be opened?
+    // A handle without read, write, execute or delete access (access 0: attributes
+    // only) takes no part in sharing, neither as the newcomer nor as a holder.
     bool CompatibleLocked(std::uint64_t device, std::uint64_t inode, DWORD access, DWORD share)
     {
         auto it = m_Open.find({device, inode});
-        if (it == m_Open.end()) {
+        if (it == m_Open.end() || !Shares(access)) {
             return true;
         }
         for (const OpenEntry& other : it->second) {
+            if (!Shares(other.access)) {
+                continue;
+            }
             if (!Allows(other.share, access) || !Allows(share, other.access)) {
                 return false;
             }
@@ -70,10 +75,18 @@ public:
     }
 
 private:
-    // Does a holder's share mode allow another handle's access?
+    static bool Shares(DWORD access)
+    {
+        return (access & (GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL |
+                          kDeleteAccess)) != 0;
+    }
+
+    // Does a holder's share mode allow another handle's access? Executing reads
+    // the data, so it needs FILE_SHARE_READ.
     static bool Allows(DWORD share, DWORD access)
     {
-        if ((access & (GENERIC_READ | GENERIC_ALL)) && !(share & FILE_SHARE_READ)) {
+        if ((access & (GENERIC_READ | GENERIC_EXECUTE | GENERIC_ALL)) &&
+            !(share & FILE_SHARE_READ)) {
             return false;
         }
         if ((access & (GENERIC_WRITE | GENERIC_ALL)) && !(share & FILE_SHARE_WRITE)) {

@@ -108,6 +108,13 @@ TEST(Files, ShareModesBetweenHandles)
         {"writer sharing read and write admits a writer", GENERIC_WRITE,
          FILE_SHARE_READ | FILE_SHARE_WRITE, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
          true},
+        {"executing reads: blocked without FILE_SHARE_READ", GENERIC_WRITE, FILE_SHARE_WRITE,
+         GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_WRITE, false},
+        // A handle without data access (attributes only) takes no part in sharing.
+        {"attributes-only handle next to an exclusive one", GENERIC_READ | GENERIC_WRITE, 0, 0, 0,
+         true},
+        {"exclusive handle next to an attributes-only one", 0, 0, GENERIC_READ | GENERIC_WRITE, 0,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
