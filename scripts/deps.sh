@@ -29,7 +29,10 @@ if [ "$(id -u)" -eq 0 ]; then
     # shellcheck disable=SC2086
     apt-get install -y -qq $missing >/dev/null
 else
+    # A fresh system may have no package lists yet, and no sudo.
     echo "Missing Debian packages. Run this, then try again:" >&2
-    echo "  sudo apt-get install -y$missing" >&2
+    echo "  sudo sh -c 'apt-get update && apt-get install -y$missing'" >&2
+    echo "or, as root:" >&2
+    echo "  apt-get update && apt-get install -y$missing" >&2
     exit 1
 fi
