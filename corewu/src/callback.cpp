@@ -3,6 +3,9 @@
 
 void TCallback::Add(TCallbackFunction function, void* context)
 {
+    if (!function) {
+        return; // nothing to call; InvokeAll would jump to address 0
+    }
     std::lock_guard<std::mutex> guard(m_Lock);
     m_Entries.push_back({function, context});
 }

@@ -85,6 +85,11 @@ TEST(Callbacks, InvokeAllCallsEveryRegistrationInOrder)
     callbacks.InvokeAll(4, nullptr);
     EXPECT_EQ(calls.back(), (std::pair<DWORD, int>{4, 2}));
     EXPECT_EQ(callbacks.Count(), 1u);
+    // A null function is not registered, so InvokeAll has nothing bad to call.
+    callbacks.Add(nullptr, &one);
+    EXPECT_EQ(callbacks.Count(), 1u);
+    callbacks.InvokeAll(5, nullptr);
+    EXPECT_EQ(calls.back(), (std::pair<DWORD, int>{5, 2}));
 }
 
 TEST(Log, LinesReachSinksAndTheFile)

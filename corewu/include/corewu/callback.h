@@ -22,6 +22,7 @@ public:
     TCallback(const TCallback&) = delete;
     TCallback& operator=(const TCallback&) = delete;
 
+    // A null function is not registered.
     void Add(TCallbackFunction function, void* context);
     // Removes the first registration of this pair; false when there is none.
     bool Remove(TCallbackFunction function, void* context);
