@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -483,6 +484,52 @@ TEST(WriteBuffer, PendingBytesLeftToTheBaseDestructorAreReported)
                      writer.Write(data.data(), 10);
                      writer.Finish();
                  }).raised);
+}
+
+// While another exception unwinds, the base destructor's report of lost bytes is
+// dropped under the destructor rule: the program goes on, the error that unwinds is
+// the one the caller catches and the only one on the error stack. A file write buffer
+// destroyed on the same road still writes its pending bytes to the file.
+TEST(WriteBuffer, NoSecondErrorWhileAnotherOneUnwinds)
+{
+    const std::vector<unsigned char> data = Pattern(10);
+    try {
+        ForgetfulWriter writer;
+        writer.Write(data.data(), 10);
+        ThrowNewError(0, 0, u"the first error", TString::NullString, TString::NullString, nullptr);
+    } catch (const TException& error) {
+        DecrementPendingCount();
+        EXPECT_EQ("the first error", std::string(error.what()));
+        EXPECT_EQ(1u, GetErrorCount());
+        EXPECT_EQ(std::string::npos, GetErrorText().AsAnsi().find("pending bytes were lost"));
+        ClearError();
+    }
+
+    bool unwound = false;
+    try {
+        ForgetfulWriter writer;
+        writer.Write(data.data(), 10);
+        throw std::runtime_error("not the library's");
+    } catch (const std::runtime_error&) {
+        unwound = true;
+    }
+    EXPECT_TRUE(unwound);
+    EXPECT_EQ(0, GetPendingCount());
+    EXPECT_EQ(0u, GetErrorCount());
+
+    TFile file;
+    file.Open(WideTempPath("unwinding.bin"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    unwound = false;
+    try {
+        TFileWriteBuffer writer(0, &file, 0);
+        writer.Write(data.data(), 10);
+        throw std::runtime_error("not the library's");
+    } catch (const std::runtime_error&) {
+        unwound = true;
+    }
+    EXPECT_TRUE(unwound);
+    EXPECT_EQ(10u, file.Length());
+    EXPECT_EQ(0u, GetErrorCount());
 }
 
 // --- Constructors -------------------------------------------------------------------
