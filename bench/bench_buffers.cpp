@@ -1,7 +1,8 @@
 // Buffered I/O and code generator benchmarks, each side by side with its peers:
-// - reading a 1 GiB file (in the page cache) with 64-byte and 64 KiB requests through
-//   TFileReadBuffer (Read, and BeginRead/EndRead in place) against fread with a
-//   1 MiB stdio buffer, read(2) with 1 MiB requests and POCO's FileInputStream;
+// - reading a 1 GiB file (in the page cache) with 64-byte and 64 KiB requests (and
+//   1 MiB ones through Read) through TFileReadBuffer (Read, and BeginRead/EndRead in
+//   place) against fread with a 1 MiB stdio buffer, read(2) with 1 MiB requests and POCO's
+//   FileInputStream;
 // - writing a 1 GiB file the same way through TFileWriteBuffer against fwrite with a
 //   1 MiB stdio buffer, write(2) with 1 MiB requests and POCO's FileOutputStream;
 // - emitting 64 MiB of one- to seven-byte instructions through ZCCodeGenerator::Write
@@ -460,6 +461,7 @@ constexpr double kMinTime = 2.0;
 BENCHMARK(BM_Read_TFileReadBuffer)
     ->Arg(64)
     ->Arg(64 * 1024)
+    ->Arg(1024 * 1024)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(kMinTime);
 BENCHMARK(BM_Read_TFileReadBuffer_InPlace)

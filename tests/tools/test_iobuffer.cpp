@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,7 @@ public:
 
     std::vector<LONG> requests;
     std::vector<unsigned char*> targets;
+    bool fail = false;
     std::vector<unsigned char>& Source() { return m_Source; }
     unsigned char* Start() const { return BufferStart(); }
 
@@ -52,6 +54,10 @@ protected:
     {
         requests.push_back(n);
         targets.push_back(dest);
+        if (fail) {
+            ThrowNewError(0, 0, u"source failed", TString::NullString, TString::NullString,
+                          nullptr);
+        }
         const std::size_t count = std::min<std::size_t>(n, m_Source.size() - m_Position);
         if (count > 0) {
             std::memcpy(dest, m_Source.data() + m_Position, count);
@@ -313,6 +319,56 @@ TEST(ReadBuffer, RandomRequestsFollowTheCountRule)
     }
 }
 
+// A Read of at least the buffer size takes the source's bytes straight into the
+// caller's memory, yet asks the source for exactly what a refill through the buffer
+// would ask: the same requests made through Read and through BeginRead/EndRead (with
+// a copy) see the same ReadData sizes, counts, bytes and Size(), on a source that runs
+// short and with an error in between that keeps the unread bytes for the next request.
+TEST(ReadBuffer, LargeReadsGoStraightToTheCallerWithTheSameSourceRequests)
+{
+    const LONG requests[] = {30,  100, 250, 10,  100, 99,  1000, 40,  -1, 0,
+                             100, 77,  100, 100, 100, 100, 100,  100, 5};
+    const std::vector<unsigned char> source = Pattern(777);
+    MemoryReader copying(100, source);
+    MemoryReader direct(100, source);
+    std::vector<unsigned char> viaBuffer(1000);
+    std::vector<unsigned char> viaRead(1000);
+    std::size_t position = 0;
+    for (std::size_t i = 0; i < std::size(requests); ++i) {
+        const LONG n = requests[i];
+        if (i == 10) {
+            // 23 bytes are unread here; the failed request leaves them in place.
+            copying.fail = direct.fail = true;
+            EXPECT_TRUE(CatchError([&] { copying.BeginRead(n, nullptr); }).raised);
+            EXPECT_TRUE(CatchError([&] { direct.Read(viaRead.data(), n); }).raised);
+            copying.fail = direct.fail = false;
+        }
+        LONG count = 0;
+        const unsigned char* at = copying.BeginRead(n, &count);
+        if (count > 0) {
+            std::memcpy(viaBuffer.data(), at, static_cast<std::size_t>(count));
+        }
+        copying.EndRead(count);
+        ASSERT_EQ(count, direct.Read(viaRead.data(), n)) << "request " << i;
+        ASSERT_EQ(0, std::memcmp(viaRead.data(), source.data() + position, count)) << i;
+        ASSERT_EQ(0, std::memcmp(viaBuffer.data(), viaRead.data(), count)) << i;
+        ASSERT_EQ(copying.requests, direct.requests) << "request " << i;
+        EXPECT_EQ(copying.Size(), direct.Size()) << "request " << i;
+        position += static_cast<std::size_t>(count);
+    }
+    EXPECT_EQ(source.size(), position);
+    // The large requests were read into the caller's memory, the others into the buffer.
+    std::size_t straight = 0;
+    for (unsigned char* target : direct.targets) {
+        if (target >= viaRead.data() && target < viaRead.data() + viaRead.size()) {
+            ++straight;
+        } else {
+            EXPECT_TRUE(target >= direct.Start() && target < direct.Start() + 100);
+        }
+    }
+    EXPECT_GE(straight, 5u);
+}
+
 // Bad counts: a negative request asks for nothing and leaves the source alone;
 // EndRead never moves past the buffered data.
 TEST(ReadBuffer, NegativeAndOversizedCountsStayInsideTheData)
@@ -483,6 +539,52 @@ TEST(WriteBuffer, PendingBytesLeftToTheBaseDestructorAreReported)
                      writer.Write(data.data(), 10);
                      writer.Finish();
                  }).raised);
+}
+
+// While another exception unwinds, the base destructor's report of lost bytes is
+// dropped under the destructor rule: the program goes on, the error that unwinds is
+// the one the caller catches and the only one on the error stack. A file write buffer
+// destroyed on the same road still writes its pending bytes to the file.
+TEST(WriteBuffer, NoSecondErrorWhileAnotherOneUnwinds)
+{
+    const std::vector<unsigned char> data = Pattern(10);
+    try {
+        ForgetfulWriter writer;
+        writer.Write(data.data(), 10);
+        ThrowNewError(0, 0, u"the first error", TString::NullString, TString::NullString, nullptr);
+    } catch (const TException& error) {
+        DecrementPendingCount();
+        EXPECT_EQ("the first error", std::string(error.what()));
+        EXPECT_EQ(1u, GetErrorCount());
+        EXPECT_EQ(std::string::npos, GetErrorText().AsAnsi().find("pending bytes were lost"));
+        ClearError();
+    }
+
+    bool unwound = false;
+    try {
+        ForgetfulWriter writer;
+        writer.Write(data.data(), 10);
+        throw std::runtime_error("not the library's");
+    } catch (const std::runtime_error&) {
+        unwound = true;
+    }
+    EXPECT_TRUE(unwound);
+    EXPECT_EQ(0, GetPendingCount());
+    EXPECT_EQ(0u, GetErrorCount());
+
+    TFile file;
+    file.Open(WideTempPath("unwinding.bin"), GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    unwound = false;
+    try {
+        TFileWriteBuffer writer(0, &file, 0);
+        writer.Write(data.data(), 10);
+        throw std::runtime_error("not the library's");
+    } catch (const std::runtime_error&) {
+        unwound = true;
+    }
+    EXPECT_TRUE(unwound);
+    EXPECT_EQ(10u, file.Length());
+    EXPECT_EQ(0u, GetErrorCount());
 }
 
 // --- Constructors -------------------------------------------------------------------

@@ -92,6 +92,38 @@ unsigned char* TReadBuffer::Refill(LONG n, LONG* got)
     return m_pCurrent;
 }
 
+LONG TReadBuffer::ReadRefill(unsigned char* dest, LONG n)
+{
+    const LONG size = BufferSize();
+    if (n >= size && size > 0) {
+        // The request takes everything a refill can give (the unread bytes and the
+        // rest of the buffer from the source), so the source's bytes go straight to
+        // the caller instead of through the buffer. The source is asked for exactly
+        // what a refill would ask, and the buffer ends up as after a refill whose
+        // bytes were all consumed. Nothing changes before the source has answered: if
+        // it raises an error, the unread bytes stay for the next request.
+        const LONG unread = static_cast<LONG>(Unread());
+        const LONG room = size - unread;
+        if (unread > 0) {
+            std::memcpy(dest, m_pCurrent, static_cast<std::size_t>(unread));
+        }
+        LONG delivered = 0;
+        if (room > 0) {
+            delivered = std::clamp<LONG>(ReadData(dest + unread, room), 0, room);
+        }
+        m_Size = unread + delivered;
+        m_pCurrent = BufferStart() + m_Size;
+        return m_Size;
+    }
+    LONG count = 0;
+    const unsigned char* from = Refill(n, &count);
+    if (count > 0) {
+        std::memcpy(dest, from, static_cast<std::size_t>(count));
+        m_pCurrent += count;
+    }
+    return count;
+}
+
 // --- TWriteBuffer ------------------------------------------------------------------
 
 TWriteBuffer::TWriteBuffer() : TWriteBuffer(0) {}

@@ -79,8 +79,10 @@ void FreeIndex()
 // every chain newer registrations stay in front of older ones.
 void Rehash(const TList& list, std::size_t count)
 {
+    // The new table first: if it cannot be had, the old one stays whole.
+    auto* buckets = new TMemoryCheckElement*[count]();
     delete[] g_pBuckets;
-    g_pBuckets = new TMemoryCheckElement*[count]();
+    g_pBuckets = buckets;
     g_BucketCount = count;
     for (TListElement* e = list.GetHead(); e != nullptr; e = e->Next()) {
         IndexInsertRaw(static_cast<TMemoryCheckElement*>(e));
@@ -90,12 +92,12 @@ void Rehash(const TList& list, std::size_t count)
 // The element is already at the list's tail.
 void IndexInsert(const TList& list, TMemoryCheckElement* element)
 {
-    ++g_IndexedCount;
-    if (g_IndexedCount > g_BucketCount) {
+    if (g_IndexedCount + 1 > g_BucketCount) {
         Rehash(list, g_BucketCount == 0 ? 64 : g_BucketCount * 2);
     } else {
         IndexInsertRaw(element);
     }
+    ++g_IndexedCount;
 }
 
 // Takes the most recent registration of p out of the index.
@@ -225,9 +227,17 @@ void TMemoryCheck::NewMemory(void* p, LONG size)
 {
     std::lock_guard<std::mutex> guard(g_Lock);
     auto* element = new TMemoryCheckElement(p, size, g_AllocationCounter);
-    g_AllocationCounter = static_cast<LONG>(static_cast<ULONG>(g_AllocationCounter) + 1);
     s_ElementList.AddTail(element);
-    IndexInsert(s_ElementList, element);
+    try {
+        IndexInsert(s_ElementList, element);
+    } catch (...) {
+        // No room for a larger index: the block is not registered at all, so the
+        // list and the index keep naming the same elements.
+        s_ElementList.Remove(element);
+        delete element;
+        throw;
+    }
+    g_AllocationCounter = static_cast<LONG>(static_cast<ULONG>(g_AllocationCounter) + 1);
     if (element->m_Sequence == g_NextLeak) {
         g_ptheLogfile->Write(
             3, TString::Formatted(u"TMemoryCheck: allocation %ld reached, which leaked in the "

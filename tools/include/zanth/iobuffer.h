@@ -93,24 +93,30 @@ public:
     // Copies up to n bytes to dest and consumes them; returns the count.
     LONG Read(unsigned char* dest, LONG n)
     {
-        LONG count = 0;
-        const unsigned char* from = BeginRead(n, &count);
-        if (count > 0) {
-            std::memcpy(dest, from, static_cast<std::size_t>(count));
-            m_pCurrent += count;
+        if (n >= 0 && n <= Unread()) {
+            if (n > 0) {
+                std::memcpy(dest, m_pCurrent, static_cast<std::size_t>(n));
+                m_pCurrent += n;
+            }
+            return n;
         }
-        return count;
+        return ReadRefill(dest, n);
     }
 
 protected:
     // Fills dest with up to n bytes from the source; returns how many it delivered.
     // Fewer than n means the source has no more. (Results outside 0..n are clamped.)
+    // dest lies in the buffer, except for a Read of at least BufferSize() bytes: the
+    // source's bytes then go straight to the caller's memory (the request sizes are
+    // those of a refill through the buffer).
     virtual LONG ReadData(unsigned char* dest, LONG n) = 0;
 
 private:
     std::ptrdiff_t Unread() const { return BufferStart() + m_Size - m_pCurrent; }
     // Moves the unread bytes to the front and reads the rest of the buffer.
     unsigned char* Refill(LONG n, LONG* got);
+    // Read when the buffered bytes are not enough.
+    LONG ReadRefill(unsigned char* dest, LONG n);
     void Destructor();
 };
 
