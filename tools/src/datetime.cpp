@@ -410,15 +410,6 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
     if (fill == 0) {
         return false;
     }
-    if (length > 2) {
-        const WCHAR* const last = text + length - 1; // a fill character at either end stays
-        for (const WCHAR* p = std::find(text + 1, last, fill); p != last;
-             p = std::find(p + 1, last, fill)) {
-            if (IsDigit(p[-1]) && IsDigit(p[1])) {
-                return false; // the working copy would drop it
-            }
-        }
-    }
     const bool padding = !IsDigit(fill);
     LONG read[6];
     std::memcpy(read, fields, sizeof(read));
@@ -467,6 +458,16 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
             read[field] = field <= 2 ? kEmpty : 0;
         } else {
             read[field] = code == u'y' ? number + 1900 : number;
+        }
+    }
+    // Checked last, as texts that need nudging mostly fail above already.
+    if (length > 2) {
+        const WCHAR* const last = text + length - 1; // a fill character at either end stays
+        for (const WCHAR* p = std::find(text + 1, last, fill); p != last;
+             p = std::find(p + 1, last, fill)) {
+            if (IsDigit(p[-1]) && IsDigit(p[1])) {
+                return false; // the working copy would drop it
+            }
         }
     }
     std::memcpy(fields, read, sizeof(read));
