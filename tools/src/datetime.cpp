@@ -396,13 +396,18 @@ void ReadFields(const WCHAR* mask, std::size_t maskLength, WorkText& text, WCHAR
     });
 }
 
-// Reads the fields straight from the caller's text when it already stands as the
-// mask lays it out: no fill character between two digits, and under every code that
-// is read exactly its width of characters, fill characters followed by digits (or
-// fill characters only), with no digit right after them. The parser would then take
-// nothing out of the text and nudge nothing, and would read these very numbers, so
-// the working copy is not needed. Returns false, with `fields` untouched, as soon as
-// that is not so; the caller then parses a working copy.
+// Reads the fields straight from the caller's text, for the texts met in practice: no
+// fill character stands between two digits (so the working copy would drop nothing),
+// and under every code that is read stand fill characters followed by digits, no more
+// than the code's width of them, or fill characters only for the whole width (an
+// empty field), or nothing at all past the end of the text. The parser then never
+// removes a character and inserts fill characters only right after a number shorter
+// than its field, or at the end of the text; every later field lies after the
+// characters inserted so far, so it is found in the caller's text by counting them.
+// Anything else (a number longer than its field, a sign, blanks before a number when
+// they are not the fill character, a field that would start on an inserted
+// character, a fill character of 0) returns false, with `fields` untouched, and the
+// caller parses a working copy from the start.
 bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* text, LONG length,
                        WCHAR fill, LONG (&fields)[6])
 {
@@ -413,6 +418,8 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
     const bool padding = !IsDigit(fill);
     LONG read[6];
     std::memcpy(read, fields, sizeof(read));
+    LONG inserted = 0;        // fill characters that the parser has inserted so far
+    LONGLONG lastInsert = -1; // where the last of them stands in the nudged text
     // The codes and their positions exactly as ScanCodes finds them, in one pass.
     LONGLONG position = 0;
     LONG code = -1;
@@ -431,27 +438,37 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
         if (field < 0) {
             continue;
         }
-        if (at >= length || width > length - at) {
-            return false; // the field runs past the end: the parser would nudge
-        }
-        // The text is terminated, so start[width] is at most the terminator.
-        const WCHAR* start = text + at;
-        LONG n = 0;
-        if (padding) {
-            while (n < width && start[n] == fill) {
-                ++n;
-            }
-        }
+        const LONGLONG nudgedLength = static_cast<LONGLONG>(length) + inserted;
+        LONG consumed = 0; // nothing to read past the end
         LONG number = 0;
-        for (; n < width; ++n) {
-            const unsigned digit = static_cast<unsigned>(start[n]) - u'0';
-            if (digit > 9) {
+        if (at < nudgedLength) {
+            if (at <= lastInsert) {
                 return false;
             }
-            number = number * 10 + static_cast<LONG>(digit);
-        }
-        if (IsDigit(start[width])) {
-            return false; // a longer number, or a padded one longer than the field
+            // The text is terminated and no fill character is 0, so neither loop
+            // passes the terminator.
+            const WCHAR* start = text + (at - inserted);
+            LONG n = 0;
+            if (padding) {
+                while (n < width && start[n] == fill) {
+                    ++n;
+                }
+            }
+            if (n == width) {
+                if (IsDigit(start[width])) {
+                    return false; // a number padded beyond its field
+                }
+                consumed = width; // an empty field is stepped over
+            } else {
+                const LONG first = n;
+                for (; n < width && IsDigit(start[n]); ++n) {
+                    number = number * 10 + (start[n] - u'0');
+                }
+                if (n == first || IsDigit(start[n])) {
+                    return false; // no number here, or one longer than its field
+                }
+                consumed = n;
+            }
         }
         // At most four digits: no sign, no overflow.
         if (number == 0) {
@@ -459,8 +476,12 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
         } else {
             read[field] = code == u'y' ? number + 1900 : number;
         }
+        if (consumed < width) {
+            lastInsert = at + consumed < nudgedLength ? at + consumed : nudgedLength;
+            ++inserted;
+        }
     }
-    // Checked last, as texts that need nudging mostly fail above already.
+    // Checked last, as the texts that take the long way mostly fail above already.
     if (length > 2) {
         const WCHAR* const last = text + length - 1; // a fill character at either end stays
         for (const WCHAR* p = std::find(text + 1, last, fill); p != last;
@@ -474,8 +495,8 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
     return true;
 }
 
-// Parses `text` written in `mask` into `fields` (day to second): in place when the
-// text stands as the mask lays it out, otherwise in a working copy.
+// Parses `text` written in `mask` into `fields` (day to second): straight from the
+// text when that is possible, otherwise in a working copy.
 void ParseFields(const TString& mask, const TString& text, WCHAR fill, LONG (&fields)[6])
 {
     const WCHAR* chars = text.c_str();
