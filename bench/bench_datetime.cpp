@@ -1,7 +1,8 @@
 // Date masks: ZCDateTime::FormatDate and DateFromFormat with DATEMASK_GERMAN
 // ("%d.%m.%Y") and TIMEMASK_T8 ("%H:%M:%S") against the C library (strftime,
 // strptime), POCO (DateTimeFormatter::format, DateTimeParser::tryParse) and Howard
-// Hinnant's date library (date::format, date::parse), on the same values.
+// Hinnant's date library (date::format, date::parse), on the same values; and the
+// date texts without leading zeros ("5.3.2004"), which our parser nudges into place.
 #include <zanth/datetime.h>
 
 #include <benchmark/benchmark.h>
@@ -29,9 +30,22 @@ namespace {
 struct Sample
 {
     int day, month, year, hour, minute, second;
-    std::string dateText; // "%d.%m.%Y"
-    std::string timeText; // "%H:%M:%S"
+    std::string dateText;     // "%d.%m.%Y"
+    std::string timeText;     // "%H:%M:%S"
+    std::string unpaddedText; // "%d.%m.%Y" without leading zeros, such as "5.3.2004"
 };
+
+enum class Text
+{
+    Date,
+    Time,
+    Unpadded
+};
+
+const std::string& TextOf(const Sample& s, Text which)
+{
+    return which == Text::Date ? s.dateText : which == Text::Time ? s.timeText : s.unpaddedText;
+}
 
 // 64 values spread over the years 1900 to 2100, with their texts in both masks.
 const std::vector<Sample>& Samples()
@@ -56,6 +70,8 @@ const std::vector<Sample>& Samples()
             s.dateText = buffer;
             std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", s.hour, s.minute, s.second);
             s.timeText = buffer;
+            std::snprintf(buffer, sizeof buffer, "%d.%d.%04d", s.day, s.month, s.year);
+            s.unpaddedText = buffer;
             list.push_back(s);
         }
         return list;
@@ -91,11 +107,11 @@ void FormatZanth(benchmark::State& state, const TString& mask)
     }
 }
 
-void ParseZanth(benchmark::State& state, const TString& mask, bool date)
+void ParseZanth(benchmark::State& state, const TString& mask, Text which)
 {
     std::vector<TString> texts;
     for (const Sample& s : Samples()) {
-        texts.push_back(TString::FromAnsi(date ? s.dateText.c_str() : s.timeText.c_str()));
+        texts.push_back(TString::FromAnsi(TextOf(s, which).c_str()));
     }
     ZCDateTime value;
     std::size_t i = 0;
@@ -120,16 +136,22 @@ void BM_FormatTime_Zanth(benchmark::State& state)
 }
 void BM_ParseDate_Zanth(benchmark::State& state)
 {
-    ParseZanth(state, ZCDateTime::DATEMASK_GERMAN, true);
+    ParseZanth(state, ZCDateTime::DATEMASK_GERMAN, Text::Date);
 }
 void BM_ParseTime_Zanth(benchmark::State& state)
 {
-    ParseZanth(state, ZCDateTime::TIMEMASK_T8, false);
+    ParseZanth(state, ZCDateTime::TIMEMASK_T8, Text::Time);
+}
+// Fields shorter than their width: the text is nudged into place on a working copy.
+void BM_ParseUnpadded_Zanth(benchmark::State& state)
+{
+    ParseZanth(state, ZCDateTime::DATEMASK_GERMAN, Text::Unpadded);
 }
 BENCHMARK(BM_FormatDate_Zanth);
 BENCHMARK(BM_FormatTime_Zanth);
 BENCHMARK(BM_ParseDate_Zanth);
 BENCHMARK(BM_ParseTime_Zanth);
+BENCHMARK(BM_ParseUnpadded_Zanth);
 
 // ---------------------------------------------------------------------------------
 // The C library
@@ -149,13 +171,13 @@ void FormatStrftime(benchmark::State& state, const char* mask)
     }
 }
 
-void ParseStrptime(benchmark::State& state, const char* mask, bool date)
+void ParseStrptime(benchmark::State& state, const char* mask, Text which)
 {
     std::size_t i = 0;
     std::tm t{};
     for (auto _ : state) {
         const Sample& s = Samples()[i++ & 63];
-        const char* end = ::strptime(date ? s.dateText.c_str() : s.timeText.c_str(), mask, &t);
+        const char* end = ::strptime(TextOf(s, which).c_str(), mask, &t);
         benchmark::DoNotOptimize(end);
         benchmark::DoNotOptimize(t);
     }
@@ -171,16 +193,21 @@ void BM_FormatTime_strftime(benchmark::State& state)
 }
 void BM_ParseDate_strptime(benchmark::State& state)
 {
-    ParseStrptime(state, "%d.%m.%Y", true);
+    ParseStrptime(state, "%d.%m.%Y", Text::Date);
 }
 void BM_ParseTime_strptime(benchmark::State& state)
 {
-    ParseStrptime(state, "%H:%M:%S", false);
+    ParseStrptime(state, "%H:%M:%S", Text::Time);
+}
+void BM_ParseUnpadded_strptime(benchmark::State& state)
+{
+    ParseStrptime(state, "%d.%m.%Y", Text::Unpadded);
 }
 BENCHMARK(BM_FormatDate_strftime);
 BENCHMARK(BM_FormatTime_strftime);
 BENCHMARK(BM_ParseDate_strptime);
 BENCHMARK(BM_ParseTime_strptime);
+BENCHMARK(BM_ParseUnpadded_strptime);
 
 // ---------------------------------------------------------------------------------
 // POCO
@@ -199,17 +226,20 @@ void FormatPoco(benchmark::State& state, const std::string& mask)
     }
 }
 
-void ParsePoco(benchmark::State& state, const std::string& mask, bool date)
+void ParsePoco(benchmark::State& state, const std::string& mask, Text which)
 {
     Poco::DateTime value;
     int zone = 0;
     std::size_t i = 0;
+    bool ok = true;
     for (auto _ : state) {
         const Sample& s = Samples()[i++ & 63];
-        const bool ok =
-            Poco::DateTimeParser::tryParse(mask, date ? s.dateText : s.timeText, value, zone);
+        ok = Poco::DateTimeParser::tryParse(mask, TextOf(s, which), value, zone);
         benchmark::DoNotOptimize(ok);
         benchmark::DoNotOptimize(value);
+    }
+    if (!ok) {
+        state.SkipWithError("parse failed");
     }
 }
 
@@ -223,16 +253,21 @@ void BM_FormatTime_Poco(benchmark::State& state)
 }
 void BM_ParseDate_Poco(benchmark::State& state)
 {
-    ParsePoco(state, "%d.%m.%Y", true);
+    ParsePoco(state, "%d.%m.%Y", Text::Date);
 }
 void BM_ParseTime_Poco(benchmark::State& state)
 {
-    ParsePoco(state, "%H:%M:%S", false);
+    ParsePoco(state, "%H:%M:%S", Text::Time);
+}
+void BM_ParseUnpadded_Poco(benchmark::State& state)
+{
+    ParsePoco(state, "%d.%m.%Y", Text::Unpadded);
 }
 BENCHMARK(BM_FormatDate_Poco);
 BENCHMARK(BM_FormatTime_Poco);
 BENCHMARK(BM_ParseDate_Poco);
 BENCHMARK(BM_ParseTime_Poco);
+BENCHMARK(BM_ParseUnpadded_Poco);
 #endif
 
 // ---------------------------------------------------------------------------------
@@ -266,18 +301,28 @@ void BM_FormatTime_HHDate(benchmark::State& state)
     }
 }
 
-void BM_ParseDate_HHDate(benchmark::State& state)
+void ParseDateHHDate(benchmark::State& state, Text which)
 {
     date::year_month_day value{};
     std::size_t i = 0;
     for (auto _ : state) {
-        std::istringstream in(Samples()[i++ & 63].dateText);
+        std::istringstream in(TextOf(Samples()[i++ & 63], which));
         in >> date::parse("%d.%m.%Y", value);
         benchmark::DoNotOptimize(value);
     }
     if (!value.ok()) {
         state.SkipWithError("parse failed");
     }
+}
+
+void BM_ParseDate_HHDate(benchmark::State& state)
+{
+    ParseDateHHDate(state, Text::Date);
+}
+
+void BM_ParseUnpadded_HHDate(benchmark::State& state)
+{
+    ParseDateHHDate(state, Text::Unpadded);
 }
 
 void BM_ParseTime_HHDate(benchmark::State& state)
@@ -295,6 +340,7 @@ BENCHMARK(BM_FormatDate_HHDate);
 BENCHMARK(BM_FormatTime_HHDate);
 BENCHMARK(BM_ParseDate_HHDate);
 BENCHMARK(BM_ParseTime_HHDate);
+BENCHMARK(BM_ParseUnpadded_HHDate);
 #endif
 
 } // namespace

@@ -1,6 +1,7 @@
 // Fuzzes the date masks: arbitrary masks, texts, fill characters and field values go
-// through DateFromFormat, IsValidDate, FormatDate, FormatCodeInterpreter and
-// FillCharFromFormat, and the calendar steps run on whatever values come out.
+// through DateFromFormat, IsValidDate, ValidDateHelper, FormatDate,
+// FormatCodeInterpreter and FillCharFromFormat, and the calendar steps run on
+// whatever values come out.
 //
 // Input layout: byte 0 flags (bit 0 allowEmpty), bytes 1-2 the fill character,
 // bytes 3-26 six 32-bit field values, byte 27 the mask length in UTF-16 units, then
@@ -12,6 +13,19 @@
 #include <cstring>
 #include <list>
 #include <string>
+
+// Reaches the parser that always works on a copy of the text (declared a friend by
+// the class for the library's tests).
+struct ZCDateTimeTestAccess
+{
+    static unsigned int ValidDateHelper(const ZCDateTime& value, const TString& format,
+                                        TString& text, unsigned short fill, LONG (&f)[6],
+                                        unsigned int allowEmpty)
+    {
+        return value.ValidDateHelper(format, text, fill, f[0], f[1], f[2], f[3], f[4], f[5],
+                                     allowEmpty);
+    }
+};
 
 namespace {
 
@@ -48,15 +62,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const TString mask(Units(rest, inMask));
     const TString text(Units(rest + inMask * 2, restUnits - inMask));
 
-    // Parsing: the result is all or nothing, and what it stores is valid.
+    // Parsing: the result is all or nothing, and what it stores is valid. DateFromFormat
+    // reads a text that needs no nudging in place; it must read what the parser that
+    // works on a copy of the text reads.
     ZCDateTime value(fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]);
     const ZCDateTime before(value);
     const unsigned int valid = value.IsValidDate(mask, text, fill, allowEmpty);
     const unsigned int parsed = value.DateFromFormat(mask, text, fill, allowEmpty);
     Check(valid == parsed);
+    LONG copy[6] = {-1, -1, -1, -1, -1, -1};
+    TString work(text);
+    Check(ZCDateTimeTestAccess::ValidDateHelper(before, mask, work, fill, copy, allowEmpty) ==
+          parsed);
     if (parsed) {
         Check(value.IsValidDateTime(value.Day(), value.Month(), value.Year(), value.Hour(),
                                     value.Minute(), value.Second(), allowEmpty) == 1);
+        Check(value.Day() == copy[0] && value.Month() == copy[1] && value.Year() == copy[2] &&
+              value.Hour() == copy[3] && value.Minute() == copy[4] && value.Second() == copy[5]);
     } else {
         Check(value.Day() == before.Day() && value.Month() == before.Month() &&
               value.Year() == before.Year() && value.Hour() == before.Hour() &&

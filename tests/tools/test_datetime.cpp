@@ -1143,6 +1143,71 @@ TEST(DateTimeParse, ResultDoesNotDependOnThePreviousValue)
     }
 }
 
+// DateFromFormat reads the texts met in practice straight from the caller's string,
+// counting the fill characters that the parser would insert, and every other text
+// from a working copy; ValidDateHelper always works on the text itself. Both must
+// read the same fields from every text: here all short texts over small alphabets
+// (digits, separators, blank, '_', a sign) in masks with and without separators,
+// two- and four-digit fields, date and time fields, %y and a letter that is no code,
+// with fill characters that are and are not part of the texts.
+TEST(DateTimeParse, ReadingInPlaceMatchesTheWorkingCopy)
+{
+    struct Family
+    {
+        std::u16string alphabet;
+        std::size_t longest;
+        std::vector<TString> masks;
+    };
+    const Family families[] = {
+        {u"07._ ", 7, {TString(u"%d.%m"), TString(u"%m.%Y"), TString(u"%y%m")}},
+        {u"09:_ -", 6, {TString(u"%m%Y"), TString(u"%H:%y"), TString(u"%M:%d%%")}},
+        // A letter that is no code repeats the code before it, here %Y with its width
+        // of 4 but only 2 places, so the day is read inside that field.
+        {u"09_ ", 8, {TString(u"%Y%q%d")}},
+    };
+    const WCHAR fills[] = {u'_', u' ', u'0', u'.'};
+    std::u16string text;
+    for (const Family& family : families) {
+        const std::size_t letters = family.alphabet.size();
+        for (std::size_t length = 0; length <= family.longest; ++length) {
+            std::size_t count = 1;
+            for (std::size_t i = 0; i < length; ++i) {
+                count *= letters;
+            }
+            for (std::size_t n = 0; n < count; ++n) {
+                text.clear();
+                for (std::size_t i = 0, rest = n; i < length; ++i, rest /= letters) {
+                    text.push_back(family.alphabet[rest % letters]);
+                }
+                const TString given(text);
+                for (const TString& mask : family.masks) {
+                    for (WCHAR fill : fills) {
+                        LONG f[6] = {E, E, E, E, E, E};
+                        TString work(given);
+                        ZCDateTime helper;
+                        const unsigned int want =
+                            ZCDateTimeTestAccess::ValidDateHelper(helper, mask, work, fill, f, 1);
+                        ZCDateTime value;
+                        const unsigned int got = value.DateFromFormat(mask, given, fill, 1);
+                        const Fields read = want ? Fields{f[0], f[1], f[2], f[3], f[4], f[5]}
+                                                 : Fields{E, E, E, E, E, E};
+                        const Fields seen = Of(value);
+                        if (got != want || seen.day != read.day || seen.month != read.month ||
+                            seen.year != read.year || seen.hour != read.hour ||
+                            seen.minute != read.minute || seen.second != read.second) {
+                            ADD_FAILURE()
+                                << "'" << Utf8(given) << "' in " << Utf8(mask) << " fill '"
+                                << static_cast<char>(fill) << "': " << got << " " << Show(Of(value))
+                                << ", working copy " << want << " " << Show(read);
+                            return;
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Every day from 1 January of year 1 to 31 December 9999 is formatted and read back.
 TEST(DateTimeParse, RoundTripOfEveryDay)
 {

@@ -4,6 +4,7 @@
 
 #include "catalogs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -47,11 +48,21 @@ bool CodeWidth(WCHAR ch, LONG& width)
     return true;
 }
 
+// Remembers a code letter and its width; a letter that is no code keeps the code and
+// width remembered before.
+void CodeWidth(WCHAR ch, LONG& code, LONG& width)
+{
+    if (CodeWidth(ch, width)) {
+        code = ch;
+    }
+}
+
 // The scanner behind FormatCodeInterpreter. A '%' followed by a letter that is no
 // code (or by nothing) still yields an entry, carrying the code and width of the
 // previous one. Positions count the literal characters before a code, 2 for every
 // earlier code and 2 more for every earlier %Y: where the code's text starts in the
 // output of FormatDate for masks made of field codes and literal characters.
+// `add` returns false to stop the scan.
 template <class Add> void ScanCodes(const WCHAR* format, std::size_t length, Add&& add)
 {
     LONGLONG position = 0;
@@ -68,13 +79,11 @@ template <class Add> void ScanCodes(const WCHAR* format, std::size_t length, Add
         }
         position += static_cast<LONGLONG>(at - rest);
         const WCHAR ch = at + 1 < length ? format[at + 1] : WCHAR(0);
-        LONG known = 0;
-        if (CodeWidth(ch, known)) {
-            code = ch;
-            width = known;
+        CodeWidth(ch, code, width);
+        if (!add(TFormatCodesPos{code, position > kLongMax ? kLongMax : static_cast<LONG>(position),
+                                 width})) {
+            return;
         }
-        add(TFormatCodesPos{code, position > kLongMax ? kLongMax : static_cast<LONG>(position),
-                            width});
         rest = at + 2 < length ? at + 2 : length;
         position += ch == u'Y' ? 4 : 2;
     }
@@ -283,6 +292,43 @@ private:
     std::size_t m_Length = 0;
 };
 
+// The field that a code reads: 0 to 5 for day, month, year, hour, minute and
+// second; -1 for "%%" (which stands for its one character) and the codes that are
+// not read. Neither of those changes the text.
+int FieldOf(LONG code)
+{
+    switch (code) {
+    case u'd':
+        return 0;
+    case u'm':
+        return 1;
+    case u'Y':
+    case u'y':
+        return 2;
+    case u'H':
+        return 3;
+    case u'M':
+        return 4;
+    case u'S':
+        return 5;
+    default:
+        return -1;
+    }
+}
+
+// Stores the number read for a code: the sign is ignored and numbers too large for
+// a field stay too large. A zero day, month or year is empty; a zero hour, minute
+// or second is 0. A two-digit year always lies in the 1900s.
+void StoreField(LONG (&fields)[6], int field, LONG code, LONGLONG number)
+{
+    LONGLONG magnitude = number < 0 ? -number : number;
+    if (code == u'y' && magnitude != 0) {
+        magnitude += 1900;
+    }
+    const LONG value = magnitude > kLongMax ? kLongMax : static_cast<LONG>(magnitude);
+    fields[field] = (value == 0 && field <= 2) ? kEmpty : value;
+}
+
 // The parser (after the working copy has dropped the fill characters inside
 // numbers): reads each field at the position that the mask gives it, and nudges
 // the text by one character where a number was shorter or longer than its field,
@@ -295,31 +341,9 @@ void ReadFields(const WCHAR* mask, std::size_t maskLength, WorkText& text, WCHAR
     // Each code is read as the scanner finds it: the positions of later codes do
     // not depend on what the text holds.
     ScanCodes(mask, maskLength, [&text, fill, &fields](const TFormatCodesPos& entry) {
-        int field;
-        switch (entry.code) {
-        case u'd':
-            field = 0;
-            break;
-        case u'm':
-            field = 1;
-            break;
-        case u'Y':
-        case u'y':
-            field = 2;
-            break;
-        case u'H':
-            field = 3;
-            break;
-        case u'M':
-            field = 4;
-            break;
-        case u'S':
-            field = 5;
-            break;
-        default:
-            // "%%" stands for its one character; the other codes are not read. In
-            // both cases the text stays as it is.
-            return;
+        const int field = FieldOf(entry.code);
+        if (field < 0) {
+            return true;
         }
 
         const LONG length = text.Length();
@@ -345,25 +369,13 @@ void ReadFields(const WCHAR* mask, std::size_t maskLength, WorkText& text, WCHAR
                     }
                 }
             }
-            if (digits == start && IsDigit(start[0]) && IsDigit(start[1]) && width == 2 &&
-                !IsDigit(start[2])) {
-                // The usual two-digit field, read at once.
-                number = (start[0] - u'0') * 10 + (start[1] - u'0');
-                consumed = 2;
-            } else if (digits) {
+            if (digits) {
                 const WCHAR* end = digits;
                 number = ReadNumber(digits, &end);
                 consumed = end == digits ? 0 : static_cast<LONG>(end - start);
             }
         }
-        // The sign is ignored; numbers too large for a field stay too large. A
-        // zero day, month or year is empty; a zero hour, minute or second is 0.
-        LONGLONG magnitude = number < 0 ? -number : number;
-        if (entry.code == u'y' && magnitude != 0) {
-            magnitude += 1900; // a two-digit year always lies in the 1900s
-        }
-        const LONG value = magnitude > kLongMax ? kLongMax : static_cast<LONG>(magnitude);
-        fields[field] = (value == 0 && field <= 2) ? kEmpty : value;
+        StoreField(fields, field, entry.code, number);
 
         if (consumed > width) {
             // One character too many: drop the first fill character or '0' from the
@@ -380,7 +392,121 @@ void ReadFields(const WCHAR* mask, std::size_t maskLength, WorkText& text, WCHAR
             // fields forward by one place.
             text.Insert(position + consumed < length ? position + consumed : length, fill);
         }
+        return true;
     });
+}
+
+// Reads the fields straight from the caller's text, for the texts met in practice: no
+// fill character stands between two digits (so the working copy would drop nothing),
+// and under every code that is read stand fill characters followed by digits, no more
+// than the code's width of them, or fill characters only for the whole width (an
+// empty field), or nothing at all past the end of the text. The parser then never
+// removes a character and inserts fill characters only right after a number shorter
+// than its field, or at the end of the text; every later field lies after the
+// characters inserted so far, so it is found in the caller's text by counting them.
+// Anything else (a number longer than its field, a sign, blanks before a number when
+// they are not the fill character, a field that would start on an inserted
+// character, a fill character of 0) returns false, with `fields` untouched, and the
+// caller parses a working copy from the start.
+bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* text, LONG length,
+                       WCHAR fill, LONG (&fields)[6])
+{
+    // A fill character of 0 would meet the terminator; such texts take the long way.
+    if (fill == 0) {
+        return false;
+    }
+    const bool padding = !IsDigit(fill);
+    LONG read[6];
+    std::memcpy(read, fields, sizeof(read));
+    LONG inserted = 0;        // fill characters that the parser has inserted so far
+    LONGLONG lastInsert = -1; // where the last of them stands in the nudged text
+    // The codes and their positions exactly as ScanCodes finds them, in one pass.
+    LONGLONG position = 0;
+    LONG code = -1;
+    LONG width = 0;
+    for (std::size_t i = 0; i < maskLength; ++i) {
+        if (mask[i] != u'%') {
+            ++position;
+            continue;
+        }
+        const WCHAR letter = i + 1 < maskLength ? mask[i + 1] : WCHAR(0);
+        CodeWidth(letter, code, width);
+        ++i; // the letter belongs to the code
+        const LONGLONG at = position;
+        position += letter == u'Y' ? 4 : 2;
+        const int field = FieldOf(code);
+        if (field < 0) {
+            continue;
+        }
+        const LONGLONG nudgedLength = static_cast<LONGLONG>(length) + inserted;
+        LONG consumed = 0; // nothing to read past the end
+        LONG number = 0;
+        if (at < nudgedLength) {
+            if (at <= lastInsert) {
+                return false;
+            }
+            // The text is terminated and no fill character is 0, so neither loop
+            // passes the terminator.
+            const WCHAR* start = text + (at - inserted);
+            LONG n = 0;
+            if (padding) {
+                while (n < width && start[n] == fill) {
+                    ++n;
+                }
+            }
+            if (n == width) {
+                if (IsDigit(start[width])) {
+                    return false; // a number padded beyond its field
+                }
+                consumed = width; // an empty field is stepped over
+            } else {
+                const LONG first = n;
+                for (; n < width && IsDigit(start[n]); ++n) {
+                    number = number * 10 + (start[n] - u'0');
+                }
+                if (n == first || IsDigit(start[n])) {
+                    return false; // no number here, or one longer than its field
+                }
+                consumed = n;
+            }
+        }
+        // At most four digits: no sign, no overflow.
+        if (number == 0) {
+            read[field] = field <= 2 ? kEmpty : 0;
+        } else {
+            read[field] = code == u'y' ? number + 1900 : number;
+        }
+        if (consumed < width) {
+            lastInsert = at + consumed < nudgedLength ? at + consumed : nudgedLength;
+            ++inserted;
+        }
+    }
+    // Checked last, as the texts that take the long way mostly fail above already.
+    if (length > 2) {
+        const WCHAR* const last = text + length - 1; // a fill character at either end stays
+        for (const WCHAR* p = std::find(text + 1, last, fill); p != last;
+             p = std::find(p + 1, last, fill)) {
+            if (IsDigit(p[-1]) && IsDigit(p[1])) {
+                return false; // the working copy would drop it
+            }
+        }
+    }
+    std::memcpy(fields, read, sizeof(read));
+    return true;
+}
+
+// Parses `text` written in `mask` into `fields` (day to second): straight from the
+// text when that is possible, otherwise in a working copy.
+void ParseFields(const TString& mask, const TString& text, WCHAR fill, LONG (&fields)[6])
+{
+    const WCHAR* chars = text.c_str();
+    const LONG length = text.GetLength();
+    const std::size_t maskLength = static_cast<std::size_t>(mask.GetLength());
+    if (ReadFieldsInPlace(mask.c_str(), maskLength, chars, length, fill, fields)) {
+        return;
+    }
+    WorkText work(chars, length, fill);
+    ReadFields(mask.c_str(), maskLength, work, fill, fields);
 }
 
 } // namespace
@@ -1013,7 +1139,10 @@ void ZCDateTime::FormatCodeInterpreter(const TString& format,
 {
     codes.clear();
     ScanCodes(format.c_str(), static_cast<std::size_t>(format.GetLength()),
-              [&codes](const TFormatCodesPos& entry) { codes.push_back(entry); });
+              [&codes](const TFormatCodesPos& entry) {
+                  codes.push_back(entry);
+                  return true;
+              });
 }
 
 unsigned short ZCDateTime::FillCharFromFormat(const WCHAR* format) const
@@ -1170,15 +1299,13 @@ unsigned int ZCDateTime::ValidDateHelper(TString format, TString& text, unsigned
     return IsValidDateTime(day, month, year, hour, minute, second, allowEmpty);
 }
 
-// DateFromFormat and IsValidDate parse a working copy of the text directly (the
-// steps of ValidDateHelper without its string round trip).
+// DateFromFormat and IsValidDate do the steps of ValidDateHelper without its string
+// round trip, and read a text that needs no nudging without copying it.
 unsigned int ZCDateTime::DateFromFormat(const TString& format, const TString& text,
                                         unsigned short fill, unsigned int allowEmpty)
 {
-    WorkText work(text.c_str(), text.GetLength(), static_cast<WCHAR>(fill));
     LONG f[6] = {kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty};
-    ReadFields(format.c_str(), static_cast<std::size_t>(format.GetLength()), work,
-               static_cast<WCHAR>(fill), f);
+    ParseFields(format, text, static_cast<WCHAR>(fill), f);
     if (!FieldsValid(m_DaysPerMonth, f, allowEmpty)) {
         return 0;
     }
@@ -1194,9 +1321,7 @@ unsigned int ZCDateTime::DateFromFormat(const TString& format, const TString& te
 unsigned int ZCDateTime::IsValidDate(const TString& format, const TString& text,
                                      unsigned short fill, unsigned int allowEmpty) const
 {
-    WorkText work(text.c_str(), text.GetLength(), static_cast<WCHAR>(fill));
     LONG f[6] = {kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty};
-    ReadFields(format.c_str(), static_cast<std::size_t>(format.GetLength()), work,
-               static_cast<WCHAR>(fill), f);
+    ParseFields(format, text, static_cast<WCHAR>(fill), f);
     return FieldsValid(m_DaysPerMonth, f, allowEmpty);
 }
