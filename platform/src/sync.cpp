@@ -186,19 +186,33 @@ public:
         : WaitableObject(ObjectType::Event), m_ManualReset(manualReset), m_Signaled(initialState)
     {}
 
-    bool IsSignaledLocked(DWORD) const override { return m_Signaled; }
+    bool IsSignaledLocked(DWORD) const override
+    {
+        return m_Signaled.load(std::memory_order_relaxed);
+    }
     bool AcquireLocked(DWORD) override
     {
         if (!m_ManualReset) {
-            m_Signaled = false;
+            m_Signaled.store(false, std::memory_order_relaxed);
         }
         return false;
     }
 
+    // The state changes only under the lock; it is atomic so that a set or reset
+    // that would not change it, and a zero wait on a set manual-reset event, can
+    // answer from it alone. Setting an event that is set releases nobody new (its
+    // waiters were woken when it became set), and resetting one that is not set does
+    // nothing, so neither needs the lock.
     void Set()
     {
+        if (m_Signaled.load(std::memory_order_acquire)) {
+            return;
+        }
         std::lock_guard<std::mutex> guard(Lock());
-        m_Signaled = true;
+        if (m_Signaled.load(std::memory_order_relaxed)) {
+            return;
+        }
+        m_Signaled.store(true, std::memory_order_release);
         if (m_ManualReset) {
             WakeWaitersLocked();
         } else {
@@ -208,13 +222,22 @@ public:
 
     void Reset()
     {
+        if (!m_Signaled.load(std::memory_order_acquire)) {
+            return;
+        }
         std::lock_guard<std::mutex> guard(Lock());
-        m_Signaled = false;
+        m_Signaled.store(false, std::memory_order_release);
+    }
+
+    // A set manual-reset event satisfies a wait without being changed by it.
+    bool IsSetManualReset() const
+    {
+        return m_ManualReset && m_Signaled.load(std::memory_order_acquire);
     }
 
 private:
     const bool m_ManualReset;
-    bool m_Signaled;
+    std::atomic<bool> m_Signaled;
 };
 
 // ---------------------------------------------------------------------------
@@ -224,11 +247,18 @@ private:
 // A mutex that its owner thread left without releasing is "abandoned": the next
 // thread to acquire it gets WAIT_ABANDONED_0 + i. To notice that, each thread keeps
 // the list of mutexes it owns and abandons them when it ends.
+//
+// The list holds plain pointers, changed only by its own thread, so that taking and
+// releasing a mutex costs no reference counting on a line that other threads use.
+// A listed mutex is kept alive by its ownership: when its last reference goes while
+// a thread owns it (its last handle was closed by its owner), the deleter leaves it
+// to the owner, which deletes it when it abandons it at its end (nobody can release
+// it any more: that needs a handle).
 class MutexObject;
 
 struct OwnedMutexes
 {
-    std::vector<std::shared_ptr<MutexObject>> list;
+    std::vector<MutexObject*> list;
     ~OwnedMutexes();
 };
 
@@ -238,16 +268,29 @@ OwnedMutexes& CurrentOwnedMutexes()
     return owned;
 }
 
-class MutexObject final : public WaitableObject, public std::enable_shared_from_this<MutexObject>
+class MutexObject final : public WaitableObject
 {
 public:
     MutexObject() : WaitableObject(ObjectType::Mutex) {}
-    ~MutexObject() override
+    ~MutexObject() override { CloseLockFile(); }
+
+    // The deleter of the shared_ptr: deletes the mutex, unless a thread owns it.
+    struct Deleter
     {
-        if (m_LockFile >= 0) {
-            ::close(m_LockFile);
+        void operator()(MutexObject* mutex) const
+        {
+            {
+                std::lock_guard<std::mutex> guard(mutex->Lock());
+                if (mutex->m_Owner != 0) {
+                    mutex->m_Orphaned = true;
+                    // The name goes with the last handle, as on Windows.
+                    mutex->CloseLockFile();
+                    return;
+                }
+            }
+            delete mutex;
         }
-    }
+    };
 
     bool IsSignaledLocked(DWORD threadId) const override
     {
@@ -261,7 +304,7 @@ public:
         if (m_Owner == 0) {
             m_Owner = threadId;
             m_Count = 1;
-            CurrentOwnedMutexes().list.push_back(shared_from_this());
+            CurrentOwnedMutexes().list.push_back(this);
         } else if (m_Count == UINT_MAX) {
             return wasAbandoned; // recursion limit; Win32 would report ERROR_TOO_MANY_POSTS
         } else {
@@ -272,32 +315,29 @@ public:
 
     BOOL Release(DWORD threadId)
     {
-        bool freed = false;
-        {
-            std::lock_guard<std::mutex> guard(Lock());
-            if (m_Owner != threadId) {
-                ::SetLastError(ERROR_NOT_OWNER);
-                return FALSE;
-            }
-            if (--m_Count == 0) {
-                m_Owner = 0;
-                freed = true;
-                WakeOneWaiterLocked();
-            }
+        std::lock_guard<std::mutex> guard(Lock());
+        if (m_Owner != threadId) {
+            ::SetLastError(ERROR_NOT_OWNER);
+            return FALSE;
         }
-        if (freed) {
+        if (--m_Count == 0) {
+            m_Owner = 0;
+            // Usually the last one taken: search from the end.
             auto& list = CurrentOwnedMutexes().list;
-            auto it = std::find_if(list.begin(), list.end(),
-                                   [this](const auto& owned) { return owned.get() == this; });
-            if (it != list.end()) {
-                list.erase(it);
+            for (auto it = list.end(); it != list.begin();) {
+                if (*--it == this) {
+                    list.erase(it);
+                    break;
+                }
             }
+            WakeOneWaiterLocked();
         }
         return TRUE;
     }
 
-    // Called on the owner's thread while it ends.
-    void Abandon(DWORD threadId)
+    // Called on the owner's thread while it ends. Returns true when the caller must
+    // delete the mutex (its last reference went while this thread owned it).
+    bool Abandon(DWORD threadId)
     {
         std::lock_guard<std::mutex> guard(Lock());
         if (m_Owner == threadId) {
@@ -306,6 +346,7 @@ public:
             m_Abandoned = true;
             WakeOneWaiterLocked();
         }
+        return m_Orphaned;
     }
 
     // A named mutex claims its name for the whole machine session through an
@@ -338,17 +379,31 @@ public:
     }
 
 private:
+    void CloseLockFile()
+    {
+        if (m_LockFile >= 0) {
+            ::close(m_LockFile);
+            m_LockFile = -1;
+        }
+    }
+
     DWORD m_Owner = 0;
     unsigned m_Count = 0;
     bool m_Abandoned = false;
+    bool m_Orphaned = false;
     int m_LockFile = -1;
 };
 
 OwnedMutexes::~OwnedMutexes()
 {
-    DWORD self = CurrentThreadId();
-    for (auto& mutex : list) {
-        mutex->Abandon(self);
+    const DWORD self = CurrentThreadId();
+    // Abandon may not change the list; it is emptied afterwards.
+    std::vector<MutexObject*> owned;
+    owned.swap(list);
+    for (MutexObject* mutex : owned) {
+        if (mutex->Abandon(self)) {
+            delete mutex;
+        }
     }
 }
 
@@ -573,14 +628,19 @@ DWORD WaitOnHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mill
         return WAIT_FAILED;
     }
     if (count == 1) {
-        // First try under the handle's slot lock, which keeps the object alive
+        // The first try runs inside the handle's visit, which keeps the object alive
         // without a reference; only a wait that has to sleep takes one.
         WaitableObject* waitable = nullptr;
         ObjectPtr keep;
         DWORD result = WAIT_FAILED;
-        auto attempt = [&](const ObjectPtr& object) {
-            waitable = AsWaitable(object.get());
+        auto attempt = [&](KernelObject& object) {
+            waitable = AsWaitable(&object);
             if (!waitable) {
+                return;
+            }
+            if (object.Type() == ObjectType::Event &&
+                static_cast<EventObject&>(object).IsSetManualReset()) {
+                result = WAIT_OBJECT_0;
                 return;
             }
             {
@@ -588,7 +648,7 @@ DWORD WaitOnHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mill
                 result = TrySatisfy(&waitable, 1, false, CurrentThreadId());
             }
             if (result == WAIT_TIMEOUT && milliseconds != 0) {
-                keep = object;
+                keep = object.shared_from_this();
             }
         };
         if (!WithHandle(handles[0], attempt)) {
@@ -644,9 +704,9 @@ BOOL WINAPI SetEvent(HANDLE event)
 {
     WakeBatch batch;
     bool isEvent = false;
-    auto set = [&](const ObjectPtr& object) {
-        if ((isEvent = object->Type() == ObjectType::Event)) {
-            static_cast<EventObject&>(*object).Set();
+    auto set = [&](KernelObject& object) {
+        if ((isEvent = object.Type() == ObjectType::Event)) {
+            static_cast<EventObject&>(object).Set();
         }
     };
     if (!WithHandle(event, set)) {
@@ -662,9 +722,9 @@ BOOL WINAPI SetEvent(HANDLE event)
 BOOL WINAPI ResetEvent(HANDLE event)
 {
     bool isEvent = false;
-    auto reset = [&](const ObjectPtr& object) {
-        if ((isEvent = object->Type() == ObjectType::Event)) {
-            static_cast<EventObject&>(*object).Reset();
+    auto reset = [&](KernelObject& object) {
+        if ((isEvent = object.Type() == ObjectType::Event)) {
+            static_cast<EventObject&>(object).Reset();
         }
     };
     if (!WithHandle(event, reset)) {
@@ -681,7 +741,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nam
 {
     std::shared_ptr<MutexObject> mutex;
     auto make = [&](bool& alreadyElsewhere) -> ObjectPtr {
-        mutex = std::make_shared<MutexObject>();
+        mutex = std::shared_ptr<MutexObject>(new MutexObject, MutexObject::Deleter());
         if (name && *name) {
             alreadyElsewhere = !mutex->ClaimName(name);
         }
@@ -708,9 +768,9 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex)
     WakeBatch batch;
     BOOL released = FALSE;
     bool isMutex = false;
-    auto release = [&](const ObjectPtr& object) {
-        if ((isMutex = object->Type() == ObjectType::Mutex)) {
-            released = static_cast<MutexObject&>(*object).Release(CurrentThreadId());
+    auto release = [&](KernelObject& object) {
+        if ((isMutex = object.Type() == ObjectType::Mutex)) {
+            released = static_cast<MutexObject&>(object).Release(CurrentThreadId());
         }
     };
     if (!WithHandle(mutex, release)) {
