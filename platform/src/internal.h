@@ -104,6 +104,7 @@ public:
     // all of its objects at once), in arrival order.
     void AddWaiterLocked(Waiter* waiter, bool waitAll) { m_Waiters.push_back({waiter, waitAll}); }
     void RemoveWaiterLocked(Waiter* waiter);
+    bool HasWaitersLocked() const { return !m_Waiters.empty(); }
     // With Lock() held: wakes every waiter (a manual-reset event, an ended thread).
     void WakeWaitersLocked();
     // With Lock() held: for an object that only one thread can take (an auto-reset

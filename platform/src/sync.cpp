@@ -280,8 +280,8 @@ public:
         void operator()(MutexObject* mutex) const
         {
             {
-                std::lock_guard<std::mutex> guard(mutex->Lock());
-                if (mutex->m_Owner != 0) {
+                LockedMutex locked(*mutex);
+                if (mutex->Owner() != 0) {
                     mutex->m_Orphaned = true;
                     // The name goes with the last handle, as on Windows.
                     mutex->CloseLockFile();
@@ -292,17 +292,79 @@ public:
         }
     };
 
+    // The state word and the object lock. A thread takes a free, uncontended mutex
+    // and gives it back with one compare-and-swap on the state word, without the
+    // lock (TryAcquireFast, the first steps of Release). Everything else runs
+    // under the lock with kSlow set in the word, which makes those swaps fail, so a
+    // thread holding the lock sees a state that nobody changes behind its back:
+    // EnterLocked sets kSlow after taking the lock, LeaveLocked clears it before
+    // dropping the lock unless waiters are registered (they need the lock path for
+    // their wake-up).
+    void EnterLocked() { m_State.fetch_or(kSlow, std::memory_order_acq_rel); }
+    void LeaveLocked()
+    {
+        if (!HasWaitersLocked()) {
+            m_State.fetch_and(~kSlow, std::memory_order_release);
+        }
+    }
+
+    // RAII: the lock with EnterLocked/LeaveLocked.
+    class LockedMutex
+    {
+    public:
+        explicit LockedMutex(MutexObject& mutex) : m_Mutex(mutex)
+        {
+            m_Mutex.Lock().lock();
+            m_Mutex.EnterLocked();
+        }
+        ~LockedMutex()
+        {
+            m_Mutex.LeaveLocked();
+            m_Mutex.Lock().unlock();
+        }
+        LockedMutex(const LockedMutex&) = delete;
+        LockedMutex& operator=(const LockedMutex&) = delete;
+
+    private:
+        MutexObject& m_Mutex;
+    };
+
+    // Without the lock: takes the mutex when it is free and nobody else is at it,
+    // or again when the caller owns it. False when the lock path must decide.
+    bool TryAcquireFast(DWORD threadId)
+    {
+        std::uint64_t state = m_State.load(std::memory_order_relaxed);
+        if (state == threadId) {
+            // Only the owner can see its own id without flags, and only the owner
+            // changes the state away from it: the count is the owner's alone.
+            if (m_Count == UINT_MAX) {
+                return false;
+            }
+            ++m_Count;
+            return true;
+        }
+        if (state == 0 &&
+            m_State.compare_exchange_strong(state, threadId, std::memory_order_acquire,
+                                            std::memory_order_relaxed)) {
+            m_Count = 1;
+            CurrentOwnedMutexes().list.push_back(this);
+            return true;
+        }
+        return false;
+    }
+
     bool IsSignaledLocked(DWORD threadId) const override
     {
-        return m_Owner == 0 || m_Owner == threadId;
+        const DWORD owner = Owner();
+        return owner == 0 || owner == threadId;
     }
 
     bool AcquireLocked(DWORD threadId) override
     {
-        bool wasAbandoned = m_Abandoned;
-        m_Abandoned = false;
-        if (m_Owner == 0) {
-            m_Owner = threadId;
+        const std::uint64_t state = m_State.load(std::memory_order_relaxed);
+        const bool wasAbandoned = (state & kAbandoned) != 0;
+        if ((state & kOwnerMask) == 0) {
+            m_State.store(threadId | kSlow, std::memory_order_relaxed);
             m_Count = 1;
             CurrentOwnedMutexes().list.push_back(this);
         } else if (m_Count == UINT_MAX) {
@@ -315,21 +377,30 @@ public:
 
     BOOL Release(DWORD threadId)
     {
-        std::lock_guard<std::mutex> guard(Lock());
-        if (m_Owner != threadId) {
+        std::uint64_t state = m_State.load(std::memory_order_relaxed);
+        if ((state & kOwnerMask) == threadId) {
+            // The caller owns it: nobody else changes the count or the owner.
+            if (m_Count > 1) {
+                --m_Count;
+                return TRUE;
+            }
+            // The last hold, and nobody at the lock path: give it back with one swap
+            // (the next owner sets the count). Otherwise the lock path releases it.
+            if (state == threadId &&
+                m_State.compare_exchange_strong(state, 0, std::memory_order_release,
+                                                std::memory_order_relaxed)) {
+                ForgetOwned();
+                return TRUE;
+            }
+        }
+        LockedMutex locked(*this);
+        if (Owner() != threadId) {
             ::SetLastError(ERROR_NOT_OWNER);
             return FALSE;
         }
         if (--m_Count == 0) {
-            m_Owner = 0;
-            // Usually the last one taken: search from the end.
-            auto& list = CurrentOwnedMutexes().list;
-            for (auto it = list.end(); it != list.begin();) {
-                if (*--it == this) {
-                    list.erase(it);
-                    break;
-                }
-            }
+            m_State.store(kSlow, std::memory_order_relaxed);
+            ForgetOwned();
             WakeOneWaiterLocked();
         }
         return TRUE;
@@ -339,11 +410,10 @@ public:
     // delete the mutex (its last reference went while this thread owned it).
     bool Abandon(DWORD threadId)
     {
-        std::lock_guard<std::mutex> guard(Lock());
-        if (m_Owner == threadId) {
-            m_Owner = 0;
+        LockedMutex locked(*this);
+        if (Owner() == threadId) {
+            m_State.store(kAbandoned | kSlow, std::memory_order_relaxed);
             m_Count = 0;
-            m_Abandoned = true;
             WakeOneWaiterLocked();
         }
         return m_Orphaned;
@@ -379,6 +449,27 @@ public:
     }
 
 private:
+    static constexpr std::uint64_t kOwnerMask = 0xFFFFFFFFu;
+    static constexpr std::uint64_t kSlow = std::uint64_t(1) << 32;
+    static constexpr std::uint64_t kAbandoned = std::uint64_t(1) << 33;
+
+    DWORD Owner() const
+    {
+        return static_cast<DWORD>(m_State.load(std::memory_order_relaxed) & kOwnerMask);
+    }
+
+    // Takes this mutex off the calling thread's list; usually the last one taken.
+    void ForgetOwned()
+    {
+        auto& list = CurrentOwnedMutexes().list;
+        for (auto it = list.end(); it != list.begin();) {
+            if (*--it == this) {
+                list.erase(it);
+                return;
+            }
+        }
+    }
+
     void CloseLockFile()
     {
         if (m_LockFile >= 0) {
@@ -387,12 +478,30 @@ private:
         }
     }
 
-    DWORD m_Owner = 0;
+    // Owner's thread id (0: free), kSlow, kAbandoned.
+    std::atomic<std::uint64_t> m_State{0};
+    // The owner's recursion count: changed only by the owning thread.
     unsigned m_Count = 0;
-    bool m_Abandoned = false;
     bool m_Orphaned = false;
     int m_LockFile = -1;
 };
+
+// The lock of a waitable object, with the mutex's state protocol for mutexes.
+void LockObject(WaitableObject* object)
+{
+    object->Lock().lock();
+    if (object->Type() == ObjectType::Mutex) {
+        static_cast<MutexObject*>(object)->EnterLocked();
+    }
+}
+
+void UnlockObject(WaitableObject* object)
+{
+    if (object->Type() == ObjectType::Mutex) {
+        static_cast<MutexObject*>(object)->LeaveLocked();
+    }
+    object->Lock().unlock();
+}
 
 OwnedMutexes::~OwnedMutexes()
 {
@@ -506,13 +615,13 @@ public:
     void LockAll()
     {
         for (DWORD i = 0; i < m_Count; ++i) {
-            m_Ordered[i]->Lock().lock();
+            LockObject(m_Ordered[i]);
         }
     }
     void UnlockAll()
     {
         for (DWORD i = m_Count; i-- > 0;) {
-            m_Ordered[i]->Lock().unlock();
+            UnlockObject(m_Ordered[i]);
         }
     }
     void Register(Waiter* waiter, bool waitAll)
@@ -643,10 +752,15 @@ DWORD WaitOnHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mill
                 result = WAIT_OBJECT_0;
                 return;
             }
-            {
-                std::lock_guard<std::mutex> guard(waitable->Lock());
-                result = TrySatisfy(&waitable, 1, false, CurrentThreadId());
+            const DWORD self = CurrentThreadId();
+            if (object.Type() == ObjectType::Mutex &&
+                static_cast<MutexObject&>(object).TryAcquireFast(self)) {
+                result = WAIT_OBJECT_0;
+                return;
             }
+            LockObject(waitable);
+            result = TrySatisfy(&waitable, 1, false, self);
+            UnlockObject(waitable);
             if (result == WAIT_TIMEOUT && milliseconds != 0) {
                 keep = object.shared_from_this();
             }
@@ -757,7 +871,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nam
     }
     // Win32 gives the initial ownership only to the creator of a new mutex.
     if (handle && initialOwner && mutex && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-        std::lock_guard<std::mutex> guard(mutex->Lock());
+        MutexObject::LockedMutex locked(*mutex);
         mutex->AcquireLocked(CurrentThreadId());
     }
     return handle;
