@@ -586,13 +586,19 @@ UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
     ::GetSystemTimeAsFileTime(&now);
 
     for (;;) {
-        if (m_Count.load(std::memory_order_relaxed) >= m_Capacity) {
+        if (m_Count.load(std::memory_order_acquire) >= m_Capacity) {
             if (!wait) {
                 m_DidOverrun.store(1, std::memory_order_relaxed);
                 LogLine(u"Send", u"m_DidOverrun");
                 return 0;
             }
             m_NotFull.Wait(INFINITE);
+            // One free place wakes every waiting sender: look again before queueing
+            // for the lock, since another sender may have taken it. (A sender that
+            // fills the queue resets the not-full event before it stores the count,
+            // so a full count seen here means the event is reset, or set again by
+            // a receiver since: the wait never turns into a spin.)
+            continue;
         }
         m_Mutex.Lock(INFINITE);
         if (m_Count.load(std::memory_order_relaxed) < m_Capacity) {
@@ -647,11 +653,14 @@ UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
         RunAt(low) = TRun{priority, slot, slot};
     }
 
+    // An event that closes (the queue turns full) changes before the count, one that
+    // opens (the queue holds a message) after it, so that a thread reading the count
+    // without the lock never waits on an event that disagrees with it.
     const int count = m_Count.load(std::memory_order_relaxed) + 1;
-    m_Count.store(count, std::memory_order_relaxed);
     if (count >= m_Capacity) {
         m_NotFull.Reset();
     }
+    m_Count.store(count, std::memory_order_release);
     if (count == 1) {
         Set();
     }
@@ -674,7 +683,7 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
     for (;;) {
         // The event is set exactly while messages wait, so a receiver that sees
         // messages need not ask the system about it.
-        if (m_Count.load(std::memory_order_relaxed) == 0) {
+        if (m_Count.load(std::memory_order_acquire) == 0) {
             ::WaitForSingleObject(Handle(), INFINITE);
         }
         if (first && IsOverrun()) {
@@ -710,10 +719,10 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
         entry.next = m_FreeEntry;
         m_FreeEntry = slot;
         const int count = m_Count.load(std::memory_order_relaxed) - 1;
-        m_Count.store(count, std::memory_order_relaxed);
         if (count == 0) {
             ZCEvent::Reset();
         }
+        m_Count.store(count, std::memory_order_release);
         if (count == m_Capacity - 1) {
             m_NotFull.Set();
         }
