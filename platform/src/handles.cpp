@@ -1,10 +1,21 @@
 // The process-wide handle table, CloseHandle/DuplicateHandle, the per-thread last
 // error, errno translation and FormatMessageW's system texts.
 //
-// The table is a two-level array of slots that is never shrunk, so a lookup needs
-// no table-wide lock: it locks only the slot it reads. A handle encodes the slot
-// index and a generation count, so a closed handle whose slot was reused is still
-// recognised as invalid instead of naming somebody else's object.
+// The table is a two-level array of slots that is never shrunk. A handle encodes
+// the slot index and a generation count, so a closed handle whose slot was reused
+// is still recognised as invalid instead of naming somebody else's object.
+//
+// Looking a handle up takes no lock and writes nothing that other threads read
+// often: every SetEvent, ReleaseMutex and wait goes through here, and a lock per
+// slot made the threads that share a handle hand its cache line to and fro. A
+// lookup announces itself in a per-thread record (an odd visit count), reads the
+// slot's state (generation and "in use"), reads the object pointer, checks the
+// state once more and then uses the object. CloseHandle first marks the slot free
+// (a new generation), then waits until every visit that was running at that moment
+// has ended, and only then lets go of its reference. A visit that started after the
+// mark sees the new generation and reports ERROR_INVALID_HANDLE. Visits are short
+// and never block, so the wait in CloseHandle is short too; it is a wait for other
+// threads to leave a few instructions, not for an event.
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
@@ -12,6 +23,8 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <pthread.h>
+#include <sched.h>
 
 namespace zanth::platform {
 namespace {
@@ -24,8 +37,13 @@ constexpr std::uint32_t kGenerationMask = (1u << 20) - 1;
 // One cache line per slot, so that threads using neighbouring handles do not contend.
 struct alignas(64) Slot
 {
-    std::mutex lock;
-    std::uint32_t generation = 0;
+    // (generation << 1) | 1 while the slot holds an object, generation << 1 while
+    // it is free. Changed only by Insert and Remove.
+    std::atomic<std::uint32_t> state{0};
+    // The object of the current generation, published before the state. Read by
+    // lookups, which trust it only when the state still matches afterwards.
+    std::atomic<KernelObject*> raw{nullptr};
+    // The slot's reference; written only by the Insert or Remove that owns the slot.
     ObjectPtr object;
 };
 
@@ -34,9 +52,119 @@ struct Chunk
     Slot slots[kSlotsPerChunk];
 };
 
+constexpr std::uint32_t Live(std::uint32_t generation)
+{
+    return (generation << 1) | 1u;
+}
+
+// ---------------------------------------------------------------------------
+// Visit records: one per thread, on a line of its own. `visits` is odd while the
+// thread is inside a lookup. Records are kept in a list that only grows; a thread
+// that ends gives its record back for the next new thread.
+// ---------------------------------------------------------------------------
+struct alignas(64) VisitRecord
+{
+    std::atomic<std::uint64_t> visits{0};
+    std::atomic<bool> taken{true};
+    VisitRecord* next = nullptr;
+};
+
+std::atomic<VisitRecord*> g_Records{nullptr};
+
+VisitRecord* TakeRecord()
+{
+    for (VisitRecord* record = g_Records.load(std::memory_order_acquire); record;
+         record = record->next) {
+        bool free = false;
+        if (!record->taken.load(std::memory_order_relaxed) &&
+            record->taken.compare_exchange_strong(free, true, std::memory_order_acquire)) {
+            return record;
+        }
+    }
+    auto* record = new VisitRecord;
+    VisitRecord* head = g_Records.load(std::memory_order_relaxed);
+    do {
+        record->next = head;
+    } while (!g_Records.compare_exchange_weak(head, record, std::memory_order_seq_cst,
+                                              std::memory_order_relaxed));
+    return record;
+}
+
+void GiveBackRecord(VisitRecord* record)
+{
+    record->taken.store(false, std::memory_order_release);
+}
+
+// The calling thread's record. Trivial thread-locals, so that reading them costs no
+// initialisation check; the owner object that gives the record back at thread end
+// is made once, when the record is taken.
+thread_local VisitRecord* t_Record = nullptr;
+thread_local bool t_RecordGivenBack = false;
+
+struct RecordOwner
+{
+    ~RecordOwner()
+    {
+        if (t_Record) {
+            GiveBackRecord(t_Record);
+            t_Record = nullptr;
+        }
+        t_RecordGivenBack = true;
+    }
+};
+
+// Null once the thread's own record was given back (while its other thread-local
+// objects are destroyed): the lookup then borrows one for its duration.
+VisitRecord* ThreadRecord()
+{
+    if (VisitRecord* record = t_Record) {
+        return record;
+    }
+    if (t_RecordGivenBack) {
+        return nullptr;
+    }
+    t_Record = TakeRecord();
+    thread_local RecordOwner owner;
+    (void)owner;
+    return t_Record;
+}
+
+// A child made by fork has only the forking thread: visits that other threads were
+// in when it forked never end there, so they are closed, and their records freed.
+void AfterForkInChild()
+{
+    for (VisitRecord* record = g_Records.load(std::memory_order_acquire); record;
+         record = record->next) {
+        if (record == t_Record) {
+            continue;
+        }
+        const std::uint64_t visits = record->visits.load(std::memory_order_relaxed);
+        record->visits.store(visits + (visits & 1), std::memory_order_relaxed);
+        record->taken.store(false, std::memory_order_relaxed);
+    }
+}
+
+// Waits until every visit that is running now has ended. Called after a slot was
+// marked free, so that no visit can still be using the slot's old object.
+void WaitForRunningVisits()
+{
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    for (VisitRecord* record = g_Records.load(std::memory_order_seq_cst); record;
+         record = record->next) {
+        const std::uint64_t visits = record->visits.load(std::memory_order_seq_cst);
+        if (visits & 1) {
+            while (record->visits.load(std::memory_order_acquire) == visits) {
+                sched_yield();
+            }
+        }
+    }
+}
+
 class HandleTable
 {
 public:
+    HandleTable() { pthread_atfork(nullptr, nullptr, AfterForkInChild); }
+
     HANDLE Insert(ObjectPtr object)
     {
         std::uint32_t index;
@@ -57,62 +185,73 @@ public:
             }
             ++m_Open;
         }
+        // The slot is this thread's until its state says it is in use.
         Slot& slot = SlotAt(index);
-        std::uint32_t generation;
-        {
-            std::lock_guard<std::mutex> guard(slot.lock);
-            slot.object = std::move(object);
-            generation = slot.generation;
-        }
+        const std::uint32_t generation = slot.state.load(std::memory_order_relaxed) >> 1;
+        slot.raw.store(object.get(), std::memory_order_release);
+        slot.object = std::move(object);
+        slot.state.store(Live(generation), std::memory_order_release);
         return Encode(index, generation);
     }
 
-    ObjectPtr Lookup(HANDLE handle)
+    bool Visit(HANDLE handle, void (*visit)(KernelObject&, void*), void* context)
     {
         std::uint32_t index, generation;
         Slot* slot = Decode(handle, index, generation);
-        if (slot) {
-            std::lock_guard<std::mutex> guard(slot->lock);
-            if (slot->generation == generation && slot->object) {
-                return slot->object;
+        if (!slot) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        VisitRecord* record = ThreadRecord();
+        const bool borrowed = record == nullptr;
+        if (borrowed) {
+            record = TakeRecord();
+        }
+        const std::uint64_t visits = record->visits.load(std::memory_order_relaxed);
+        // Announce the visit before reading the slot: a Remove that marks the slot
+        // after this store sees the visit and waits for it; one that marked it
+        // before is seen by the state check.
+        record->visits.store(visits + 1, std::memory_order_seq_cst);
+        KernelObject* object = nullptr;
+        const std::uint32_t expected = Live(generation);
+        if (slot->state.load(std::memory_order_seq_cst) == expected) {
+            object = slot->raw.load(std::memory_order_acquire);
+            // The pointer may already belong to a later generation: trust it only
+            // if the slot is still the handle's.
+            if (slot->state.load(std::memory_order_acquire) != expected) {
+                object = nullptr;
             }
         }
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
-
-    bool Visit(HANDLE handle, void (*visit)(const ObjectPtr&, void*), void* context)
-    {
-        std::uint32_t index, generation;
-        Slot* slot = Decode(handle, index, generation);
-        if (slot) {
-            std::lock_guard<std::mutex> guard(slot->lock);
-            if (slot->generation == generation && slot->object) {
-                visit(slot->object, context);
-                return true;
-            }
+        if (object) {
+            visit(*object, context);
         }
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return false;
+        record->visits.store(visits + 2, std::memory_order_release);
+        if (borrowed) {
+            GiveBackRecord(record);
+        }
+        if (!object) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        return true;
     }
 
     ObjectPtr Remove(HANDLE handle)
     {
         std::uint32_t index, generation;
         Slot* slot = Decode(handle, index, generation);
-        ObjectPtr object;
-        if (slot) {
-            std::lock_guard<std::mutex> guard(slot->lock);
-            if (slot->generation == generation && slot->object) {
-                object = std::move(slot->object);
-                slot->object.reset();
-                slot->generation = (slot->generation + 1) & kGenerationMask;
-            }
-        }
-        if (!object) {
+        std::uint32_t expected = Live(generation);
+        if (!slot || !slot->state.compare_exchange_strong(expected,
+                                                          ((generation + 1) & kGenerationMask) << 1,
+                                                          std::memory_order_seq_cst)) {
             ::SetLastError(ERROR_INVALID_HANDLE);
             return nullptr;
         }
+        // The slot is this thread's now: no new visit can reach the object through
+        // it, and the ones still running end before the reference is handed out.
+        ObjectPtr object = std::move(slot->object);
+        slot->object.reset();
+        WaitForRunningVisits();
         std::lock_guard<std::mutex> guard(m_AllocLock);
         m_Free.push_back(index);
         --m_Open;
@@ -172,7 +311,7 @@ private:
 // Never destroyed: handles may be closed by other libraries' destructors at exit.
 HandleTable& Table()
 {
-    static HandleTable* table = new HandleTable;
+    static HandleTable* const table = new HandleTable;
     return *table;
 }
 
@@ -261,10 +400,13 @@ HANDLE InsertHandle(ObjectPtr object)
 
 ObjectPtr LookupHandle(HANDLE handle)
 {
-    return Table().Lookup(handle);
+    ObjectPtr object;
+    auto take = [&](KernelObject& found) { object = found.shared_from_this(); };
+    WithHandle(handle, take);
+    return object;
 }
 
-bool VisitHandle(HANDLE handle, void (*visit)(const ObjectPtr&, void*), void* context)
+bool VisitHandle(HANDLE handle, void (*visit)(KernelObject&, void*), void* context)
 {
     return Table().Visit(handle, visit, context);
 }

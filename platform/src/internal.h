@@ -32,7 +32,9 @@ enum class ObjectType
 
 // Base of everything a HANDLE can name. Objects are shared: several handles (and
 // running waits) may hold the same object, which lives until the last one lets go.
-class KernelObject
+// Every object is made by std::make_shared (or a shared_ptr with a deleter), so that
+// code visiting it through a handle can take a reference of its own.
+class KernelObject : public std::enable_shared_from_this<KernelObject>
 {
 public:
     explicit KernelObject(ObjectType type) : m_Type(type) {}
@@ -102,6 +104,7 @@ public:
     // all of its objects at once), in arrival order.
     void AddWaiterLocked(Waiter* waiter, bool waitAll) { m_Waiters.push_back({waiter, waitAll}); }
     void RemoveWaiterLocked(Waiter* waiter);
+    bool HasWaitersLocked() const { return !m_Waiters.empty(); }
     // With Lock() held: wakes every waiter (a manual-reset event, an ended thread).
     void WakeWaitersLocked();
     // With Lock() held: for an object that only one thread can take (an auto-reset
@@ -177,19 +180,21 @@ template <class T> std::shared_ptr<T> LookupAs(HANDLE handle, ObjectType type)
     return std::static_pointer_cast<T>(object);
 }
 
-// Calls visit(object, context) while the handle's slot is locked, so that the
-// object can be used without taking a reference: it cannot be closed away
-// meanwhile. The visit must be short, must not block and must not use the handle
-// table. Returns false (with ERROR_INVALID_HANDLE, visit not called) for an
-// unknown handle.
-bool VisitHandle(HANDLE handle, void (*visit)(const ObjectPtr& object, void* context),
-                 void* context);
+// Calls visit(object, context) with the object behind a handle, without taking a
+// reference and without any lock: the lookup only reads the shared table, and a
+// CloseHandle that runs meanwhile waits until the visit has ended before it lets go
+// of the object, so the object cannot disappear under the visit. The visit must be
+// short, must not block and must not use the handle table (a close would wait for
+// it). Returns false (with ERROR_INVALID_HANDLE, visit not called) for an unknown
+// or closed handle. A visit that needs the object beyond its end takes a reference
+// with object.shared_from_this().
+bool VisitHandle(HANDLE handle, void (*visit)(KernelObject& object, void* context), void* context);
 
 template <class Fn> bool WithHandle(HANDLE handle, Fn& fn)
 {
     return VisitHandle(
-        handle,
-        [](const ObjectPtr& object, void* context) { (*static_cast<Fn*>(context))(object); }, &fn);
+        handle, [](KernelObject& object, void* context) { (*static_cast<Fn*>(context))(object); },
+        &fn);
 }
 
 // Removes a handle; returns its object (null with ERROR_INVALID_HANDLE if unknown).

@@ -186,19 +186,33 @@ public:
         : WaitableObject(ObjectType::Event), m_ManualReset(manualReset), m_Signaled(initialState)
     {}
 
-    bool IsSignaledLocked(DWORD) const override { return m_Signaled; }
+    bool IsSignaledLocked(DWORD) const override
+    {
+        return m_Signaled.load(std::memory_order_relaxed);
+    }
     bool AcquireLocked(DWORD) override
     {
         if (!m_ManualReset) {
-            m_Signaled = false;
+            m_Signaled.store(false, std::memory_order_relaxed);
         }
         return false;
     }
 
+    // The state changes only under the lock; it is atomic so that a set or reset
+    // that would not change it, and a zero wait on a set manual-reset event, can
+    // answer from it alone. Setting an event that is set releases nobody new (its
+    // waiters were woken when it became set), and resetting one that is not set does
+    // nothing, so neither needs the lock.
     void Set()
     {
+        if (m_Signaled.load(std::memory_order_acquire)) {
+            return;
+        }
         std::lock_guard<std::mutex> guard(Lock());
-        m_Signaled = true;
+        if (m_Signaled.load(std::memory_order_relaxed)) {
+            return;
+        }
+        m_Signaled.store(true, std::memory_order_release);
         if (m_ManualReset) {
             WakeWaitersLocked();
         } else {
@@ -208,13 +222,22 @@ public:
 
     void Reset()
     {
+        if (!m_Signaled.load(std::memory_order_acquire)) {
+            return;
+        }
         std::lock_guard<std::mutex> guard(Lock());
-        m_Signaled = false;
+        m_Signaled.store(false, std::memory_order_release);
+    }
+
+    // A set manual-reset event satisfies a wait without being changed by it.
+    bool IsSetManualReset() const
+    {
+        return m_ManualReset && m_Signaled.load(std::memory_order_acquire);
     }
 
 private:
     const bool m_ManualReset;
-    bool m_Signaled;
+    std::atomic<bool> m_Signaled;
 };
 
 // ---------------------------------------------------------------------------
@@ -224,11 +247,18 @@ private:
 // A mutex that its owner thread left without releasing is "abandoned": the next
 // thread to acquire it gets WAIT_ABANDONED_0 + i. To notice that, each thread keeps
 // the list of mutexes it owns and abandons them when it ends.
+//
+// The list holds plain pointers, changed only by its own thread, so that taking and
+// releasing a mutex costs no reference counting on a line that other threads use.
+// A listed mutex is kept alive by its ownership: when its last reference goes while
+// a thread owns it (its last handle was closed by its owner), the deleter leaves it
+// to the owner, which deletes it when it abandons it at its end (nobody can release
+// it any more: that needs a handle).
 class MutexObject;
 
 struct OwnedMutexes
 {
-    std::vector<std::shared_ptr<MutexObject>> list;
+    std::vector<MutexObject*> list;
     ~OwnedMutexes();
 };
 
@@ -238,30 +268,105 @@ OwnedMutexes& CurrentOwnedMutexes()
     return owned;
 }
 
-class MutexObject final : public WaitableObject, public std::enable_shared_from_this<MutexObject>
+class MutexObject final : public WaitableObject
 {
 public:
     MutexObject() : WaitableObject(ObjectType::Mutex) {}
-    ~MutexObject() override
+    ~MutexObject() override { CloseLockFile(); }
+
+    // The deleter of the shared_ptr: deletes the mutex, unless a thread owns it.
+    struct Deleter
     {
-        if (m_LockFile >= 0) {
-            ::close(m_LockFile);
+        void operator()(MutexObject* mutex) const
+        {
+            {
+                LockedMutex locked(*mutex);
+                if (mutex->Owner() != 0) {
+                    mutex->m_Orphaned = true;
+                    // The name goes with the last handle, as on Windows.
+                    mutex->CloseLockFile();
+                    return;
+                }
+            }
+            delete mutex;
         }
+    };
+
+    // The state word and the object lock. A thread takes a free, uncontended mutex
+    // and gives it back with one compare-and-swap on the state word, without the
+    // lock (TryAcquireFast, the first steps of Release). Everything else runs
+    // under the lock with kSlow set in the word, which makes those swaps fail, so a
+    // thread holding the lock sees a state that nobody changes behind its back:
+    // EnterLocked sets kSlow after taking the lock, LeaveLocked clears it before
+    // dropping the lock unless waiters are registered (they need the lock path for
+    // their wake-up).
+    void EnterLocked() { m_State.fetch_or(kSlow, std::memory_order_acq_rel); }
+    void LeaveLocked()
+    {
+        if (!HasWaitersLocked()) {
+            m_State.fetch_and(~kSlow, std::memory_order_release);
+        }
+    }
+
+    // RAII: the lock with EnterLocked/LeaveLocked.
+    class LockedMutex
+    {
+    public:
+        explicit LockedMutex(MutexObject& mutex) : m_Mutex(mutex)
+        {
+            m_Mutex.Lock().lock();
+            m_Mutex.EnterLocked();
+        }
+        ~LockedMutex()
+        {
+            m_Mutex.LeaveLocked();
+            m_Mutex.Lock().unlock();
+        }
+        LockedMutex(const LockedMutex&) = delete;
+        LockedMutex& operator=(const LockedMutex&) = delete;
+
+    private:
+        MutexObject& m_Mutex;
+    };
+
+    // Without the lock: takes the mutex when it is free and nobody else is at it,
+    // or again when the caller owns it. False when the lock path must decide.
+    bool TryAcquireFast(DWORD threadId)
+    {
+        std::uint64_t state = m_State.load(std::memory_order_relaxed);
+        if (state == threadId) {
+            // Only the owner can see its own id without flags, and only the owner
+            // changes the state away from it: the count is the owner's alone.
+            if (m_Count == UINT_MAX) {
+                return false;
+            }
+            ++m_Count;
+            return true;
+        }
+        if (state == 0 &&
+            m_State.compare_exchange_strong(state, threadId, std::memory_order_acquire,
+                                            std::memory_order_relaxed)) {
+            m_Count = 1;
+            CurrentOwnedMutexes().list.push_back(this);
+            return true;
+        }
+        return false;
     }
 
     bool IsSignaledLocked(DWORD threadId) const override
     {
-        return m_Owner == 0 || m_Owner == threadId;
+        const DWORD owner = Owner();
+        return owner == 0 || owner == threadId;
     }
 
     bool AcquireLocked(DWORD threadId) override
     {
-        bool wasAbandoned = m_Abandoned;
-        m_Abandoned = false;
-        if (m_Owner == 0) {
-            m_Owner = threadId;
+        const std::uint64_t state = m_State.load(std::memory_order_relaxed);
+        const bool wasAbandoned = (state & kAbandoned) != 0;
+        if ((state & kOwnerMask) == 0) {
+            m_State.store(threadId | kSlow, std::memory_order_relaxed);
             m_Count = 1;
-            CurrentOwnedMutexes().list.push_back(shared_from_this());
+            CurrentOwnedMutexes().list.push_back(this);
         } else if (m_Count == UINT_MAX) {
             return wasAbandoned; // recursion limit; Win32 would report ERROR_TOO_MANY_POSTS
         } else {
@@ -272,40 +377,46 @@ public:
 
     BOOL Release(DWORD threadId)
     {
-        bool freed = false;
-        {
-            std::lock_guard<std::mutex> guard(Lock());
-            if (m_Owner != threadId) {
-                ::SetLastError(ERROR_NOT_OWNER);
-                return FALSE;
+        std::uint64_t state = m_State.load(std::memory_order_relaxed);
+        if ((state & kOwnerMask) == threadId) {
+            // The caller owns it: nobody else changes the count or the owner.
+            if (m_Count > 1) {
+                --m_Count;
+                return TRUE;
             }
-            if (--m_Count == 0) {
-                m_Owner = 0;
-                freed = true;
-                WakeOneWaiterLocked();
+            // The last hold, and nobody at the lock path: give it back with one swap
+            // (the next owner sets the count). Otherwise the lock path releases it.
+            if (state == threadId &&
+                m_State.compare_exchange_strong(state, 0, std::memory_order_release,
+                                                std::memory_order_relaxed)) {
+                ForgetOwned();
+                return TRUE;
             }
         }
-        if (freed) {
-            auto& list = CurrentOwnedMutexes().list;
-            auto it = std::find_if(list.begin(), list.end(),
-                                   [this](const auto& owned) { return owned.get() == this; });
-            if (it != list.end()) {
-                list.erase(it);
-            }
+        LockedMutex locked(*this);
+        if (Owner() != threadId) {
+            ::SetLastError(ERROR_NOT_OWNER);
+            return FALSE;
+        }
+        if (--m_Count == 0) {
+            m_State.store(kSlow, std::memory_order_relaxed);
+            ForgetOwned();
+            WakeOneWaiterLocked();
         }
         return TRUE;
     }
 
-    // Called on the owner's thread while it ends.
-    void Abandon(DWORD threadId)
+    // Called on the owner's thread while it ends. Returns true when the caller must
+    // delete the mutex (its last reference went while this thread owned it).
+    bool Abandon(DWORD threadId)
     {
-        std::lock_guard<std::mutex> guard(Lock());
-        if (m_Owner == threadId) {
-            m_Owner = 0;
+        LockedMutex locked(*this);
+        if (Owner() == threadId) {
+            m_State.store(kAbandoned | kSlow, std::memory_order_relaxed);
             m_Count = 0;
-            m_Abandoned = true;
             WakeOneWaiterLocked();
         }
+        return m_Orphaned;
     }
 
     // A named mutex claims its name for the whole machine session through an
@@ -338,17 +449,70 @@ public:
     }
 
 private:
-    DWORD m_Owner = 0;
+    static constexpr std::uint64_t kOwnerMask = 0xFFFFFFFFu;
+    static constexpr std::uint64_t kSlow = std::uint64_t(1) << 32;
+    static constexpr std::uint64_t kAbandoned = std::uint64_t(1) << 33;
+
+    DWORD Owner() const
+    {
+        return static_cast<DWORD>(m_State.load(std::memory_order_relaxed) & kOwnerMask);
+    }
+
+    // Takes this mutex off the calling thread's list; usually the last one taken.
+    void ForgetOwned()
+    {
+        auto& list = CurrentOwnedMutexes().list;
+        for (auto it = list.end(); it != list.begin();) {
+            if (*--it == this) {
+                list.erase(it);
+                return;
+            }
+        }
+    }
+
+    void CloseLockFile()
+    {
+        if (m_LockFile >= 0) {
+            ::close(m_LockFile);
+            m_LockFile = -1;
+        }
+    }
+
+    // Owner's thread id (0: free), kSlow, kAbandoned.
+    std::atomic<std::uint64_t> m_State{0};
+    // The owner's recursion count: changed only by the owning thread.
     unsigned m_Count = 0;
-    bool m_Abandoned = false;
+    bool m_Orphaned = false;
     int m_LockFile = -1;
 };
 
+// The lock of a waitable object, with the mutex's state protocol for mutexes.
+void LockObject(WaitableObject* object)
+{
+    object->Lock().lock();
+    if (object->Type() == ObjectType::Mutex) {
+        static_cast<MutexObject*>(object)->EnterLocked();
+    }
+}
+
+void UnlockObject(WaitableObject* object)
+{
+    if (object->Type() == ObjectType::Mutex) {
+        static_cast<MutexObject*>(object)->LeaveLocked();
+    }
+    object->Lock().unlock();
+}
+
 OwnedMutexes::~OwnedMutexes()
 {
-    DWORD self = CurrentThreadId();
-    for (auto& mutex : list) {
-        mutex->Abandon(self);
+    const DWORD self = CurrentThreadId();
+    // Abandon may not change the list; it is emptied afterwards.
+    std::vector<MutexObject*> owned;
+    owned.swap(list);
+    for (MutexObject* mutex : owned) {
+        if (mutex->Abandon(self)) {
+            delete mutex;
+        }
     }
 }
 
@@ -451,13 +615,13 @@ public:
     void LockAll()
     {
         for (DWORD i = 0; i < m_Count; ++i) {
-            m_Ordered[i]->Lock().lock();
+            LockObject(m_Ordered[i]);
         }
     }
     void UnlockAll()
     {
         for (DWORD i = m_Count; i-- > 0;) {
-            m_Ordered[i]->Lock().unlock();
+            UnlockObject(m_Ordered[i]);
         }
     }
     void Register(Waiter* waiter, bool waitAll)
@@ -573,22 +737,32 @@ DWORD WaitOnHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mill
         return WAIT_FAILED;
     }
     if (count == 1) {
-        // First try under the handle's slot lock, which keeps the object alive
+        // The first try runs inside the handle's visit, which keeps the object alive
         // without a reference; only a wait that has to sleep takes one.
         WaitableObject* waitable = nullptr;
         ObjectPtr keep;
         DWORD result = WAIT_FAILED;
-        auto attempt = [&](const ObjectPtr& object) {
-            waitable = AsWaitable(object.get());
+        auto attempt = [&](KernelObject& object) {
+            waitable = AsWaitable(&object);
             if (!waitable) {
                 return;
             }
-            {
-                std::lock_guard<std::mutex> guard(waitable->Lock());
-                result = TrySatisfy(&waitable, 1, false, CurrentThreadId());
+            if (object.Type() == ObjectType::Event &&
+                static_cast<EventObject&>(object).IsSetManualReset()) {
+                result = WAIT_OBJECT_0;
+                return;
             }
+            const DWORD self = CurrentThreadId();
+            if (object.Type() == ObjectType::Mutex &&
+                static_cast<MutexObject&>(object).TryAcquireFast(self)) {
+                result = WAIT_OBJECT_0;
+                return;
+            }
+            LockObject(waitable);
+            result = TrySatisfy(&waitable, 1, false, self);
+            UnlockObject(waitable);
             if (result == WAIT_TIMEOUT && milliseconds != 0) {
-                keep = object;
+                keep = object.shared_from_this();
             }
         };
         if (!WithHandle(handles[0], attempt)) {
@@ -644,9 +818,9 @@ BOOL WINAPI SetEvent(HANDLE event)
 {
     WakeBatch batch;
     bool isEvent = false;
-    auto set = [&](const ObjectPtr& object) {
-        if ((isEvent = object->Type() == ObjectType::Event)) {
-            static_cast<EventObject&>(*object).Set();
+    auto set = [&](KernelObject& object) {
+        if ((isEvent = object.Type() == ObjectType::Event)) {
+            static_cast<EventObject&>(object).Set();
         }
     };
     if (!WithHandle(event, set)) {
@@ -662,9 +836,9 @@ BOOL WINAPI SetEvent(HANDLE event)
 BOOL WINAPI ResetEvent(HANDLE event)
 {
     bool isEvent = false;
-    auto reset = [&](const ObjectPtr& object) {
-        if ((isEvent = object->Type() == ObjectType::Event)) {
-            static_cast<EventObject&>(*object).Reset();
+    auto reset = [&](KernelObject& object) {
+        if ((isEvent = object.Type() == ObjectType::Event)) {
+            static_cast<EventObject&>(object).Reset();
         }
     };
     if (!WithHandle(event, reset)) {
@@ -681,7 +855,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nam
 {
     std::shared_ptr<MutexObject> mutex;
     auto make = [&](bool& alreadyElsewhere) -> ObjectPtr {
-        mutex = std::make_shared<MutexObject>();
+        mutex = std::shared_ptr<MutexObject>(new MutexObject, MutexObject::Deleter());
         if (name && *name) {
             alreadyElsewhere = !mutex->ClaimName(name);
         }
@@ -697,7 +871,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nam
     }
     // Win32 gives the initial ownership only to the creator of a new mutex.
     if (handle && initialOwner && mutex && ::GetLastError() != ERROR_ALREADY_EXISTS) {
-        std::lock_guard<std::mutex> guard(mutex->Lock());
+        MutexObject::LockedMutex locked(*mutex);
         mutex->AcquireLocked(CurrentThreadId());
     }
     return handle;
@@ -708,9 +882,9 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex)
     WakeBatch batch;
     BOOL released = FALSE;
     bool isMutex = false;
-    auto release = [&](const ObjectPtr& object) {
-        if ((isMutex = object->Type() == ObjectType::Mutex)) {
-            released = static_cast<MutexObject&>(*object).Release(CurrentThreadId());
+    auto release = [&](KernelObject& object) {
+        if ((isMutex = object.Type() == ObjectType::Mutex)) {
+            released = static_cast<MutexObject&>(object).Release(CurrentThreadId());
         }
     };
     if (!WithHandle(mutex, release)) {

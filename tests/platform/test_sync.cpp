@@ -475,3 +475,53 @@ TEST(Interlocked, IncrementDecrementExchange)
     EXPECT_EQ(::InterlockedCompareExchange(&value, 9, 5), 5);
     EXPECT_EQ(value, 9);
 }
+
+TEST(Mutexes, ClosingTheLastHandleOfAnOwnedMutexEndsItAndItsName)
+{
+    // Win32: the object goes with its last handle even while a thread owns it; the
+    // name is free at once, so the next CreateMutexW makes a new, unowned mutex.
+    std::thread owner([] {
+        HANDLE mutex = ::CreateMutexW(nullptr, TRUE, u"zanth-test-closed-owned");
+        ASSERT_NE(mutex, nullptr);
+        EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0); // owned twice
+        EXPECT_TRUE(::CloseHandle(mutex));
+        Handle again(::CreateMutexW(nullptr, FALSE, u"zanth-test-closed-owned"));
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(::WaitForSingleObject(again, 0), WAIT_OBJECT_0);
+        EXPECT_TRUE(::ReleaseMutex(again));
+        // The thread ends owning the closed one: nothing is left behind (the
+        // address sanitizer checks the memory).
+    });
+    owner.join();
+    Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-closed-owned"));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(::ReleaseMutex(mutex));
+}
+
+TEST(Mutexes, ManyMutexesOwnedAtOnceAreAbandonedTogether)
+{
+    // Win32: every mutex a thread still owns when it ends is abandoned, whatever
+    // order it took and released them in.
+    std::vector<HANDLE> mutexes;
+    for (int i = 0; i < 6; ++i) {
+        mutexes.push_back(::CreateMutexW(nullptr, FALSE, nullptr));
+    }
+    std::thread owner([&] {
+        for (HANDLE mutex : mutexes) {
+            ::WaitForSingleObject(mutex, INFINITE);
+        }
+        // Releases out of order; keeps the even ones.
+        EXPECT_TRUE(::ReleaseMutex(mutexes[1]));
+        EXPECT_TRUE(::ReleaseMutex(mutexes[5]));
+        EXPECT_TRUE(::ReleaseMutex(mutexes[3]));
+    });
+    owner.join();
+    for (int i = 0; i < 6; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(::WaitForSingleObject(mutexes[i], 0),
+                  i % 2 == 0 ? WAIT_ABANDONED_0 : WAIT_OBJECT_0);
+        EXPECT_TRUE(::ReleaseMutex(mutexes[i]));
+        ::CloseHandle(mutexes[i]);
+    }
+}

@@ -148,3 +148,62 @@ TEST(Handles, DuplicateNamesTheSameObject)
     EXPECT_EQ(::WaitForSingleObject(copy, 0), WAIT_OBJECT_0);
     ::CloseHandle(copy);
 }
+
+TEST(Handles, ClosingAHandleThatOtherThreadsUseIsSafe)
+{
+    // Win32: a call made with a handle that another thread closes either works on
+    // the object (it came first) or fails with ERROR_INVALID_HANDLE; it never uses
+    // a freed object (the sanitizer builds check that part).
+    std::atomic<HANDLE> current{nullptr};
+    std::atomic<bool> done{false};
+    std::atomic<int> unexpected{0};
+    auto expectValidOrClosed = [&](bool ok) {
+        if (!ok && ::GetLastError() != ERROR_INVALID_HANDLE &&
+            ::GetLastError() != ERROR_NOT_OWNER) {
+            ++unexpected;
+        }
+    };
+    std::vector<std::thread> users;
+    for (int u = 0; u < 3; ++u) {
+        users.emplace_back([&, u] {
+            while (!done.load()) {
+                const HANDLE h = current.load();
+                switch (u) {
+                case 0: // events: set, reset, zero waits
+                    expectValidOrClosed(::SetEvent(h));
+                    expectValidOrClosed(::WaitForSingleObject(h, 0) != WAIT_FAILED);
+                    expectValidOrClosed(::ResetEvent(h));
+                    break;
+                case 1: { // waits that may sleep, with another object beside
+                    HANDLE pair[2] = {h, h};
+                    expectValidOrClosed(::WaitForMultipleObjects(1, pair, FALSE, 1) != WAIT_FAILED);
+                    break;
+                }
+                default: // a second reference taken while the first goes away
+                    HANDLE copy = nullptr;
+                    if (::DuplicateHandle(::GetCurrentProcess(), h, ::GetCurrentProcess(), &copy, 0,
+                                          FALSE, DUPLICATE_SAME_ACCESS)) {
+                        EXPECT_TRUE(::SetEvent(copy));
+                        ::CloseHandle(copy);
+                    } else {
+                        expectValidOrClosed(false);
+                    }
+                    break;
+                }
+            }
+        });
+    }
+    for (int round = 0; round < 3000; ++round) {
+        const HANDLE event = ::CreateEventW(nullptr, round % 2, FALSE, nullptr);
+        current = event;
+        if (round % 16 == 0) {
+            ::Sleep(0);
+        }
+        ASSERT_TRUE(::CloseHandle(event));
+    }
+    done = true;
+    for (auto& t : users) {
+        t.join();
+    }
+    EXPECT_EQ(unexpected.load(), 0);
+}

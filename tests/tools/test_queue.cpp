@@ -106,20 +106,31 @@ TEST(Queue, DescendingPriorityWithSendingOrderAmongEquals)
 
 TEST(Queue, OrderHoldsAcrossTheRingsWrapAround)
 {
-    // Random sends and receives move the head around the ring, so that insertions
-    // (which move the entries on the shorter side of the place) cross the end of
-    // the ring at every position; a plain list is the model.
-    for (int capacity : {1, 2, 3, 5, 8, 13, 64}) {
-        SCOPED_TRACE(capacity);
+    // Random sends and receives move the first run around the ring of runs, so
+    // that new runs (which move the runs on the shorter side of their place) cross
+    // the end of the ring at every position; with many distinct priorities every
+    // message may be a run of its own and the ring fills up. A plain list is the
+    // model.
+    for (auto [capacity, priorities] : {std::pair{1, 5},
+                                        {2, 5},
+                                        {3, 5},
+                                        {5, 5},
+                                        {8, 5},
+                                        {13, 5},
+                                        {64, 5},
+                                        {5, 1000},
+                                        {13, 1000},
+                                        {64, 1000}}) {
+        SCOPED_TRACE(testing::Message() << capacity << " " << priorities);
         RawQueue queue(capacity);
-        std::mt19937 random(static_cast<unsigned>(capacity));
+        std::mt19937 random(static_cast<unsigned>(capacity * priorities));
         std::vector<std::pair<int, int>> model; // (priority, sequence), in queue order
         int sequence = 0;
         for (int step = 0; step < 20000; ++step) {
             const bool full = static_cast<int>(model.size()) == capacity;
             const bool send = !full && (model.empty() || random() % 3 != 0);
             if (send) {
-                const int priority = static_cast<int>(random() % 5);
+                const int priority = static_cast<int>(random() % priorities);
                 ASSERT_EQ(queue.Send(Message(++sequence), priority, 0), 1u);
                 auto place = std::find_if(model.begin(), model.end(),
                                           [&](const auto& e) { return e.first < priority; });

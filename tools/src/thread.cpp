@@ -76,7 +76,7 @@ void CopyName(WCHAR* field, std::size_t length, const WCHAR* name, const void* o
     field[length] = 0;
 }
 
-// Moves the n ring entries at positions from, from+1, ... (counted around the end
+// Moves the n ring records at positions from, from+1, ... (counted around the end
 // of the ring) one step up, to from+1, ...: the top of the range moves first, so
 // nothing is overwritten before it has moved. The ring has room for them.
 template <class Entry> void ShiftUp(Entry* ring, int capacity, int from, int n)
@@ -98,7 +98,7 @@ template <class Entry> void ShiftUp(Entry* ring, int capacity, int from, int n)
                  static_cast<std::size_t>(capacity - 1 - from) * size);
 }
 
-// Moves the n ring entries at positions from, from+1, ... one step down, to
+// Moves the n ring records at positions from, from+1, ... one step down, to
 // from-1, ...: the bottom of the range moves first.
 template <class Entry> void ShiftDown(Entry* ring, int capacity, int from, int n)
 {
@@ -475,27 +475,35 @@ void ZCThread::CallerFunction(void* object)
 // ZCMessageQueueRaw
 // ---------------------------------------------------------------------------
 ZCMessageQueueRaw::ZCMessageQueueRaw(int capacity, const WCHAR* name)
-    : ZCMultiMessage(1, 0, nullptr), m_Mutex(0, nullptr), m_Capacity(capacity), m_Head(0),
-      m_Tail(0), m_Count(0), m_DidOverrun(0), m_Name(), m_pMessageStack(nullptr),
-      m_pFilters(nullptr), m_NotFull(1, 1, nullptr)
+    : ZCMultiMessage(1, 0, nullptr), m_Mutex(0, nullptr), m_Capacity(capacity), m_FirstRun(0),
+      m_RunCount(0), m_Count(0), m_DidOverrun(0), m_Name(), m_pMessageStack(nullptr),
+      m_pRuns(nullptr), m_FreeEntry(-1), m_pFilters(nullptr), m_NotFull(1, 1, nullptr)
 {
     CopyName(m_Name, NameLength, name, this);
-    // A capacity that is not positive, or whose ring does not fit the allocator's
-    // 32-bit size, is handled like a failed allocation.
-    if (capacity > 0 && static_cast<unsigned long long>(capacity) * sizeof(TEntry) <= UINT_MAX) {
-        m_pMessageStack = static_cast<TEntry*>(_ToolsMalloc(
-            static_cast<unsigned int>(static_cast<unsigned>(capacity) * sizeof(TEntry))));
+    // The entries and the runs in one block. A capacity that is not positive, or
+    // whose block does not fit the allocator's 32-bit size, is handled like a failed
+    // allocation.
+    const unsigned long long each = sizeof(TEntry) + sizeof(TRun);
+    if (capacity > 0 && static_cast<unsigned long long>(capacity) * each <= UINT_MAX) {
+        m_pMessageStack = static_cast<TEntry*>(
+            _ToolsMalloc(static_cast<unsigned int>(static_cast<unsigned>(capacity) * each)));
     }
     if (!m_pMessageStack) {
         LogLine(u"ZCMessageQueueRaw", u"m_pMessageStack==NULL");
+        return;
     }
+    m_pRuns = reinterpret_cast<TRun*>(m_pMessageStack + capacity);
+    for (int i = 0; i < capacity; ++i) {
+        m_pMessageStack[i].next = i + 1 < capacity ? i + 1 : -1;
+    }
+    m_FreeEntry = 0;
 }
 
 ZCMessageQueueRaw::~ZCMessageQueueRaw()
 {
     // The waiting messages are dropped: the queue never owned what they point to.
     m_Count.store(0, std::memory_order_relaxed);
-    m_Head = m_Tail = 0;
+    m_RunCount = 0;
     while (m_pFilters) {
         TFilterNode* node = m_pFilters;
         m_pFilters = node->next;
@@ -503,6 +511,7 @@ ZCMessageQueueRaw::~ZCMessageQueueRaw()
     }
     _ToolsFree(m_pMessageStack);
     m_pMessageStack = nullptr;
+    m_pRuns = nullptr;
     // The members then close the not-full event and the mutex, the base the event.
 }
 
@@ -571,14 +580,25 @@ UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
     if (!m_pMessageStack) {
         return 0;
     }
+    // The time of sending is read before the lock, so that the clock is not read
+    // while the receivers wait for the lock.
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+
     for (;;) {
-        if (m_Count.load(std::memory_order_relaxed) >= m_Capacity) {
+        if (m_Count.load(std::memory_order_acquire) >= m_Capacity) {
             if (!wait) {
                 m_DidOverrun.store(1, std::memory_order_relaxed);
                 LogLine(u"Send", u"m_DidOverrun");
                 return 0;
             }
             m_NotFull.Wait(INFINITE);
+            // One free place wakes every waiting sender: look again before queueing
+            // for the lock, since another sender may have taken it. (A sender that
+            // fills the queue resets the not-full event before it stores the count,
+            // so a full count seen here means the event is reset, or set again by
+            // a receiver since: the wait never turns into a spin.)
+            continue;
         }
         m_Mutex.Lock(INFINITE);
         if (m_Count.load(std::memory_order_relaxed) < m_Capacity) {
@@ -592,49 +612,56 @@ UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
         return 0;
     }
 
-    // The place is the first entry of lower priority (the entries run from head to
-    // tail by descending priority, equal priorities in sending order), found by
-    // binary search over the offsets from the head.
-    const int count = m_Count.load(std::memory_order_relaxed);
+    // The place: after every waiting message of the same or a higher priority, that
+    // is at the end of the run of this priority, or in a new run before the first
+    // run of a lower priority (binary search over the runs).
     int low = 0;
-    int high = count;
+    int high = m_RunCount;
     while (low < high) {
         const int middle = low + (high - low) / 2;
-        if (m_pMessageStack[Normalize(m_Head + middle)].priority >= priority) {
+        if (RunAt(middle).priority > priority) {
             low = middle + 1;
         } else {
             high = middle;
         }
     }
-    const int place = low;
 
-    // Make room by moving the shorter side: the entries before the place one step
-    // towards the head, or those from the place on one step towards the tail. A
-    // message that outranks all waiting ones moves nothing.
-    if (place < count - place) {
-        const int oldHead = m_Head;
-        m_Head = Normalize(m_Head - 1);
-        ShiftDown(m_pMessageStack, m_Capacity, oldHead, place);
-    } else {
-        ShiftUp(m_pMessageStack, m_Capacity, Normalize(m_Head + place), count - place);
-        m_Tail = Normalize(m_Tail + 1);
-    }
-    const int slot = Normalize(m_Head + place);
-
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
+    const int slot = m_FreeEntry;
     TEntry& entry = m_pMessageStack[slot];
+    m_FreeEntry = entry.next;
     entry.time = static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) |
                                        now.dwLowDateTime);
     entry.message = message;
     entry.priority = priority;
+    entry.next = -1;
 
-    const int newCount = count + 1;
-    m_Count.store(newCount, std::memory_order_relaxed);
-    if (newCount >= m_Capacity) {
+    if (low < m_RunCount && RunAt(low).priority == priority) {
+        TRun& run = RunAt(low);
+        m_pMessageStack[run.last].next = slot;
+        run.last = slot;
+    } else {
+        // A new run: move the shorter side of the ring of runs to make room. A
+        // message that outranks all waiting ones moves nothing.
+        if (low < m_RunCount - low) {
+            const int oldFirst = m_FirstRun;
+            m_FirstRun = Normalize(m_FirstRun - 1);
+            ShiftDown(m_pRuns, m_Capacity, oldFirst, low);
+        } else {
+            ShiftUp(m_pRuns, m_Capacity, Normalize(m_FirstRun + low), m_RunCount - low);
+        }
+        ++m_RunCount;
+        RunAt(low) = TRun{priority, slot, slot};
+    }
+
+    // An event that closes (the queue turns full) changes before the count, one that
+    // opens (the queue holds a message) after it, so that a thread reading the count
+    // without the lock never waits on an event that disagrees with it.
+    const int count = m_Count.load(std::memory_order_relaxed) + 1;
+    if (count >= m_Capacity) {
         m_NotFull.Reset();
     }
-    if (newCount == 1) {
+    m_Count.store(count, std::memory_order_release);
+    if (count == 1) {
         Set();
     }
     m_Mutex.Unlock();
@@ -656,7 +683,7 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
     for (;;) {
         // The event is set exactly while messages wait, so a receiver that sees
         // messages need not ask the system about it.
-        if (m_Count.load(std::memory_order_relaxed) == 0) {
+        if (m_Count.load(std::memory_order_acquire) == 0) {
             ::WaitForSingleObject(Handle(), INFINITE);
         }
         if (first && IsOverrun()) {
@@ -675,23 +702,33 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
         m_Mutex.Unlock();
     }
 
-    const TEntry entry = m_pMessageStack[m_Head];
+    TRun& run = RunAt(0);
+    const int slot = run.first;
+    TEntry& entry = m_pMessageStack[slot];
+    void* const message = entry.message;
     if (priority) {
         *priority = entry.priority;
     }
     if (remove) {
-        m_Head = Normalize(m_Head + 1);
+        if (entry.next < 0) {
+            m_FirstRun = Normalize(m_FirstRun + 1);
+            --m_RunCount;
+        } else {
+            run.first = entry.next;
+        }
+        entry.next = m_FreeEntry;
+        m_FreeEntry = slot;
         const int count = m_Count.load(std::memory_order_relaxed) - 1;
-        m_Count.store(count, std::memory_order_relaxed);
         if (count == 0) {
             ZCEvent::Reset();
         }
+        m_Count.store(count, std::memory_order_release);
         if (count == m_Capacity - 1) {
             m_NotFull.Set();
         }
     }
     m_Mutex.Unlock();
-    return entry.message;
+    return message;
 }
 
 } // namespace ZANTH

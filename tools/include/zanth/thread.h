@@ -263,11 +263,20 @@ protected:
     void* Receive(UINT remove, int* priority);
 
 private:
+    // One message. Entries of one priority form a chain in sending order.
     struct TEntry
     {
         LONGLONG time; // FILETIME of sending
         void* message;
         int priority;
+        int next; // the next entry of the same priority, or -1
+    };
+    // The chain of the waiting messages of one priority.
+    struct TRun
+    {
+        int priority;
+        int first;
+        int last;
     };
     struct TFilterNode
     {
@@ -277,21 +286,30 @@ private:
     };
 
     UINT DoFilterLocked(const void* message);
-    // Brings an index that ran one lap off either end of the ring back into it.
+    // Brings an index that ran one lap off either end of the run ring back into it.
     int Normalize(int index) const
     {
         return index >= m_Capacity ? index - m_Capacity : (index < 0 ? index + m_Capacity : index);
     }
+    TRun& RunAt(int offset) { return m_pRuns[Normalize(m_FirstRun + offset)]; }
     void LogLine(const WCHAR* function, const WCHAR* text) const;
 
+    // The waiting messages are kept as runs of equal priority: a ring of runs sorted
+    // by descending priority (m_FirstRun, m_RunCount), each run a chain of entries in
+    // sending order. Both live in one block of capacity entries and capacity runs;
+    // unused entries form a free list. Sending appends to the run of its priority
+    // (making the run when there is none yet), receiving takes the first entry of the
+    // first run: nothing is moved but the few run records.
     ZCMutex m_Mutex;
     int m_Capacity;
-    int m_Head;
-    int m_Tail;
+    int m_FirstRun;
+    int m_RunCount;
     std::atomic<int> m_Count;
     std::atomic<UINT> m_DidOverrun;
     WCHAR m_Name[NameLength + 1];
     TEntry* m_pMessageStack;
+    TRun* m_pRuns;
+    int m_FreeEntry;
     TFilterNode* m_pFilters;
     ZCEvent m_NotFull;
 };
