@@ -183,6 +183,36 @@ int InternalShowErrorBox(HWND, const WCHAR* caption, const WCHAR*)
                                                           MB_OK | MB_ICONERROR, 0);
 }
 
+COREWU_PASSES_THREAD_EXIT void RunDestructorWork(void (*work)(void*), void* context,
+                                                 TDestructorErrors policy)
+{
+    const LONG pending = GetPendingCount();
+    const ULONG depth = GetErrorCount();
+    try {
+        work(context);
+    } catch (TException&) {
+        DecrementPendingCount();
+        const bool nothingElse = pending == 0 && std::uncaught_exceptions() == 0;
+        if (nothingElse) {
+            if (policy == TDestructorErrors::Rethrow) {
+                ThrowLastError();
+            }
+            ClearError();
+            return;
+        }
+        while (GetErrorCount() > depth) {
+            PopError();
+        }
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        // The work ended its thread (ExitThread, _endthread): the unwinding must go on.
+        throw;
+#endif
+    } catch (...) {
+        ZanthUnhandledException();
+    }
+}
+
 void ZanthUnhandledException()
 {
     TString text(u"Unhandled exception");

@@ -185,6 +185,23 @@ TEST_F(ErrorStack, ForeignExceptionsInCleaningWorkAreReportedNotThrown)
     EXPECT_TRUE(log.Contains("Unhandled exception: broken", 1));
 }
 
+TEST_F(ErrorStack, CleaningWorkMayEndItsThread)
+{
+    HANDLE thread = ::CreateThread(
+        nullptr, 0,
+        [](LPVOID) -> DWORD {
+            RunDestructorWork([] { ::ExitThread(5); });
+            return 1;
+        },
+        nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(::WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(::GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 5u);
+    ::CloseHandle(thread);
+}
+
 TEST_F(ErrorStack, ShowErrorBoxShowsTheStackAndClearsIt)
 {
     testsupport::MessageBoxScript boxes(IDOK);

@@ -223,6 +223,11 @@ DWORD ThrowForeign(ZCThreadBase*, void*)
     throw std::runtime_error("not the library's");
 }
 
+DWORD EndOwnThread(ZCThreadBase*, void*)
+{
+    _endthread();
+}
+
 // Makes every new thread's default stack so large that it cannot be mapped, so
 // that thread creation fails with EAGAIN, and restores the default afterwards.
 class NoMoreThreads
@@ -318,6 +323,14 @@ TEST(Thread, LibraryErrorEndsFailedWithTheErrorRecorded)
     // The caller's own error state is untouched by the worker's error.
     EXPECT_EQ(GetErrorCount(), 0u);
     EXPECT_EQ(GetPendingCount(), 0);
+}
+
+TEST(Thread, FunctionEndingItsOwnThreadStillLetsTheOwnerSeeTheEnd)
+{
+    ZCThread thread(1, u"quitter", EndOwnThread, nullptr);
+    ASSERT_TRUE(thread.WaitUntilStopped(10000));
+    EXPECT_EQ(thread.GetStatus(), ZCThreadInterface::Running); // it never returned
+    EXPECT_EQ(thread.ExitCode(), 1u);
 }
 
 TEST(Thread, ForeignExceptionLeavesRunningAndResetReportsIt)

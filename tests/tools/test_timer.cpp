@@ -98,7 +98,8 @@ public:
     {
         No,
         Library,
-        Foreign
+        Foreign,
+        EndThread // ends the calling thread with exit code 9
     } fail = Fail::No;
     bool reportRemaining = true; // else 1 while work remains
 
@@ -114,6 +115,9 @@ protected:
         }
         if (fail == Fail::Foreign) {
             throw std::runtime_error("foreign failure");
+        }
+        if (fail == Fail::EndThread) {
+            ::ExitThread(9);
         }
         m_Left -= parts;
         if (m_Left < 0) {
@@ -238,6 +242,43 @@ TEST(ThreadFunc, LibraryErrorsPassOnAfterTheRelease)
         EXPECT_NE(caught.text.find("work failed"), std::string::npos);
         EXPECT_EQ(deleted.load(), 1);
         EXPECT_EQ(GetPendingCount(), 0);
+    }
+}
+
+TEST(ThreadFunc, WorkMayEndItsOwnThread)
+{
+    for (bool timed : {false, true}) {
+        SCOPED_TRACE(timed);
+        std::atomic<int> deleted{0};
+        auto* work = new CountedWork(5, &deleted);
+        work->fail = CountedWork::Fail::EndThread;
+        struct Run
+        {
+            CountedWork* work;
+            bool timed;
+        } run{work, timed};
+        HANDLE thread = ::CreateThread(
+            nullptr, 0,
+            [](LPVOID parameter) -> DWORD {
+                auto* r = static_cast<Run*>(parameter);
+                TThreadFunc::TTime time;
+                time.PartCount(1);
+                return static_cast<DWORD>(r->timed ? r->work->ThreadDoTime(time)
+                                                   : r->work->ThreadDoParts(1));
+            },
+            &run, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        ASSERT_EQ(::WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+        DWORD code = 0;
+        EXPECT_TRUE(::GetExitCodeThread(thread, &code));
+        EXPECT_EQ(code, 9u);
+        ::CloseHandle(thread);
+        // Cut short, the work still holds its reference: finishing it lets it go.
+        EXPECT_EQ(deleted.load(), 0);
+        work->fail = CountedWork::Fail::No;
+        TThreadFunc::ThreadDelete(work);
+        EXPECT_EQ(work->ThreadDoParts(100), 0);
+        EXPECT_EQ(deleted.load(), 1);
     }
 }
 

@@ -439,7 +439,7 @@ DWORD ZCThread::WaitUnitStopped()
     return WaitUntilStopped(INFINITE);
 }
 
-void ZCThread::CallerFunction(void* object)
+COREWU_PASSES_THREAD_EXIT void ZCThread::CallerFunction(void* object)
 {
     ZCThread* self = static_cast<ZCThread*>(object);
     self->m_Status.store(Running, std::memory_order_release);

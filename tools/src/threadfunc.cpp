@@ -33,7 +33,7 @@ void TThreadFunc::ThreadDo()
     }
 }
 
-LONG TThreadFunc::ThreadDoParts(LONG parts)
+COREWU_PASSES_THREAD_EXIT LONG TThreadFunc::ThreadDoParts(LONG parts)
 {
     LONG r;
     try {
@@ -42,6 +42,12 @@ LONG TThreadFunc::ThreadDoParts(LONG parts)
         DecrementPendingCount();
         Release();
         ThrowLastError();
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        // The work ended its thread (ExitThread, _endthread): the unwinding must go
+        // on, and the work keeps its reference as it does when it is cut short.
+        throw;
+#endif
     } catch (...) {
         ZanthUnhandledException();
         r = 0;
@@ -52,7 +58,7 @@ LONG TThreadFunc::ThreadDoParts(LONG parts)
     return r;
 }
 
-LONG TThreadFunc::ThreadDoTime(TTime& time)
+COREWU_PASSES_THREAD_EXIT LONG TThreadFunc::ThreadDoTime(TTime& time)
 {
     LONG r = 0;
     LONG result = 0;
@@ -81,6 +87,12 @@ LONG TThreadFunc::ThreadDoTime(TTime& time)
         DecrementPendingCount();
         Release();
         ThrowLastError();
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        // The work ended its thread (ExitThread, _endthread): the unwinding must go
+        // on, and the work keeps its reference as it does when it is cut short.
+        throw;
+#endif
     } catch (...) {
         ZanthUnhandledException();
         r = 0;

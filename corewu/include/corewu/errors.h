@@ -6,6 +6,19 @@
 #include <corewu/tstring.h>
 
 #include <exception>
+#include <memory>
+#include <type_traits>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h>
+// glibc ends a thread (pthread_exit, and so ExitThread and _endthread) by unwinding
+// its stack. A function that catches everything lets that unwinding go on with a
+// `catch (abi::__forced_unwind&) { throw; }` ahead of its `catch (...)`; the
+// unwinding carries no exception object, so that handler binds its reference to
+// nothing, which UBSan's null check would report. Such functions carry this mark.
+#define COREWU_PASSES_THREAD_EXIT __attribute__((no_sanitize("null")))
+#else
+#define COREWU_PASSES_THREAD_EXIT
+#endif
 #include <string>
 
 class TErrorData;
@@ -113,31 +126,18 @@ enum class TDestructorErrors
 // when nothing else is pending. An error dropped while another one is pending or
 // unwinding takes off exactly the entries the failed work pushed (its system error
 // included), so the other error stays on top of the stack and keeps its entries.
-// Any other exception goes to ZanthUnhandledException. Destructors that use it are
-// noexcept(false).
+// A thread's own end (ExitThread) unwinds on; any other exception goes to
+// ZanthUnhandledException. Destructors that use it are noexcept(false).
+COREWU_API void RunDestructorWork(void (*work)(void* context), void* context,
+                                  TDestructorErrors policy = TDestructorErrors::Rethrow);
+
 template <class Work>
 void RunDestructorWork(Work&& work, TDestructorErrors policy = TDestructorErrors::Rethrow)
 {
-    const LONG pending = GetPendingCount();
-    const ULONG depth = GetErrorCount();
-    try {
-        work();
-    } catch (TException&) {
-        DecrementPendingCount();
-        const bool nothingElse = pending == 0 && std::uncaught_exceptions() == 0;
-        if (nothingElse) {
-            if (policy == TDestructorErrors::Rethrow) {
-                ThrowLastError();
-            }
-            ClearError();
-            return;
-        }
-        while (GetErrorCount() > depth) {
-            PopError();
-        }
-    } catch (...) {
-        ZanthUnhandledException();
-    }
+    using Callable = std::remove_reference_t<Work>;
+    RunDestructorWork([](void* context) { (*static_cast<Callable*>(context))(); },
+                      const_cast<void*>(static_cast<const volatile void*>(std::addressof(work))),
+                      policy);
 }
 
 #endif // COREWU_ERRORS_H
