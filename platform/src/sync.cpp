@@ -419,10 +419,18 @@ public:
         return m_Orphaned;
     }
 
+    enum class Claim
+    {
+        Taken,         // this process holds the name now
+        HeldElsewhere, // another process holds it
+        Failed         // the lock file cannot be made (last error set)
+    };
+
     // A named mutex claims its name for the whole machine session through an
-    // advisory lock on a file in $XDG_RUNTIME_DIR (or the temp directory). Returns
-    // false when another process holds the claim.
-    bool ClaimName(const std::u16string& name)
+    // advisory lock on a file in $XDG_RUNTIME_DIR (or the temp directory). A name
+    // that cannot be claimed fails instead of quietly becoming process-local, which
+    // would let two processes hold "the same" mutex at once.
+    Claim ClaimName(const std::u16string& name)
     {
         const char* dir = std::getenv("XDG_RUNTIME_DIR");
         if (!dir || !*dir) {
@@ -438,14 +446,25 @@ public:
         }
         int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd < 0) {
-            return true; // cannot claim: behave as a process-local name
+            // With O_CREAT a missing entry can only be the directory.
+            if (errno == ENOENT) {
+                ::SetLastError(ERROR_PATH_NOT_FOUND);
+            } else {
+                SetLastErrorFromErrno();
+            }
+            return Claim::Failed;
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
             ::close(fd);
-            return false;
+            if (error == EWOULDBLOCK) {
+                return Claim::HeldElsewhere;
+            }
+            SetLastErrorFromErrno(error);
+            return Claim::Failed;
         }
         m_LockFile = fd;
-        return true;
+        return Claim::Taken;
     }
 
 private:
@@ -857,7 +876,16 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR nam
     auto make = [&](bool& alreadyElsewhere) -> ObjectPtr {
         mutex = std::shared_ptr<MutexObject>(new MutexObject, MutexObject::Deleter());
         if (name && *name) {
-            alreadyElsewhere = !mutex->ClaimName(name);
+            switch (mutex->ClaimName(name)) {
+            case MutexObject::Claim::Taken:
+                break;
+            case MutexObject::Claim::HeldElsewhere:
+                alreadyElsewhere = true;
+                break;
+            case MutexObject::Claim::Failed:
+                mutex.reset();
+                return nullptr;
+            }
         }
         return mutex;
     };

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -452,6 +453,38 @@ TEST(Mutexes, NamedMutexClaimsItsNameAcrossProcesses)
         {testsupport::HelperPath("child_named_mutex"), "zanth-test-instance"});
     EXPECT_EQ(child.status, 0) << child.output;
     EXPECT_EQ(child.output, "183\n"); // ERROR_ALREADY_EXISTS in the second process
+}
+
+TEST(Mutexes, NamedMutexWhoseNameCannotBeClaimedFails)
+{
+    // A name that cannot be claimed for the machine must not quietly become a
+    // process-local one: CreateMutexW fails and says why.
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedDir = saved ? saved : "";
+    struct Case
+    {
+        const char* what;
+        std::string dir;
+        std::u16string name;
+        DWORD error;
+    };
+    const std::string missing = savedDir + "/no-such-directory";
+    const Case cases[] = {
+        {"directory missing", missing, u"zanth-test-unclaimable", ERROR_PATH_NOT_FOUND},
+        {"name too long", savedDir, std::u16string(300, u'n'), ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::setenv("XDG_RUNTIME_DIR", c.dir.c_str(), 1);
+        ::SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(::CreateMutexW(nullptr, TRUE, c.name.c_str()), nullptr);
+        EXPECT_EQ(::GetLastError(), c.error);
+    }
+    ::setenv("XDG_RUNTIME_DIR", savedDir.c_str(), 1);
+    // The failed attempt left nothing behind under the name.
+    Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-unclaimable"));
+    ASSERT_NE(mutex.h, nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
 }
 
 TEST(Interlocked, IncrementDecrementExchange)
