@@ -23,7 +23,7 @@ enum class Length
     LongDouble
 };
 
-struct Spec
+struct Directive
 {
     std::string flags;
     int width = -1;
@@ -39,21 +39,22 @@ void AppendAscii(std::u16string& out, const char* text, int n)
     }
 }
 
-// Runs snprintf with a spec built from the parsed fields and one value.
+// Runs snprintf with a directive built from the parsed fields and one value.
 template <class Value>
-void AppendNumber(std::u16string& out, const Spec& spec, const char* lengthTag, Value value)
+void AppendNumber(std::u16string& out, const Directive& directive, const char* lengthTag,
+                  Value value)
 {
     std::string format(1, '%');
-    format += spec.flags;
-    if (spec.width >= 0) {
-        format += std::to_string(spec.width);
+    format += directive.flags;
+    if (directive.width >= 0) {
+        format += std::to_string(directive.width);
     }
-    if (spec.precision >= 0) {
+    if (directive.precision >= 0) {
         format += '.';
-        format += std::to_string(spec.precision);
+        format += std::to_string(directive.precision);
     }
     format += lengthTag;
-    format += spec.conversion;
+    format += directive.conversion;
     char small[128];
     int n = std::snprintf(small, sizeof small, format.c_str(), value);
     if (n < 0) {
@@ -68,10 +69,10 @@ void AppendNumber(std::u16string& out, const Spec& spec, const char* lengthTag, 
     AppendAscii(out, large.data(), n);
 }
 
-void AppendPadded(std::u16string& out, const Spec& spec, const std::u16string& text)
+void AppendPadded(std::u16string& out, const Directive& directive, const std::u16string& text)
 {
-    const bool left = spec.flags.find('-') != std::string::npos;
-    const std::size_t width = spec.width > 0 ? static_cast<std::size_t>(spec.width) : 0;
+    const bool left = directive.flags.find('-') != std::string::npos;
+    const std::size_t width = directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
     const std::size_t pad = width > text.size() ? width - text.size() : 0;
     if (!left) {
         out.append(pad, u' ');
@@ -118,10 +119,10 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
             continue;
         }
         const WCHAR* start = p++;
-        Spec spec;
+        Directive directive;
         while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'0' || *p == u'#') {
-            if (spec.flags.find(static_cast<char>(*p)) == std::string::npos) {
-                spec.flags.push_back(static_cast<char>(*p));
+            if (directive.flags.find(static_cast<char>(*p)) == std::string::npos) {
+                directive.flags.push_back(static_cast<char>(*p));
             }
             ++p;
         }
@@ -131,32 +132,32 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
             // asks for gigabytes of padding.
             const int width = va_arg(args, int);
             if (width < 0) {
-                spec.flags.push_back('-');
+                directive.flags.push_back('-');
             }
-            spec.width =
+            directive.width =
                 width < -kMaxField || width > kMaxField ? kMaxField : (width < 0 ? -width : width);
             ++p;
         } else {
             while (*p >= u'0' && *p <= u'9') {
-                spec.width = (spec.width < 0 ? 0 : spec.width) * 10 + (*p - u'0');
-                if (spec.width > kMaxField) {
-                    spec.width = kMaxField;
+                directive.width = (directive.width < 0 ? 0 : directive.width) * 10 + (*p - u'0');
+                if (directive.width > kMaxField) {
+                    directive.width = kMaxField;
                 }
                 ++p;
             }
         }
         if (*p == u'.') {
             ++p;
-            spec.precision = 0;
+            directive.precision = 0;
             if (*p == u'*') {
                 const int precision = va_arg(args, int);
-                spec.precision = precision < 0 ? -1 : std::min(precision, kMaxField);
+                directive.precision = precision < 0 ? -1 : std::min(precision, kMaxField);
                 ++p;
             } else {
                 while (*p >= u'0' && *p <= u'9') {
-                    spec.precision = spec.precision * 10 + (*p - u'0');
-                    if (spec.precision > kMaxField) {
-                        spec.precision = kMaxField;
+                    directive.precision = directive.precision * 10 + (*p - u'0');
+                    if (directive.precision > kMaxField) {
+                        directive.precision = kMaxField;
                     }
                     ++p;
                 }
@@ -164,34 +165,34 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
         }
         // Length modifiers, with the 32-bit Windows meaning of l.
         if (p[0] == u'h' && p[1] == u'h') {
-            spec.length = Length::Char;
+            directive.length = Length::Char;
             p += 2;
         } else if (*p == u'h') {
-            spec.length = Length::Short;
+            directive.length = Length::Short;
             ++p;
         } else if (p[0] == u'l' && p[1] == u'l') {
-            spec.length = Length::Long64;
+            directive.length = Length::Long64;
             p += 2;
         } else if (*p == u'l' || *p == u'w') {
             ++p;
         } else if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
-            spec.length = Length::Long64;
+            directive.length = Length::Long64;
             p += 3;
         } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
             p += 3;
         } else if (*p == u'I' || *p == u'z' || *p == u't' || *p == u'j') {
-            spec.length = (*p == u'j') ? Length::Long64 : Length::Size;
+            directive.length = (*p == u'j') ? Length::Long64 : Length::Size;
             ++p;
         } else if (*p == u'L') {
-            spec.length = Length::LongDouble;
+            directive.length = Length::LongDouble;
             ++p;
         }
-        spec.conversion = static_cast<char>(*p);
+        directive.conversion = static_cast<char>(*p);
         switch (*p) {
         case u'd':
         case u'i': {
             long long value;
-            switch (spec.length) {
+            switch (directive.length) {
             case Length::Char:
                 value = static_cast<signed char>(va_arg(args, int));
                 break;
@@ -208,7 +209,7 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
                 value = va_arg(args, int);
                 break;
             }
-            AppendNumber(out, spec, "ll", value);
+            AppendNumber(out, directive, "ll", value);
             break;
         }
         case u'u':
@@ -216,7 +217,7 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
         case u'X':
         case u'o': {
             unsigned long long value;
-            switch (spec.length) {
+            switch (directive.length) {
             case Length::Char:
                 value = static_cast<unsigned char>(va_arg(args, unsigned));
                 break;
@@ -233,7 +234,7 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
                 value = va_arg(args, unsigned);
                 break;
             }
-            AppendNumber(out, spec, "ll", value);
+            AppendNumber(out, directive, "ll", value);
             break;
         }
         case u'f':
@@ -244,14 +245,14 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
         case u'G':
         case u'a':
         case u'A':
-            if (spec.length == Length::LongDouble) {
-                AppendNumber(out, spec, "L", va_arg(args, long double));
+            if (directive.length == Length::LongDouble) {
+                AppendNumber(out, directive, "L", va_arg(args, long double));
             } else {
-                AppendNumber(out, spec, "", va_arg(args, double));
+                AppendNumber(out, directive, "", va_arg(args, double));
             }
             break;
         case u'p': {
-            Spec pointer;
+            Directive pointer;
             pointer.conversion = 'X';
             pointer.flags.assign(1, '0');
             pointer.width = 16;
@@ -264,25 +265,27 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
         case u'c':
         case u'C': {
             std::u16string text(1, static_cast<char16_t>(va_arg(args, int)));
-            AppendPadded(out, spec, text);
+            AppendPadded(out, directive, text);
             break;
         }
         case u's': {
             const WCHAR* text = va_arg(args, const WCHAR*);
             std::u16string value = text ? std::u16string(text) : std::u16string(u"(null)");
-            if (spec.precision >= 0 && value.size() > static_cast<std::size_t>(spec.precision)) {
-                value.resize(static_cast<std::size_t>(spec.precision));
+            if (directive.precision >= 0 &&
+                value.size() > static_cast<std::size_t>(directive.precision)) {
+                value.resize(static_cast<std::size_t>(directive.precision));
             }
-            AppendPadded(out, spec, value);
+            AppendPadded(out, directive, value);
             break;
         }
         case u'S': {
             const char* text = va_arg(args, const char*);
             std::u16string value = text ? TString::FromAnsi(text).str() : std::u16string(u"(null)");
-            if (spec.precision >= 0 && value.size() > static_cast<std::size_t>(spec.precision)) {
-                value.resize(static_cast<std::size_t>(spec.precision));
+            if (directive.precision >= 0 &&
+                value.size() > static_cast<std::size_t>(directive.precision)) {
+                value.resize(static_cast<std::size_t>(directive.precision));
             }
-            AppendPadded(out, spec, value);
+            AppendPadded(out, directive, value);
             break;
         }
         case u'%':
