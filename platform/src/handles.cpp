@@ -238,7 +238,7 @@ public:
 
     ObjectPtr Remove(HANDLE handle)
     {
-        std::uint32_t index, generation;
+        std::uint32_t index = 0, generation = 0;
         Slot* slot = Decode(handle, index, generation);
         std::uint32_t expected = Live(generation);
         if (!slot || !slot->state.compare_exchange_strong(expected,

@@ -33,11 +33,11 @@ void TThreadFunc::ThreadDo()
     }
 }
 
-COREWU_PASSES_THREAD_EXIT LONG TThreadFunc::ThreadDoParts(LONG parts)
+COREWU_PASSES_THREAD_EXIT bool TThreadFunc::RunWork(void (*call)(void*), void* context)
 {
-    LONG r;
     try {
-        r = DoWork(parts);
+        call(context);
+        return true;
     } catch (TException&) {
         DecrementPendingCount();
         Release();
@@ -50,6 +50,15 @@ COREWU_PASSES_THREAD_EXIT LONG TThreadFunc::ThreadDoParts(LONG parts)
 #endif
     } catch (...) {
         ZanthUnhandledException();
+        return false;
+    }
+}
+
+LONG TThreadFunc::ThreadDoParts(LONG parts)
+{
+    LONG r = 0;
+    auto work = [&] { r = DoWork(parts); };
+    if (!RunWork([](void* context) { (*static_cast<decltype(work)*>(context))(); }, &work)) {
         r = 0;
     }
     if (r == 0) {
@@ -58,43 +67,33 @@ COREWU_PASSES_THREAD_EXIT LONG TThreadFunc::ThreadDoParts(LONG parts)
     return r;
 }
 
-COREWU_PASSES_THREAD_EXIT LONG TThreadFunc::ThreadDoTime(TTime& time)
+LONG TThreadFunc::ThreadDoTime(TTime& time)
 {
     LONG r = 0;
     LONG result = 0;
-    try {
+    auto work = [&] {
         if (time.PartCount() != 0) {
             r = DoWork(time.PartCount());
             result = r;
-        } else {
-            LARGE_INTEGER frequency;
-            LARGE_INTEGER now;
-            ::QueryPerformanceFrequency(&frequency);
-            ::QueryPerformanceCounter(&now);
-            const LONGLONG deadline = now.QuadPart + static_cast<LONGLONG>(time.MinMilliSec()) *
-                                                         frequency.QuadPart / 1000;
-            LONG calls = 0;
-            do {
-                r = DoWork(1);
-                // The sum wraps around as 32-bit arithmetic does, never overflows.
-                result = static_cast<LONG>(static_cast<DWORD>(result) + static_cast<DWORD>(r));
-                ++calls;
-                ::QueryPerformanceCounter(&now);
-            } while (now.QuadPart < deadline && r > 0);
-            time.PartCount(calls);
+            return;
         }
-    } catch (TException&) {
-        DecrementPendingCount();
-        Release();
-        ThrowLastError();
-#if defined(__GLIBCXX__)
-    } catch (abi::__forced_unwind&) {
-        // The work ended its thread (ExitThread, _endthread): the unwinding must go
-        // on, and the work keeps its reference as it does when it is cut short.
-        throw;
-#endif
-    } catch (...) {
-        ZanthUnhandledException();
+        LARGE_INTEGER frequency;
+        LARGE_INTEGER now;
+        ::QueryPerformanceFrequency(&frequency);
+        ::QueryPerformanceCounter(&now);
+        const LONGLONG deadline =
+            now.QuadPart + static_cast<LONGLONG>(time.MinMilliSec()) * frequency.QuadPart / 1000;
+        LONG calls = 0;
+        do {
+            r = DoWork(1);
+            // The sum wraps around as 32-bit arithmetic does, never overflows.
+            result = static_cast<LONG>(static_cast<DWORD>(result) + static_cast<DWORD>(r));
+            ++calls;
+            ::QueryPerformanceCounter(&now);
+        } while (now.QuadPart < deadline && r > 0);
+        time.PartCount(calls);
+    };
+    if (!RunWork([](void* context) { (*static_cast<decltype(work)*>(context))(); }, &work)) {
         r = 0;
         result = 0;
     }

@@ -98,6 +98,10 @@ protected:
 private:
     // Gives up one reference and deletes the object at the last one.
     void Release();
+    // Runs call(context), a stretch of DoWork calls. A TException releases the work
+    // and is passed on; the thread's own end (ExitThread) unwinds on; any other
+    // exception is reported and false returned: the work counts as finished.
+    bool RunWork(void (*call)(void* context), void* context);
 
     static const LONG s_NormalUserAccessTime = 50;
 
