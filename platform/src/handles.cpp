@@ -146,9 +146,15 @@ void AfterForkInChild()
 
 // Waits until every visit that is running now has ended. Called after a slot was
 // marked free, so that no visit can still be using the slot's old object.
+//
+// No fence is needed: the mark (a sequentially consistent compare-and-swap), the
+// visit's announcement and the two sides' later loads are all sequentially
+// consistent, so in their single order either the announcement comes before the
+// load here (the visit is waited for) or the mark comes before the visit's load of
+// the slot state (the visit sees the slot free). The same holds for a record added
+// to the list after the list was read here.
 void WaitForRunningVisits()
 {
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     for (VisitRecord* record = g_Records.load(std::memory_order_seq_cst); record;
          record = record->next) {
         const std::uint64_t visits = record->visits.load(std::memory_order_seq_cst);
