@@ -18,7 +18,6 @@ namespace {
 constexpr double ZanthPerMmStep1 = 48000;
 constexpr double ZanthPerMmStep2 = 0.003937007874015748; // 1/254
 constexpr double ZanthPerInch = 4800;
-constexpr double HalfInchInZanth = 2400;
 constexpr double InchPerTwip = 0.0006944444444444445; // 1/1440
 constexpr double TwipsPerInch = 1440;
 constexpr double InchPerPica = 0.16666666666666666; // 1/6
