@@ -187,19 +187,11 @@ TEST_F(ErrorStack, ForeignExceptionsInCleaningWorkAreReportedNotThrown)
 
 TEST_F(ErrorStack, CleaningWorkMayEndItsThread)
 {
-    HANDLE thread = ::CreateThread(
-        nullptr, 0,
-        [](LPVOID) -> DWORD {
-            RunDestructorWork([] { ::ExitThread(5); });
-            return 1;
-        },
-        nullptr, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(::WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-    DWORD code = 0;
-    EXPECT_TRUE(::GetExitCodeThread(thread, &code));
+    const DWORD code = testsupport::ExitCodeOfThread([] {
+        RunDestructorWork([] { ::ExitThread(5); });
+        return DWORD{1};
+    });
     EXPECT_EQ(code, 5u);
-    ::CloseHandle(thread);
 }
 
 TEST_F(ErrorStack, ShowErrorBoxShowsTheStackAndClearsIt)

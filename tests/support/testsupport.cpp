@@ -158,4 +158,26 @@ CaughtError CatchError(const std::function<void()>& body)
     return caught;
 }
 
+DWORD ExitCodeOfThread(const std::function<DWORD()>& body)
+{
+    HANDLE thread = ::CreateThread(
+        nullptr, 0,
+        [](LPVOID parameter) -> DWORD {
+            return (*static_cast<const std::function<DWORD()>*>(parameter))();
+        },
+        const_cast<std::function<DWORD()>*>(&body), 0, nullptr);
+    if (!thread) {
+        ADD_FAILURE() << "CreateThread failed with " << ::GetLastError();
+        return ~0u;
+    }
+    DWORD code = ~0u;
+    if (::WaitForSingleObject(thread, 10000) != WAIT_OBJECT_0) {
+        ADD_FAILURE() << "the thread did not end within ten seconds";
+    } else if (!::GetExitCodeThread(thread, &code)) {
+        ADD_FAILURE() << "GetExitCodeThread failed with " << ::GetLastError();
+    }
+    ::CloseHandle(thread);
+    return code;
+}
+
 } // namespace testsupport

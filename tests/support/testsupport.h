@@ -96,6 +96,12 @@ struct CaughtError
 };
 CaughtError CatchError(const std::function<void()>& body);
 
+// Runs `body` on a new Win32 thread (CreateThread) and returns the thread's exit
+// code: what `body` returns, or what it passes to ExitThread when it ends its own
+// thread. Records a test failure (and returns ~0u) when the thread cannot be made or
+// does not end within ten seconds.
+DWORD ExitCodeOfThread(const std::function<DWORD()>& body);
+
 } // namespace testsupport
 
 #endif // ZANTH_TESTSUPPORT_H

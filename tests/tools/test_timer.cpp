@@ -252,27 +252,12 @@ TEST(ThreadFunc, WorkMayEndItsOwnThread)
         std::atomic<int> deleted{0};
         auto* work = new CountedWork(5, &deleted);
         work->fail = CountedWork::Fail::EndThread;
-        struct Run
-        {
-            CountedWork* work;
-            bool timed;
-        } run{work, timed};
-        HANDLE thread = ::CreateThread(
-            nullptr, 0,
-            [](LPVOID parameter) -> DWORD {
-                auto* r = static_cast<Run*>(parameter);
-                TThreadFunc::TTime time;
-                time.PartCount(1);
-                return static_cast<DWORD>(r->timed ? r->work->ThreadDoTime(time)
-                                                   : r->work->ThreadDoParts(1));
-            },
-            &run, 0, nullptr);
-        ASSERT_NE(thread, nullptr);
-        ASSERT_EQ(::WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-        DWORD code = 0;
-        EXPECT_TRUE(::GetExitCodeThread(thread, &code));
+        const DWORD code = testsupport::ExitCodeOfThread([&] {
+            TThreadFunc::TTime time;
+            time.PartCount(1);
+            return static_cast<DWORD>(timed ? work->ThreadDoTime(time) : work->ThreadDoParts(1));
+        });
         EXPECT_EQ(code, 9u);
-        ::CloseHandle(thread);
         // Cut short, the work still holds its reference: finishing it lets it go.
         EXPECT_EQ(deleted.load(), 0);
         work->fail = CountedWork::Fail::No;

@@ -9,10 +9,6 @@
 #include <climits>
 #include <cstring>
 
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-#endif
-
 template class TSmartPtr<ZANTH::ZCThread>;
 template class TSmartPtr<ZANTH::ZCEvent>;
 
