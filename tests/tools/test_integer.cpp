@@ -98,6 +98,41 @@ TEST(Integer, RoundingDivisionTable)
     EXPECT_EQ(ZCSInt64::I64DivI32(-7, 2), -3);
 }
 
+// Adding half the divisor must not overflow on the way to a quotient that fits:
+// these used to come back with the wrong sign.
+TEST(Integer, RoundedQuotientsNearTheLimitsKeepTheirSign)
+{
+    struct Case
+    {
+        const char* what;
+        LONGLONG result;
+        LONGLONG expected;
+    };
+    const Case cases[] = {
+        {"DivRound32(INT_MAX, 2)", ZCSInt64::DivRound32(INT32_MAX, 2), 1073741824},
+        {"DivRound32(INT_MIN, -2)", ZCSInt64::DivRound32(INT32_MIN, -2), 1073741824},
+        {"DivRound32(INT_MAX - 1, 4)", ZCSInt64::DivRound32(INT32_MAX - 1, 4), 536870912},
+        {"DivRound32(INT_MIN, 2)", ZCSInt64::DivRound32(INT32_MIN, 2), -1073741823},
+        {"DivRound32(INT_MAX, INT_MAX)", ZCSInt64::DivRound32(INT32_MAX, INT32_MAX), 1},
+        {"DivRound32(INT_MIN, INT_MIN)", ZCSInt64::DivRound32(INT32_MIN, INT32_MIN), 1},
+        {"I64DivI32(LLONG_MAX, 2)", ZCSInt64::I64DivI32(INT64_MAX, 2), 4611686018427387904LL},
+        {"I64DivI32(LLONG_MIN, -2)", ZCSInt64::I64DivI32(INT64_MIN, -2), 4611686018427387904LL},
+        {"I64DivI32(LLONG_MAX - 5, 100)", ZCSInt64::I64DivI32(INT64_MAX - 5, 100),
+         92233720368547758LL},
+        {"I64DivI32(LLONG_MIN + 5, -100)", ZCSInt64::I64DivI32(INT64_MIN + 5, -100),
+         92233720368547758LL},
+        {"I64DivI32(LLONG_MAX, INT_MAX)", ZCSInt64::I64DivI32(INT64_MAX, INT32_MAX),
+         4294967298LL},
+        {"I64DivI32(LLONG_MIN, 2)", ZCSInt64::I64DivI32(INT64_MIN, 2), -4611686018427387903LL},
+        {"I64DivI32(LLONG_MAX, 1)", ZCSInt64::I64DivI32(INT64_MAX, 1), INT64_MAX},
+        {"I32MultI32DivI32Ceil(65535, 65537, 3)", ZCSInt64::I32MultI32DivI32Ceil(65535, 65537, 3),
+         1431655765},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.result, c.expected) << c.what;
+    }
+}
+
 TEST(Integer, ZeroDivisorsAndOversizedQuotientsAreLibraryErrors)
 {
     struct Case
@@ -116,6 +151,10 @@ TEST(Integer, ZeroDivisorsAndOversizedQuotientsAreLibraryErrors)
         {"I64DivI32 by zero", [] { ZCSInt64::I64DivI32(1, 0); }, 1},
         {"Round too large", [] { ZCSInt64::I32MultI32DivI32Round(100000, 100000, 1); }, 2},
         {"Ceil too large", [] { ZCSInt64::I32MultI32DivI32Ceil(INT32_MIN, -1, 1); }, 2},
+        // The truncated quotient 2147483647 fits; the ceiling 2147483648 does not.
+        {"Ceil steps out of range", [] { ZCSInt64::I32MultI32DivI32Ceil(65535, 65537, 2); }, 2},
+        {"Ceil steps out of range, negative divisor",
+         [] { ZCSInt64::I32MultI32DivI32Ceil(-65535, 65537, -2); }, 2},
         {"INT_MIN / -1", [] { ZCSInt64::DivRound32(INT32_MIN, -1); }, 2},
         {"INT64_MIN / -1", [] { ZCSInt64::I64DivI32(INT64_MIN, -1); }, 2},
     };

@@ -141,10 +141,10 @@ int ZCSInt64::DivRound32(int a, int b)
     if (b == 0) {
         DivideByZero(u"ZCSInt64::DivRound32");
     }
-    // INT_MIN / -1 would fault as well; 64-bit arithmetic and a range check keep it
-    // a library error.
-    const LONGLONG sum =
-        static_cast<LONGLONG>(static_cast<int>(static_cast<DWORD>(a) + static_cast<DWORD>(b / 2)));
+    // The sum a + b / 2 can leave the 32-bit range although the rounded quotient
+    // fits (INT_MAX / 2): it is formed in 64 bits, and only a quotient outside the
+    // result type (INT_MIN / -1) is an error.
+    const LONGLONG sum = static_cast<LONGLONG>(a) + b / 2;
     return CheckedQuotient(sum / b, u"ZCSInt64::DivRound32");
 }
 
@@ -188,12 +188,11 @@ int ZCSInt64::I32MultI32DivI32Ceil(int a, int b, int c)
     if (c == 0) {
         DivideByZero(u"ZCSInt64::I32MultI32DivI32Ceil");
     }
+    // The step up from the truncated quotient can itself leave the 32-bit range
+    // (65535 x 65537 / 2), so the range is checked on the final value.
     const LONGLONG product = static_cast<LONGLONG>(a) * b;
-    const int quotient = CheckedQuotient(product / c, u"ZCSInt64::I32MultI32DivI32Ceil");
-    if (product % c != 0) {
-        return static_cast<int>(static_cast<DWORD>(quotient) + 1u);
-    }
-    return quotient;
+    const LONGLONG ceiling = product / c + (product % c != 0 ? 1 : 0);
+    return CheckedQuotient(ceiling, u"ZCSInt64::I32MultI32DivI32Ceil");
 }
 
 LONGLONG ZCSInt64::I32MultI32(int a, int b)
@@ -206,12 +205,21 @@ LONGLONG ZCSInt64::I64DivI32(LONGLONG a, int b)
     if (b == 0) {
         DivideByZero(u"ZCSInt64::I64DivI32");
     }
-    const LONGLONG sum =
-        static_cast<LONGLONG>(static_cast<ULONGLONG>(a) + static_cast<ULONGLONG>(b / 2));
-    if (sum == INT64_MIN && b == -1) {
-        QuotientTooLarge(u"ZCSInt64::I64DivI32");
+    const LONGLONG half = b / 2;
+    LONGLONG sum;
+    if (!__builtin_add_overflow(a, half, &sum)) {
+        if (sum == INT64_MIN && b == -1) {
+            QuotientTooLarge(u"ZCSInt64::I64DivI32");
+        }
+        return sum / b;
     }
-    return sum / b;
+    // a + b / 2 leaves the 64-bit range, which needs a and b of the same sign
+    // (and |b| >= 2). Split a into q * b + r: r and the half then have the sign of
+    // a, so the exact sum q * b + (r + half) has both parts on the same side of
+    // zero and its truncated quotient is q + (r + half) / b, with nothing too large.
+    const LONGLONG q = a / b;
+    const LONGLONG r = a % b;
+    return q + (r + half) / b;
 }
 
 } // namespace ZANTH
