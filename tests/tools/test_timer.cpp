@@ -41,6 +41,33 @@ TEST(Timer, StartStopPairsAddUp)
     EXPECT_EQ(timer.Time(), 0u);
 }
 
+// A stopped watch does not count: Stop on a watch that is not running adds
+// nothing (it used to add the machine's uptime, or the time since the last Start).
+TEST(Timer, StopOnAStoppedWatchAddsNothing)
+{
+    TTimer fresh;
+    fresh.Stop();
+    EXPECT_EQ(fresh.Time(), 0u);
+
+    TTimer twice;
+    twice.Start();
+    ::Sleep(50);
+    twice.Stop();
+    const DWORD once = twice.Time();
+    ::Sleep(60);
+    twice.Stop();
+    EXPECT_EQ(twice.Time(), once);
+
+    TTimer reset;
+    reset.Start();
+    ::Sleep(30);
+    reset.Reset();
+    reset.Stop();
+    EXPECT_EQ(reset.Time(), 0u);
+    ::Sleep(10);
+    EXPECT_EQ(reset.Time(), 0u); // Reset left it stopped
+}
+
 TEST(Timer, TimeReadsWhileRunning)
 {
     TTimer timer;
@@ -206,7 +233,8 @@ TEST(ThreadFunc, EndOfTimeSlicedWorkClearsThePartCount)
     // Measuring: the work ends after three parts, well inside the slice.
     auto* work = new CountedWork(3, &deleted);
     TThreadFunc::TTime time(10000);
-    EXPECT_EQ(work->ThreadDoTime(time), 2 + 1 + 0);
+    EXPECT_EQ(work->ThreadDoTime(time), 0); // finished, whatever the calls added up to
+    EXPECT_EQ(work->calls, (std::vector<LONG>{1, 1, 1}));
     EXPECT_EQ(time.PartCount(), 0);
     EXPECT_EQ(deleted.load(), 0);
     TThreadFunc::ThreadDelete(work);
@@ -220,6 +248,48 @@ TEST(ThreadFunc, EndOfTimeSlicedWorkClearsThePartCount)
     EXPECT_EQ(measured->ThreadDoTime(known), 0);
     EXPECT_EQ(known.PartCount(), 0);
     EXPECT_EQ(deleted.load(), 2);
+}
+
+// The natural loop over time-sliced work while the owner holds on: the work ends
+// during a measuring call, which must then report 0, and calls on finished work
+// must neither do work nor give up the work's reference a second time (that
+// deleted the object under its owner).
+TEST(ThreadFunc, NaturalTimeSlicedLoopEndsOnceAndReleasesOnce)
+{
+    for (LONG parts : {1, 5, 50}) {
+        SCOPED_TRACE(parts);
+        std::atomic<int> deleted{0};
+        auto* work = new CountedWork(parts, &deleted);
+        TThreadFunc::TTime time(5000);
+        int rounds = 0;
+        while (work->ThreadDoTime(time)) {
+            ++rounds;
+        }
+        EXPECT_EQ(rounds, 0); // all parts fit into the first slice
+        EXPECT_EQ(work->calls.size(), static_cast<std::size_t>(parts));
+        EXPECT_EQ(deleted.load(), 0); // the owner still holds it
+        EXPECT_EQ(work->ThreadDoTime(time), 0);
+        EXPECT_EQ(work->ThreadDoParts(3), 0);
+        EXPECT_EQ(work->calls.size(), static_cast<std::size_t>(parts)); // nothing called
+        EXPECT_EQ(deleted.load(), 0);
+        TThreadFunc::ThreadDelete(work);
+        EXPECT_EQ(deleted.load(), 1);
+    }
+
+    // Measured slices: the loop runs until DoWork(PartCount) reports the end.
+    std::atomic<int> deleted{0};
+    auto* work = new CountedWork(10, &deleted);
+    TThreadFunc::TTime time;
+    time.PartCount(3);
+    int rounds = 0;
+    while (work->ThreadDoTime(time)) {
+        ++rounds;
+    }
+    EXPECT_EQ(rounds, 3); // 7, 4, 1 left, then 0
+    EXPECT_EQ(work->ThreadDoTime(time), 0);
+    EXPECT_EQ(deleted.load(), 0);
+    TThreadFunc::ThreadDelete(work);
+    EXPECT_EQ(deleted.load(), 1);
 }
 
 TEST(ThreadFunc, LibraryErrorsPassOnAfterTheRelease)

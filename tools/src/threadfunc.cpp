@@ -1,9 +1,12 @@
 // TThreadFunc: reference-counted work done in parts or in measured time slices.
 #include <zanth/timer.h>
 
-TThreadFunc::TThreadFunc(LONG partSize) : m_RefCount(2), m_PartSize(partSize) {}
+TThreadFunc::TThreadFunc(LONG partSize) : m_RefCount(2), m_PartSize(partSize), m_Finished(false)
+{}
 
-TThreadFunc::TThreadFunc(const TThreadFunc& other) : m_RefCount(2), m_PartSize(other.m_PartSize) {}
+TThreadFunc::TThreadFunc(const TThreadFunc& other)
+    : m_RefCount(2), m_PartSize(other.m_PartSize), m_Finished(false)
+{}
 
 TThreadFunc& TThreadFunc::operator=(const TThreadFunc& other)
 {
@@ -17,6 +20,15 @@ void TThreadFunc::Release()
 {
     if (::InterlockedDecrement(&m_RefCount) == 0) {
         delete this;
+    }
+}
+
+void TThreadFunc::Finish()
+{
+    // The work's reference goes exactly once, however often a caller asks again.
+    if (!m_Finished) {
+        m_Finished = true;
+        Release();
     }
 }
 
@@ -40,7 +52,7 @@ COREWU_PASSES_THREAD_EXIT bool TThreadFunc::RunWork(void (*call)(void*), void* c
         return true;
     } catch (TException&) {
         DecrementPendingCount();
-        Release();
+        Finish();
         ThrowLastError();
 #if defined(__GLIBCXX__)
     } catch (abi::__forced_unwind&) {
@@ -56,19 +68,26 @@ COREWU_PASSES_THREAD_EXIT bool TThreadFunc::RunWork(void (*call)(void*), void* c
 
 LONG TThreadFunc::ThreadDoParts(LONG parts)
 {
+    if (m_Finished) {
+        return 0;
+    }
     LONG r = 0;
     auto work = [&] { r = DoWork(parts); };
     if (!RunWork([](void* context) { (*static_cast<decltype(work)*>(context))(); }, &work)) {
         r = 0;
     }
     if (r == 0) {
-        Release();
+        Finish();
     }
     return r;
 }
 
 LONG TThreadFunc::ThreadDoTime(TTime& time)
 {
+    if (m_Finished) {
+        time.PartCount(0);
+        return 0;
+    }
     LONG r = 0;
     LONG result = 0;
     auto work = [&] {
@@ -98,8 +117,11 @@ LONG TThreadFunc::ThreadDoTime(TTime& time)
         result = 0;
     }
     if (r == 0) {
+        // Finished: the answer is 0 whatever the measuring calls added up to, so
+        // that a caller looping while the result is nonzero stops here.
         time.PartCount(0);
-        Release();
+        Finish();
+        return 0;
     }
     return result;
 }

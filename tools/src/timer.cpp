@@ -37,6 +37,12 @@ void TTimer::Start()
 
 void TTimer::Stop()
 {
+    // A watch that is not running has nothing to add: without this a Stop on a new
+    // or reset timer would count everything since the counter's origin or since
+    // the last Start.
+    if (!m_Running) {
+        return;
+    }
     m_LastCount = Now();
     m_Accumulated += m_LastCount - m_StartCount;
     m_Running = 0;

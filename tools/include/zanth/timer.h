@@ -16,8 +16,10 @@ public:
     TTimer& operator=(const TTimer&) = default;
 
     void Start();
+    // Adds the time since Start to the total; on a watch that is not running it
+    // changes nothing.
     void Stop();
-    // Clears the total and stops the watch.
+    // Clears the total and stops the watch (a later Stop adds nothing).
     void Reset();
     // The total in milliseconds (low 32 bits).
     DWORD Time();
@@ -71,13 +73,15 @@ public:
     // One call of DoWork(parts). Returns its result; 0 means the work is finished
     // and its reference released (the object may be gone). A TException from
     // DoWork is passed on after the release; any other exception is reported and
-    // the work treated as finished.
+    // the work treated as finished. On work that has finished (while the owner
+    // still holds it) it calls nothing and returns 0.
     LONG ThreadDoParts(LONG parts);
     // Time-sliced work: with a measured part count, one DoWork(PartCount);
     // otherwise DoWork(1) repeatedly for at least time.MinMilliSec(), leaving the
     // number of calls in the part count. Returns the result (the sum while
-    // measuring); when the work ends the part count returns to 0 and the
-    // reference is released. Errors as in ThreadDoParts.
+    // measuring) while work remains, and 0 once the work has ended: then the part
+    // count returns to 0 and the reference is released. On finished work it calls
+    // nothing and returns 0. Errors as in ThreadDoParts.
     LONG ThreadDoTime(TTime& time);
     LONG PartSize() const { return m_PartSize; }
 
@@ -98,6 +102,8 @@ protected:
 private:
     // Gives up one reference and deletes the object at the last one.
     void Release();
+    // Gives up the work's own reference, once.
+    void Finish();
     // Runs call(context), a stretch of DoWork calls. A TException releases the work
     // and is passed on; the thread's own end (ExitThread) unwinds on; any other
     // exception is reported and false returned: the work counts as finished.
@@ -107,6 +113,9 @@ private:
 
     volatile LONG m_RefCount;
     LONG m_PartSize;
+    // The work has ended and given up its reference (touched only by the thread
+    // doing the work).
+    bool m_Finished;
 };
 
 namespace ZANTH {
