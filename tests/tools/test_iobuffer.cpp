@@ -91,7 +91,7 @@ public:
     std::vector<unsigned char> sink;
 
 protected:
-    void WriteData(const unsigned char* src, LONG n) override
+    void WriteData(unsigned char* src, LONG n) override
     {
         calls.push_back(n);
         sink.insert(sink.end(), src, src + n);
@@ -108,7 +108,7 @@ public:
     LONG written = 0;
 
 protected:
-    void WriteData(const unsigned char*, LONG n) override { written += n; }
+    void WriteData(unsigned char*, LONG n) override { written += n; }
 };
 
 void ExpectFlexError(const testsupport::CaughtError& caught, WORD message)

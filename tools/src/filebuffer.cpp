@@ -76,7 +76,7 @@ void TFileWriteBuffer::Destructor()
     }
 }
 
-void TFileWriteBuffer::WriteData(const unsigned char* src, LONG n)
+void TFileWriteBuffer::WriteData(unsigned char* src, LONG n)
 {
     m_pFile->Write(src, static_cast<DWORD>(n));
 }

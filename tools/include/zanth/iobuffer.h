@@ -185,7 +185,7 @@ public:
 
 protected:
     // Passes n bytes to the sink (all of them, or raises an error).
-    virtual void WriteData(const unsigned char* src, LONG n) = 0;
+    virtual void WriteData(unsigned char* src, LONG n) = 0;
 
 private:
     std::ptrdiff_t Room() const { return BufferEnd() - m_pCurrent; }
@@ -237,7 +237,7 @@ public:
     ULONG Position() override;
 
 protected:
-    void WriteData(const unsigned char* src, LONG n) override;
+    void WriteData(unsigned char* src, LONG n) override;
 
 private:
     void Destructor();
