@@ -45,3 +45,5 @@ void TCallback::InvokeAll(DWORD id, void* data)
         entry.function(id, data, entry.context);
     }
 }
+
+void TCallback::Notify(LONG, const void*, void*) {}

@@ -92,6 +92,34 @@ TEST(Callbacks, InvokeAllCallsEveryRegistrationInOrder)
     EXPECT_EQ(calls.back(), (std::pair<DWORD, int>{5, 2}));
 }
 
+// A class that is itself a callback list and a listener, with the notification
+// entry written as its users declare it: Notify(long code, const void* data,
+// void* context), with LONG for the 32-bit long.
+class ListeningList : public TCallback
+{
+public:
+    LONG lastCode = -1;
+    void Tell(LONG code) { Notify(code, nullptr, this); }
+
+protected:
+    void Notify(LONG code, const void*, void* context) override
+    {
+        if (context == this) {
+            lastCode = code;
+        }
+    }
+};
+
+TEST(Callbacks, DerivedClassesOverrideTheNotificationEntry)
+{
+    ListeningList list;
+    list.Tell(2);
+    EXPECT_EQ(list.lastCode, 2);
+    list.InvokeAll(2, nullptr); // the list never calls Notify on its own
+    EXPECT_EQ(list.lastCode, 2);
+    EXPECT_EQ(list.Count(), 0u);
+}
+
 TEST(Log, LinesReachSinksAndTheFile)
 {
     testsupport::LogCapture capture;

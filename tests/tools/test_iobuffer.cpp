@@ -873,3 +873,76 @@ TEST(FileWriteBuffer, FileErrorsPassThrough)
     EXPECT_EQ(0u, onDestroy.text.find("[TFile::FileErrors 2]")) << onDestroy.text;
     EXPECT_EQ(0, GetPendingCount());
 }
+
+// A reader and a writer derived with the operations written exactly as their users
+// declare them (unsigned char* buffers, long as LONG, unsigned long as DWORD),
+// without calling anything the base does not document: both must compile as
+// overrides and work.
+namespace {
+
+class DocumentedReader : public TReadBuffer
+{
+public:
+    explicit DocumentedReader(LONG size) : TReadBuffer(size) {}
+    LONG served = 0;
+
+protected:
+    LONG ReadData(unsigned char* dest, LONG n) override
+    {
+        const LONG count = n < 10 - served ? n : 10 - served;
+        for (LONG i = 0; i < count; ++i) {
+            dest[i] = static_cast<unsigned char>('0' + served + i);
+        }
+        served += count;
+        return count;
+    }
+};
+
+class DocumentedWriter : public TWriteBuffer
+{
+public:
+    explicit DocumentedWriter(LONG size) : TWriteBuffer(size) {}
+    std::string sink;
+    DWORD seekMode = 99;
+
+    void Seek(LONG, DWORD mode) override
+    {
+        Finish();
+        seekMode = mode;
+    }
+    void End() override { Finish(); }
+    DWORD Position() override
+    {
+        Seek(0, 1);
+        return static_cast<DWORD>(sink.size());
+    }
+
+protected:
+    void WriteData(unsigned char* src, LONG n) override
+    {
+        sink.append(reinterpret_cast<char*>(src), static_cast<std::size_t>(n));
+    }
+};
+
+} // namespace
+
+TEST(DocumentedSignatures, DerivedReaderAndWriterWork)
+{
+    DocumentedReader reader(4);
+    unsigned char got[32] = {};
+    EXPECT_EQ(reader.Read(got, 3), 3);
+    EXPECT_EQ(reader.Read(got + 3, 16), 4); // at most the buffer size
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(got), 7), "0123456");
+
+    DocumentedWriter writer(0);
+    unsigned char text[] = {'a', 'b', 'c'};
+    writer.Write(text, 3); // a non-const buffer, as callers pass it
+    unsigned char* room = writer.BeginWrite(2);
+    room[0] = 'd';
+    room[1] = 'e';
+    writer.EndWrite(2);
+    EXPECT_EQ(writer.Position(), 5u);
+    EXPECT_EQ(writer.seekMode, 1u);
+    EXPECT_EQ(writer.sink, "abcde");
+    writer.Finish();
+}

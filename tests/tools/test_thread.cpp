@@ -535,3 +535,68 @@ TEST(Thread, MessageTextsExist)
         EXPECT_TRUE(HasMessageText(MsgThread(), message)) << message;
     }
 }
+
+// Thread classes derived with the operations written as their users declare them
+// (unsigned long as DWORD, unsigned int as UINT, wide text as WCHAR): a whole
+// interface of one's own, and a base with its own way of starting.
+namespace {
+
+class DocumentedInterface : public ZCThreadInterface
+{
+public:
+    void Reset() override { stopped = false; }
+    void RequestStop() override { stopped = true; }
+    TStatus GetStatus() const override { return NotStarted; }
+    UINT IsStopRequested() override { return stopped ? 1 : 0; }
+    UINT WaitUntilStopRequested(DWORD) override { return IsStopRequested(); }
+    ZCEvent* GetTerminateEvent() override { return nullptr; }
+    ZCEvent* GetStopEvent() override { return nullptr; }
+    UINT WaitUntilStopped(DWORD) override { return 0; }
+    ZCEvent* GetStartEvent() override { return nullptr; }
+    UINT WaitUntilStarted(DWORD) override { return 0; }
+    DWORD ExitCode() const override { return 7; }
+    ZCInfo ExceptionInfo() override { return ZCInfo(); }
+
+    bool stopped = false;
+};
+
+// Runs the function on the caller's thread.
+class InlineThread : public ZCThreadBase
+{
+public:
+    InlineThread() : ZCThreadBase(1, u"inline") {}
+    void Reset() override { m_StopEvent.Reset(); }
+    void Start(ZANTH::ThreadFunction function, void* parameter) override
+    {
+        m_StartEvent.Set();
+        m_ExitCode = function(this, parameter);
+        m_Status = Terminated;
+        m_TerminateEvent.Set();
+    }
+    const WCHAR* Name() const override { return ZCThreadBase::Name(); }
+};
+
+} // namespace
+
+TEST(DocumentedSignatures, DerivedThreadClassesWork)
+{
+    DocumentedInterface own;
+    ZCThreadInterface& asInterface = own;
+    asInterface.RequestStop();
+    EXPECT_EQ(asInterface.WaitUntilStopRequested(0), 1u);
+    EXPECT_EQ(asInterface.ExitCode(), 7u);
+    asInterface.Reset();
+    EXPECT_EQ(asInterface.IsStopRequested(), 0u);
+
+    InlineThread inlined;
+    int parameter = 41;
+    inlined.Start(
+        [](ZCThreadBase* thread, void* p) -> DWORD {
+            return thread->IsStopRequested() ? 0 : static_cast<DWORD>(*static_cast<int*>(p) + 1);
+        },
+        &parameter);
+    EXPECT_EQ(inlined.GetStatus(), ZCThreadInterface::Terminated);
+    EXPECT_EQ(inlined.ExitCode(), 42u);
+    EXPECT_EQ(inlined.WaitUntilStopped(0), 1u);
+    EXPECT_EQ(Utf8(inlined.Name()), "inline");
+}

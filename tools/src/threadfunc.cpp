@@ -1,8 +1,7 @@
 // TThreadFunc: reference-counted work done in parts or in measured time slices.
 #include <zanth/timer.h>
 
-TThreadFunc::TThreadFunc(LONG partSize) : m_RefCount(2), m_PartSize(partSize), m_Finished(false)
-{}
+TThreadFunc::TThreadFunc(LONG partSize) : m_RefCount(2), m_PartSize(partSize), m_Finished(false) {}
 
 TThreadFunc::TThreadFunc(const TThreadFunc& other)
     : m_RefCount(2), m_PartSize(other.m_PartSize), m_Finished(false)

@@ -30,6 +30,12 @@ public:
     UINT Count() const;
     void InvokeAll(DWORD id, void* data);
 
+protected:
+    // The notification entry of a derived class that is itself told of changes
+    // (code, data and the context it registered with). The list never calls it on
+    // its own; the base does nothing.
+    virtual void Notify(LONG code, const void* data, void* context);
+
 private:
     struct Entry
     {
