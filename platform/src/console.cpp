@@ -30,6 +30,8 @@
 // ending itself when it is ready).
 #include "internal.h"
 
+#include <zanth/win32/zanthext.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -247,6 +249,15 @@ BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add)
     }
     state.handlers.erase(std::next(it).base());
     return TRUE;
+}
+
+BOOL ZanthStreamIsTerminal(FILE* stream)
+{
+    if (stream == nullptr) {
+        return FALSE;
+    }
+    const int fd = ::fileno(stream);
+    return fd >= 0 && ::isatty(fd) ? TRUE : FALSE;
 }
 
 } // extern "C"

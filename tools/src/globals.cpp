@@ -14,6 +14,7 @@
 #include <zanth/memmap.h>
 #include <zanth/messages.h>
 #include <zanth/paper.h>
+#include <zanth/progress.h>
 #include <zanth/units.h>
 
 #include <new>
@@ -141,7 +142,9 @@ ZMCComDlgExtentErrors ComDlgExtentErrors;
 ZMCMailErrors MailErrors;
 ZANTH_ROW(30_36, "30-36");
 
-// 37: the progress view's thread-local slot (progress family).
+// 37: the progress view's thread-local slot, taken here and given back at unload.
+TTlsSlot<TProgressView*> TProgressView::s_pProgressView;
+ZANTH_ROW(37, "37");
 
 // 38: the serial port catalog.
 TMessageBase ZANTH::detail::g_SerialComCatalog(u"ZCSerialComMSG", u"tools",

@@ -15,7 +15,9 @@
 #include <zanth/memmap.h>
 #include <zanth/messages.h>
 #include <zanth/paper.h>
+#include <zanth/progress.h>
 #include <zanth/savememory.h>
+#include <zanth/terminalprogress.h>
 #include <zanth/thread.h>
 #include <zanth/timer.h>
 #include <zanth/units.h>

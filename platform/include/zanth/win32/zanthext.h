@@ -4,6 +4,8 @@
 #ifndef ZANTH_WIN32_ZANTHEXT_H
 #define ZANTH_WIN32_ZANTHEXT_H
 
+#include <cstdio>
+
 #include <zanth/win32/windows.h>
 
 extern "C" {
@@ -26,6 +28,10 @@ ZANTH_PLATFORM_API int ZanthDefaultMessageBoxButton(UINT type);
 
 // Number of open handles in the process's handle table (for leak tests).
 ZANTH_PLATFORM_API DWORD ZanthOpenHandleCount(void);
+
+// TRUE when the C stream is connected to a terminal (a console, on Windows), so
+// that output may be redrawn in place.
+ZANTH_PLATFORM_API BOOL ZanthStreamIsTerminal(FILE* stream);
 
 // Win32 error code for a POSIX errno value (ENOENT -> ERROR_FILE_NOT_FOUND, ...).
 ZANTH_PLATFORM_API DWORD ZanthErrorFromErrno(int error);
