@@ -39,6 +39,9 @@ void TourMemory(std::ostream& out);
 void AddBufferCommands(CLI::App& app);
 void TourBuffers(std::ostream& out);
 
+void AddProgressCommands(CLI::App& app);
+void TourProgress(std::ostream& out);
+
 } // namespace ztools
 
 #endif // ZTOOLS_COMMANDS_H

@@ -29,6 +29,7 @@ int main(int argc, char** argv)
         ztools::TourUnits(out);
         ztools::TourMemory(out);
         ztools::TourBuffers(out);
+        ztools::TourProgress(out);
     });
 
     ztools::AddFrameCommands(app);
@@ -37,6 +38,7 @@ int main(int argc, char** argv)
     ztools::AddUnitCommands(app);
     ztools::AddMemoryCommands(app);
     ztools::AddBufferCommands(app);
+    ztools::AddProgressCommands(app);
 
     try {
         app.parse(argc, argv);

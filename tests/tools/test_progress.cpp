@@ -412,3 +412,15 @@ TEST(TerminalProgress, CtrlCCancelsWithoutEndingTheProcess)
     std::fclose(stream);
     ::close(fds[0]);
 }
+
+TEST(TerminalProgress, ZtoolsDemoRunsTheNestedJob)
+{
+    const std::string ztools = testsupport::HelperPath("ztools");
+    if (::access(ztools.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "ztools is not built";
+    }
+    const testsupport::ChildResult result =
+        testsupport::RunChild({ztools, "progress", "demo", "--delay", "0"});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("finished"), std::string::npos) << result.output;
+}
