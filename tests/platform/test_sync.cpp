@@ -558,3 +558,31 @@ TEST(Mutexes, ManyMutexesOwnedAtOnceAreAbandonedTogether)
         ::CloseHandle(mutexes[i]);
     }
 }
+
+TEST(Handles, ClosedHandleOfASlotAtItsLastGenerationStaysInvalid)
+{
+    // A handle value must never become valid again. A slot whose generation has
+    // reached its last value is retired when that handle closes; were it reused
+    // with its count started over, the slot would soon hand out a handle equal to
+    // the value it had before and name a new object with it.
+    HANDLE first = NewEvent(true, false);
+    ASSERT_NE(first, nullptr);
+    HANDLE aged = ::ZanthAgeHandle(first);
+    ASSERT_NE(aged, nullptr);
+    EXPECT_FALSE(::SetEvent(first)); // the value from before the aging is stale
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(::SetEvent(aged));
+    ASSERT_TRUE(::CloseHandle(aged));
+    for (int i = 0; i < (1 << 16); ++i) {
+        HANDLE handle = NewEvent(true, false);
+        ASSERT_NE(handle, nullptr);
+        ASSERT_NE(handle, first) << "after " << i << " reuses";
+        ASSERT_NE(handle, aged) << "after " << i << " reuses";
+        ::CloseHandle(handle);
+    }
+    for (HANDLE stale : {first, aged}) {
+        EXPECT_EQ(::WaitForSingleObject(stale, 0), WAIT_FAILED);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    EXPECT_EQ(::ZanthAgeHandle(aged), nullptr);
+}
