@@ -785,14 +785,19 @@ public:
 
     SharedObject(ObjectType type, int fd, std::string dir, std::string path,
                  std::shared_ptr<SharedMapping> mapping)
-        : WaitableObject(type, true), m_Fd(fd), m_Directory(std::move(dir)),
+        : WaitableObject(type, true), m_Fd(fd), m_Process(ProcessId()), m_Directory(std::move(dir)),
           m_Path(std::move(path)), m_Mapping(std::move(mapping))
     {}
 
     // The last process to close the object removes its file, so that the name is
-    // free and the directory keeps no litter.
+    // free and the directory keeps no litter. A child made by fork shares the
+    // descriptor's lock with its parent, so it only closes its copy.
     ~SharedObject() override
     {
+        if (m_Process != ProcessId()) {
+            ::close(m_Fd);
+            return;
+        }
         NameGuard guard(m_Directory);
         if (guard.Held() && ::flock(m_Fd, LOCK_EX | LOCK_NB) == 0) {
             struct stat mine, named;
@@ -905,6 +910,7 @@ public:
 
 private:
     const int m_Fd;
+    const std::uint32_t m_Process;
     const std::string m_Directory;
     const std::string m_Path;
     const std::shared_ptr<SharedMapping> m_Mapping;
