@@ -13,6 +13,10 @@
 // wakes only its longest waiter (and any wait-all waiters); a woken waiter that
 // leaves without taking it hands the wake-up on. That spares a crowd of waiters
 // waking only to find the object gone.
+//
+// Named events and mutexes are shared with the other processes of the user; their
+// state and lock live in shared memory and their waiters sleep on a word there
+// (see "Named objects" below).
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
@@ -646,8 +650,8 @@ std::string SharedFileName(const std::u16string& name)
     return file;
 }
 
-// Opens (creating) a file of the user's own, never through a link. Null result -1
-// with the last error set.
+// Opens (creating) a file of the user's own, never through a link; -1 with the
+// last error set when it cannot.
 int OpenPrivateFile(const std::string& path)
 {
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
