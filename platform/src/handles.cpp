@@ -3,7 +3,10 @@
 //
 // The table is a two-level array of slots that is never shrunk. A handle encodes
 // the slot index and a generation count, so a closed handle whose slot was reused
-// is still recognised as invalid instead of naming somebody else's object.
+// is still recognised as invalid instead of naming somebody else's object. A slot
+// whose generation has reached its last value is retired when that handle is
+// closed: counting on from 0 would, after 2^20 reuses, give an old handle back its
+// validity, naming whatever object then sits in the slot.
 //
 // Looking a handle up takes no lock and writes nothing that other threads read
 // often: every SetEvent, ReleaseMutex and wait goes through here, and a lock per
@@ -33,6 +36,8 @@ constexpr std::uint32_t kSlotsPerChunk = 1024;
 constexpr std::uint32_t kChunks = 1024;
 constexpr std::uint32_t kIndexBits = 20; // kSlotsPerChunk * kChunks == 1 << 20
 constexpr std::uint32_t kGenerationMask = (1u << 20) - 1;
+// The state of a retired slot: free, with a generation that no handle can carry.
+constexpr std::uint32_t kRetired = (kGenerationMask + 1) << 1;
 
 // One cache line per slot, so that threads using neighbouring handles do not contend.
 struct alignas(64) Slot
@@ -247,9 +252,10 @@ public:
         std::uint32_t index = 0, generation = 0;
         Slot* slot = Decode(handle, index, generation);
         std::uint32_t expected = Live(generation);
-        if (!slot || !slot->state.compare_exchange_strong(expected,
-                                                          ((generation + 1) & kGenerationMask) << 1,
-                                                          std::memory_order_seq_cst)) {
+        const bool retire = generation == kGenerationMask;
+        const std::uint32_t next = retire ? kRetired : (generation + 1) << 1;
+        if (!slot ||
+            !slot->state.compare_exchange_strong(expected, next, std::memory_order_seq_cst)) {
             ::SetLastError(ERROR_INVALID_HANDLE);
             return nullptr;
         }
@@ -259,9 +265,26 @@ public:
         slot->object.reset();
         WaitForRunningVisits();
         std::lock_guard<std::mutex> guard(m_AllocLock);
-        m_Free.push_back(index);
+        if (!retire) {
+            m_Free.push_back(index);
+        }
         --m_Open;
         return object;
+    }
+
+    // Moves a live handle's slot to its last generation; returns the handle under
+    // that generation (the old value is invalid from then on).
+    HANDLE Age(HANDLE handle)
+    {
+        std::uint32_t index = 0, generation = 0;
+        Slot* slot = Decode(handle, index, generation);
+        std::uint32_t expected = Live(generation);
+        if (!slot || !slot->state.compare_exchange_strong(expected, Live(kGenerationMask),
+                                                          std::memory_order_seq_cst)) {
+            ::SetLastError(ERROR_INVALID_HANDLE);
+            return nullptr;
+        }
+        return Encode(index, kGenerationMask);
     }
 
     DWORD OpenCount()
@@ -499,6 +522,11 @@ BOOL WINAPI DuplicateHandle(HANDLE sourceProcess, HANDLE source, HANDLE targetPr
 DWORD ZanthOpenHandleCount(void)
 {
     return Table().OpenCount();
+}
+
+HANDLE ZanthAgeHandle(HANDLE handle)
+{
+    return Table().Age(handle);
 }
 
 DWORD ZanthErrorFromErrno(int error)

@@ -66,6 +66,11 @@ struct Waiter
     static constexpr std::uint32_t kSignalled = 1;
     static constexpr std::uint32_t kSleeping = 2;
     std::atomic<std::uint32_t> word{kArmed};
+    // Set by the waiter for a wait that includes a named object shared with other
+    // processes: the waiter then sleeps on that object's word in shared memory, and
+    // Wake moves that word on instead of waking the waiter's own. Written by the
+    // waiter before it goes to sleep, read by a signal that finds it sleeping.
+    std::atomic<std::uint32_t>* sharedWord = nullptr;
     void Wake();
 };
 
@@ -90,7 +95,14 @@ public:
 class alignas(64) WaitableObject : public KernelObject
 {
 public:
-    using KernelObject::KernelObject;
+    explicit WaitableObject(ObjectType type, bool shared = false)
+        : KernelObject(type), m_Shared(shared)
+    {}
+
+    // A named event or mutex whose state lives in memory shared with other
+    // processes: it is locked through that memory, and its waiters sleep on its
+    // word there instead of registering with it.
+    bool IsShared() const { return m_Shared; }
 
     std::mutex& Lock() { return m_Lock; }
 
@@ -126,6 +138,7 @@ private:
         Waiter* waiter;
         bool waitAll;
     };
+    const bool m_Shared;
     std::mutex m_Lock;
     std::vector<Registration> m_Waiters;
 };

@@ -13,6 +13,10 @@
 // wakes only its longest waiter (and any wait-all waiters); a woken waiter that
 // leaves without taking it hands the wake-up on. That spares a crowd of waiters
 // waking only to find the object gone.
+//
+// Named events and mutexes are shared with the other processes of the user; their
+// state and lock live in shared memory and their waiters sleep on a word there
+// (see "Named objects" below).
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
@@ -25,8 +29,12 @@
 #include <ctime>
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <new>
+#include <pthread.h>
+#include <signal.h>
 #include <string>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -120,6 +128,15 @@ void Waiter::Wake()
     // Only a waiter that has gone to sleep needs the system call; one that is still
     // checking its objects sees the signalled word before it would sleep.
     if (word.exchange(kSignalled, std::memory_order_acq_rel) != kSleeping) {
+        return;
+    }
+    if (std::atomic<std::uint32_t>* shared = sharedWord) {
+        // It sleeps (or is about to) on a named object's word: moving the word on
+        // keeps a sleep that has not begun from beginning. The waiter is still in
+        // its wait, so the object and its mapping are alive.
+        shared->fetch_add(1, std::memory_order_seq_cst);
+        syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(shared), FUTEX_WAKE, INT_MAX, nullptr,
+                nullptr, 0);
         return;
     }
     // Inside a batch the call waits until the signaller has dropped its locks, so
@@ -272,7 +289,6 @@ class MutexObject final : public WaitableObject
 {
 public:
     MutexObject() : WaitableObject(ObjectType::Mutex) {}
-    ~MutexObject() override { CloseLockFile(); }
 
     // The deleter of the shared_ptr: deletes the mutex, unless a thread owns it.
     struct Deleter
@@ -283,8 +299,6 @@ public:
                 LockedMutex locked(*mutex);
                 if (mutex->Owner() != 0) {
                     mutex->m_Orphaned = true;
-                    // The name goes with the last handle, as on Windows.
-                    mutex->CloseLockFile();
                     return;
                 }
             }
@@ -419,54 +433,6 @@ public:
         return m_Orphaned;
     }
 
-    enum class Claim
-    {
-        Taken,         // this process holds the name now
-        HeldElsewhere, // another process holds it
-        Failed         // the lock file cannot be made (last error set)
-    };
-
-    // A named mutex claims its name for the whole machine session through an
-    // advisory lock on a file in $XDG_RUNTIME_DIR (or the temp directory). A name
-    // that cannot be claimed fails instead of quietly becoming process-local, which
-    // would let two processes hold "the same" mutex at once.
-    Claim ClaimName(const std::u16string& name)
-    {
-        const char* dir = std::getenv("XDG_RUNTIME_DIR");
-        if (!dir || !*dir) {
-            dir = std::getenv("TMPDIR");
-        }
-        if (!dir || !*dir) {
-            dir = "/tmp";
-        }
-        std::string file = std::string(dir) + "/zanth-mutex-";
-        for (char c : ToUtf8(name.c_str())) {
-            // Keep the name readable but never let it leave the directory.
-            file += (c == '/' || c == '\0') ? '_' : c;
-        }
-        int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            // With O_CREAT a missing entry can only be the directory.
-            if (errno == ENOENT) {
-                ::SetLastError(ERROR_PATH_NOT_FOUND);
-            } else {
-                SetLastErrorFromErrno();
-            }
-            return Claim::Failed;
-        }
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int error = errno;
-            ::close(fd);
-            if (error == EWOULDBLOCK) {
-                return Claim::HeldElsewhere;
-            }
-            SetLastErrorFromErrno(error);
-            return Claim::Failed;
-        }
-        m_LockFile = fd;
-        return Claim::Taken;
-    }
-
 private:
     static constexpr std::uint64_t kOwnerMask = 0xFFFFFFFFu;
     static constexpr std::uint64_t kSlow = std::uint64_t(1) << 32;
@@ -489,25 +455,478 @@ private:
         }
     }
 
-    void CloseLockFile()
-    {
-        if (m_LockFile >= 0) {
-            ::close(m_LockFile);
-            m_LockFile = -1;
-        }
-    }
-
     // Owner's thread id (0: free), kSlow, kAbandoned.
     std::atomic<std::uint64_t> m_State{0};
     // The owner's recursion count: changed only by the owning thread.
     unsigned m_Count = 0;
     bool m_Orphaned = false;
-    int m_LockFile = -1;
+};
+
+// ---------------------------------------------------------------------------
+// Named objects, shared by the processes of the user
+// ---------------------------------------------------------------------------
+
+// A named event or mutex lives in a small file of its own in $XDG_RUNTIME_DIR (or
+// the temp directory), mapped shared by every process that has it open. The file
+// holds the object's state, a robust process-shared lock over that state and a
+// sequence word: every change that may satisfy a waiter (a set, a release, an
+// abandonment) moves the word on and wakes whatever sleeps on it, in any process.
+// A waiter reads the word before it checks the objects and sleeps only while the
+// word still holds that value, so no change between its check and its sleep is
+// lost. Auto-reset and mutex semantics come from the lock: every waiter that is
+// woken checks again under it, and only one can take the object.
+//
+// A mutex's owner is recorded as the process id and kernel thread id. A thread
+// that ends while owning it abandons it (as for a local mutex). A process that is
+// killed does not; a waiter therefore checks, under the lock, whether a recorded
+// owner still exists, and while another process owns the mutex it sleeps in slices
+// of kOwnerCheckNs so that it notices the owner's death.
+//
+// Holding a name: each process that has the object open holds a shared advisory
+// lock (flock) on its file. Opening and the last close run under an exclusive lock
+// on one guard file of the directory, so that "nobody else holds the file" (an
+// exclusive flock succeeds) reliably means that the object is new: its state is
+// then set up afresh (a file left by a killed process is reused), and the last
+// process to close it removes the file. The name is free again once every process
+// that held it has closed it or died.
+constexpr std::uint32_t kSharedMagic = 0x5a4e4f31;
+constexpr std::int64_t kOwnerCheckNs = 100 * 1000000;
+
+struct SharedBlock
+{
+    std::uint32_t magic; // kSharedMagic once the block is set up
+    std::uint32_t kind;  // the ObjectType
+    pthread_mutex_t lock;
+    std::atomic<std::uint32_t> sequence;
+    // Event
+    std::uint32_t manualReset;
+    std::uint32_t signaled;
+    // Mutex: owner (0: free), recursion count, abandoned since the last owner.
+    std::uint32_t ownerProcess;
+    std::uint32_t ownerThread;
+    std::uint32_t count;
+    std::uint32_t abandoned;
+};
+
+static_assert(std::atomic<std::uint32_t>::is_always_lock_free,
+              "the sequence word is shared between processes");
+
+std::uint32_t ProcessId()
+{
+    return static_cast<std::uint32_t>(::getpid());
+}
+
+// Not the cached thread id: a child made by fork must not take its parent
+// thread's id for its own.
+std::uint32_t KernelThreadId()
+{
+    return static_cast<std::uint32_t>(syscall(SYS_gettid));
+}
+
+bool ThreadExists(std::uint32_t process, std::uint32_t thread)
+{
+    if (syscall(SYS_tgkill, static_cast<pid_t>(process), static_cast<pid_t>(thread), 0) == 0) {
+        return true;
+    }
+    return errno != ESRCH;
+}
+
+bool FutexWaitShared(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t ns)
+{
+    timespec timeout;
+    timespec* limit = nullptr;
+    if (ns >= 0) {
+        timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+        timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+        limit = &timeout;
+    }
+    long rc = syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT, expected,
+                      limit, nullptr, 0);
+    return !(rc == -1 && errno == ETIMEDOUT);
+}
+
+void FutexWakeShared(std::atomic<std::uint32_t>& word)
+{
+    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE, INT_MAX, nullptr,
+            nullptr, 0);
+}
+
+// The mapped block of one named object. Kept by the object and, while a thread of
+// this process owns the mutex, by that thread's list of owned named mutexes, so
+// that the thread can abandon it at its end even after the last handle was closed.
+class SharedMapping
+{
+public:
+    explicit SharedMapping(SharedBlock* block) : m_Block(block) {}
+    ~SharedMapping() { ::munmap(m_Block, sizeof(SharedBlock)); }
+    SharedMapping(const SharedMapping&) = delete;
+    SharedMapping& operator=(const SharedMapping&) = delete;
+
+    SharedBlock& Block() { return *m_Block; }
+
+    void Lock()
+    {
+        if (pthread_mutex_lock(&m_Block->lock) == EOWNERDEAD) {
+            // A process died holding the lock. Every change of the state under it
+            // is a few stores that leave a consistent object at each step.
+            pthread_mutex_consistent(&m_Block->lock);
+        }
+    }
+    void Unlock() { pthread_mutex_unlock(&m_Block->lock); }
+
+    // With the lock held: lets every waiter of every process look again.
+    void WakeAllLocked()
+    {
+        m_Block->sequence.fetch_add(1, std::memory_order_seq_cst);
+        FutexWakeShared(m_Block->sequence);
+    }
+
+    // With the lock held: marks the mutex abandoned when that thread owns it.
+    void AbandonLocked(std::uint32_t process, std::uint32_t thread)
+    {
+        SharedBlock& block = *m_Block;
+        if (block.ownerProcess == process && block.ownerThread == thread) {
+            block.ownerProcess = 0;
+            block.ownerThread = 0;
+            block.count = 0;
+            block.abandoned = 1;
+            WakeAllLocked();
+        }
+    }
+
+private:
+    SharedBlock* m_Block;
+};
+
+struct OwnedSharedMutexes
+{
+    std::vector<std::shared_ptr<SharedMapping>> list;
+    ~OwnedSharedMutexes()
+    {
+        const std::uint32_t process = ProcessId();
+        const std::uint32_t thread = KernelThreadId();
+        for (const std::shared_ptr<SharedMapping>& mapping : list) {
+            mapping->Lock();
+            mapping->AbandonLocked(process, thread);
+            mapping->Unlock();
+        }
+    }
+};
+
+OwnedSharedMutexes& CurrentOwnedSharedMutexes()
+{
+    thread_local OwnedSharedMutexes owned;
+    return owned;
+}
+
+std::string SharedDirectory()
+{
+    const char* dir = std::getenv("XDG_RUNTIME_DIR");
+    if (!dir || !*dir) {
+        dir = std::getenv("TMPDIR");
+    }
+    if (!dir || !*dir) {
+        dir = "/tmp";
+    }
+    return dir;
+}
+
+// The file name of an object name: printable ASCII stays readable, every other
+// unit (and '/', '%') becomes %XXXX, so that two names never share a file.
+std::string SharedFileName(const std::u16string& name)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string file = "zanth-object-";
+    for (char16_t unit : name) {
+        if (unit > 0x20 && unit < 0x7f && unit != u'/' && unit != u'%') {
+            file += static_cast<char>(unit);
+        } else {
+            file += '%';
+            for (int shift = 12; shift >= 0; shift -= 4) {
+                file += kHex[(unit >> shift) & 0xf];
+            }
+        }
+    }
+    return file;
+}
+
+// Opens (creating) a file of the user's own, never through a link; -1 with the
+// last error set when it cannot.
+int OpenPrivateFile(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        // With O_CREAT a missing entry can only be the directory.
+        if (errno == ENOENT) {
+            ::SetLastError(ERROR_PATH_NOT_FOUND);
+        } else if (errno == ELOOP) {
+            ::SetLastError(ERROR_ACCESS_DENIED);
+        } else {
+            SetLastErrorFromErrno();
+        }
+        return -1;
+    }
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        ::close(fd);
+        ::SetLastError(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    return fd;
+}
+
+// The exclusive lock on a directory's guard file, for one open or last close.
+class NameGuard
+{
+public:
+    explicit NameGuard(const std::string& dir) : m_Fd(OpenPrivateFile(dir + "/zanth-objects.lock"))
+    {
+        if (m_Fd >= 0) {
+            while (::flock(m_Fd, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~NameGuard()
+    {
+        if (m_Fd >= 0) {
+            ::close(m_Fd);
+        }
+    }
+    NameGuard(const NameGuard&) = delete;
+    NameGuard& operator=(const NameGuard&) = delete;
+    bool Held() const { return m_Fd >= 0; }
+
+private:
+    int m_Fd;
+};
+
+class SharedObject final : public WaitableObject
+{
+public:
+    // Opens the object of that name for this process, creating it (with the given
+    // state) when no process has it open. `existed` tells which. Null with the last
+    // error set when the file cannot be used, or ERROR_INVALID_HANDLE when the
+    // name belongs to an object of another kind.
+    static ObjectPtr Open(const std::u16string& name, ObjectType type, bool manualReset,
+                          bool initialState, bool& existed)
+    {
+        const std::string dir = SharedDirectory();
+        NameGuard guard(dir);
+        if (!guard.Held()) {
+            return nullptr;
+        }
+        const std::string path = dir + "/" + SharedFileName(name);
+        const int fd = OpenPrivateFile(path);
+        if (fd < 0) {
+            return nullptr;
+        }
+        auto fail = [fd](DWORD error) -> ObjectPtr {
+            ::close(fd);
+            ::SetLastError(error);
+            return nullptr;
+        };
+        const bool created = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (created) {
+            // A new object: whatever an earlier one left in the file goes. The
+            // blocks are reserved now, so that using the mapping cannot fault.
+            if (::ftruncate(fd, 0) != 0) {
+                return fail(ZanthErrorFromErrno(errno));
+            }
+            if (int error = ::posix_fallocate(fd, 0, sizeof(SharedBlock))) {
+                return fail(ZanthErrorFromErrno(error));
+            }
+        } else {
+            struct stat info;
+            if (::fstat(fd, &info) != 0 || info.st_size < static_cast<off_t>(sizeof(SharedBlock))) {
+                return fail(ERROR_INVALID_DATA);
+            }
+        }
+        void* memory =
+            ::mmap(nullptr, sizeof(SharedBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        if (memory == MAP_FAILED) {
+            return fail(ZanthErrorFromErrno(errno));
+        }
+        auto mapping = std::make_shared<SharedMapping>(static_cast<SharedBlock*>(memory));
+        SharedBlock& block = mapping->Block();
+        if (created) {
+            new (&block.sequence) std::atomic<std::uint32_t>(0);
+            pthread_mutexattr_t attributes;
+            pthread_mutexattr_init(&attributes);
+            pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+            pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+            const int error = pthread_mutex_init(&block.lock, &attributes);
+            pthread_mutexattr_destroy(&attributes);
+            if (error != 0) {
+                return fail(ZanthErrorFromErrno(error));
+            }
+            block.kind = static_cast<std::uint32_t>(type);
+            block.manualReset = manualReset ? 1 : 0;
+            block.signaled = initialState ? 1 : 0;
+            if (type == ObjectType::Mutex && initialState) {
+                // The creator's initial ownership, before any other process can
+                // open the mutex.
+                block.ownerProcess = ProcessId();
+                block.ownerThread = KernelThreadId();
+                block.count = 1;
+                CurrentOwnedSharedMutexes().list.push_back(mapping);
+            }
+            block.magic = kSharedMagic;
+            ::flock(fd, LOCK_SH);
+        } else {
+            if (block.magic != kSharedMagic) {
+                return fail(ERROR_INVALID_DATA);
+            }
+            if (block.kind != static_cast<std::uint32_t>(type)) {
+                return fail(ERROR_INVALID_HANDLE);
+            }
+            if (::flock(fd, LOCK_SH | LOCK_NB) != 0) {
+                return fail(ZanthErrorFromErrno(errno));
+            }
+        }
+        existed = !created;
+        return std::make_shared<SharedObject>(type, fd, dir, path, std::move(mapping));
+    }
+
+    SharedObject(ObjectType type, int fd, std::string dir, std::string path,
+                 std::shared_ptr<SharedMapping> mapping)
+        : WaitableObject(type, true), m_Fd(fd), m_Process(ProcessId()), m_Directory(std::move(dir)),
+          m_Path(std::move(path)), m_Mapping(std::move(mapping))
+    {}
+
+    // The last process to close the object removes its file, so that the name is
+    // free and the directory keeps no litter. A child made by fork shares the
+    // descriptor's lock with its parent, so it only closes its copy.
+    ~SharedObject() override
+    {
+        if (m_Process != ProcessId()) {
+            ::close(m_Fd);
+            return;
+        }
+        NameGuard guard(m_Directory);
+        if (guard.Held() && ::flock(m_Fd, LOCK_EX | LOCK_NB) == 0) {
+            struct stat mine, named;
+            if (::fstat(m_Fd, &mine) == 0 && ::stat(m_Path.c_str(), &named) == 0 &&
+                mine.st_dev == named.st_dev && mine.st_ino == named.st_ino) {
+                ::unlink(m_Path.c_str());
+            }
+        }
+        ::close(m_Fd);
+    }
+
+    std::atomic<std::uint32_t>& Sequence() { return m_Mapping->Block().sequence; }
+
+    // The lock of the shared state. A mutex whose recorded owner no longer exists
+    // (its process was killed) is abandoned here, before anyone looks at it.
+    void LockShared()
+    {
+        m_Mapping->Lock();
+        SharedBlock& block = m_Mapping->Block();
+        if (block.ownerProcess != 0 && !ThreadExists(block.ownerProcess, block.ownerThread)) {
+            m_Mapping->AbandonLocked(block.ownerProcess, block.ownerThread);
+        }
+    }
+    void UnlockShared() { m_Mapping->Unlock(); }
+
+    // With the lock held: a mutex that a thread of another process owns. Its
+    // waiters must look again now and then, as its owner may be killed.
+    bool OwnedElsewhereLocked()
+    {
+        const SharedBlock& block = m_Mapping->Block();
+        return block.ownerProcess != 0 && block.ownerProcess != ProcessId();
+    }
+
+    bool IsSignaledLocked(DWORD) const override
+    {
+        const SharedBlock& block = m_Mapping->Block();
+        if (Type() == ObjectType::Event) {
+            return block.signaled != 0;
+        }
+        return block.ownerProcess == 0 ||
+               (block.ownerProcess == ProcessId() && block.ownerThread == KernelThreadId());
+    }
+
+    bool AcquireLocked(DWORD) override
+    {
+        SharedBlock& block = m_Mapping->Block();
+        if (Type() == ObjectType::Event) {
+            if (!block.manualReset) {
+                block.signaled = 0;
+            }
+            return false;
+        }
+        if (block.ownerProcess == 0) {
+            const bool wasAbandoned = block.abandoned != 0;
+            block.ownerProcess = ProcessId();
+            block.ownerThread = KernelThreadId();
+            block.count = 1;
+            block.abandoned = 0;
+            CurrentOwnedSharedMutexes().list.push_back(m_Mapping);
+            return wasAbandoned;
+        }
+        if (block.count != UINT_MAX) {
+            ++block.count;
+        }
+        return false;
+    }
+
+    void Set()
+    {
+        m_Mapping->Lock();
+        SharedBlock& block = m_Mapping->Block();
+        if (!block.signaled) {
+            block.signaled = 1;
+            m_Mapping->WakeAllLocked();
+        }
+        m_Mapping->Unlock();
+    }
+
+    void Reset()
+    {
+        m_Mapping->Lock();
+        m_Mapping->Block().signaled = 0;
+        m_Mapping->Unlock();
+    }
+
+    BOOL Release()
+    {
+        LockShared();
+        SharedBlock& block = m_Mapping->Block();
+        if (block.ownerProcess != ProcessId() || block.ownerThread != KernelThreadId()) {
+            UnlockShared();
+            ::SetLastError(ERROR_NOT_OWNER);
+            return FALSE;
+        }
+        if (--block.count == 0) {
+            block.ownerProcess = 0;
+            block.ownerThread = 0;
+            m_Mapping->WakeAllLocked();
+            auto& list = CurrentOwnedSharedMutexes().list;
+            for (auto it = list.end(); it != list.begin();) {
+                if (*--it == m_Mapping) {
+                    list.erase(it);
+                    break;
+                }
+            }
+        }
+        UnlockShared();
+        return TRUE;
+    }
+
+private:
+    const int m_Fd;
+    const std::uint32_t m_Process;
+    const std::string m_Directory;
+    const std::string m_Path;
+    const std::shared_ptr<SharedMapping> m_Mapping;
 };
 
 // The lock of a waitable object, with the mutex's state protocol for mutexes.
 void LockObject(WaitableObject* object)
 {
+    if (object->IsShared()) {
+        static_cast<SharedObject*>(object)->LockShared();
+        return;
+    }
     object->Lock().lock();
     if (object->Type() == ObjectType::Mutex) {
         static_cast<MutexObject*>(object)->EnterLocked();
@@ -516,6 +935,10 @@ void LockObject(WaitableObject* object)
 
 void UnlockObject(WaitableObject* object)
 {
+    if (object->IsShared()) {
+        static_cast<SharedObject*>(object)->UnlockShared();
+        return;
+    }
     if (object->Type() == ObjectType::Mutex) {
         static_cast<MutexObject*>(object)->LeaveLocked();
     }
@@ -643,11 +1066,31 @@ public:
             UnlockObject(m_Ordered[i]);
         }
     }
+    // A named object's waiters sleep on its shared word instead.
     void Register(Waiter* waiter, bool waitAll)
     {
         for (DWORD i = 0; i < m_Count; ++i) {
-            m_Ordered[i]->AddWaiterLocked(waiter, waitAll);
+            if (!m_Ordered[i]->IsShared()) {
+                m_Ordered[i]->AddWaiterLocked(waiter, waitAll);
+            }
         }
+    }
+
+    // The one named object of the wait, or null. Sets `tooMany` when the wait
+    // names more than one: a thread can sleep on only one shared word.
+    SharedObject* SharedMember(bool& tooMany) const
+    {
+        SharedObject* found = nullptr;
+        tooMany = false;
+        for (DWORD i = 0; i < m_Count; ++i) {
+            if (m_Ordered[i]->IsShared()) {
+                if (found) {
+                    tooMany = true;
+                }
+                found = static_cast<SharedObject*>(m_Ordered[i]);
+            }
+        }
+        return found;
     }
     // Removes the registration and hands on any wake-up this waiter received for an
     // object that it did not take.
@@ -702,13 +1145,25 @@ DWORD WaitForObjects(WaitableObject* const* objects, DWORD count, bool waitAll, 
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
+    bool tooMany = false;
+    SharedObject* shared = locks.SharedMember(tooMany);
+    if (tooMany) {
+        // Its signals could not all reach the sleeping thread.
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return WAIT_FAILED;
+    }
     const DWORD self = CurrentThreadId();
     Waiter& waiter = CurrentWaiter();
+    waiter.sharedWord = shared ? &shared->Sequence() : nullptr;
     Deadline deadline(milliseconds);
     bool registered = false;
 
     for (;;) {
         waiter.word.store(Waiter::kArmed, std::memory_order_relaxed);
+        // Read before the check: a change of the named object after it moves the
+        // word on, and the sleep below does not begin.
+        const std::uint32_t sequence =
+            shared ? shared->Sequence().load(std::memory_order_seq_cst) : 0;
         locks.LockAll();
         DWORD result = TrySatisfy(objects, count, waitAll, self);
         std::int64_t remaining = deadline.RemainingNs();
@@ -719,6 +1174,7 @@ DWORD WaitForObjects(WaitableObject* const* objects, DWORD count, bool waitAll, 
             locks.UnlockAll();
             return result;
         }
+        const bool checkOwner = shared && shared->OwnedElsewhereLocked();
         if (!registered) {
             locks.Register(&waiter, waitAll);
             registered = true;
@@ -729,7 +1185,14 @@ DWORD WaitForObjects(WaitableObject* const* objects, DWORD count, bool waitAll, 
         std::uint32_t armed = Waiter::kArmed;
         if (waiter.word.compare_exchange_strong(armed, Waiter::kSleeping,
                                                 std::memory_order_acq_rel)) {
-            FutexWait(waiter.word, Waiter::kSleeping, remaining);
+            if (!shared) {
+                FutexWait(waiter.word, Waiter::kSleeping, remaining);
+            } else {
+                if (checkOwner && (remaining < 0 || remaining > kOwnerCheckNs)) {
+                    remaining = kOwnerCheckNs;
+                }
+                FutexWaitShared(shared->Sequence(), sequence, remaining);
+            }
         }
     }
 }
@@ -764,6 +1227,11 @@ DWORD WaitOnHandles(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD mill
         auto attempt = [&](KernelObject& object) {
             waitable = AsWaitable(&object);
             if (!waitable) {
+                return;
+            }
+            if (waitable->IsShared()) {
+                // Its lock may be held by another process: not inside a visit.
+                keep = object.shared_from_this();
                 return;
             }
             if (object.Type() == ObjectType::Event &&
@@ -822,24 +1290,29 @@ extern "C" {
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCWSTR name)
 {
-    auto make = [&](bool&) -> ObjectPtr {
-        return std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE);
-    };
     if (name && *name) {
-        return HandleOrNull(Names().OpenOrCreate(name, ObjectType::Event, make));
+        auto open = [&](bool& existed) {
+            return SharedObject::Open(name, ObjectType::Event, manualReset != FALSE,
+                                      initialState != FALSE, existed);
+        };
+        return HandleOrNull(Names().OpenOrCreate(name, ObjectType::Event, open));
     }
-    bool unused = false;
     ::SetLastError(ERROR_SUCCESS);
-    return HandleOrNull(make(unused));
+    return HandleOrNull(std::make_shared<EventObject>(manualReset != FALSE, initialState != FALSE));
 }
 
 BOOL WINAPI SetEvent(HANDLE event)
 {
     WakeBatch batch;
     bool isEvent = false;
+    ObjectPtr shared;
     auto set = [&](KernelObject& object) {
         if ((isEvent = object.Type() == ObjectType::Event)) {
-            static_cast<EventObject&>(object).Set();
+            if (static_cast<WaitableObject&>(object).IsShared()) {
+                shared = object.shared_from_this();
+            } else {
+                static_cast<EventObject&>(object).Set();
+            }
         }
     };
     if (!WithHandle(event, set)) {
@@ -849,15 +1322,23 @@ BOOL WINAPI SetEvent(HANDLE event)
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (shared) {
+        static_cast<SharedObject&>(*shared).Set();
+    }
     return TRUE;
 }
 
 BOOL WINAPI ResetEvent(HANDLE event)
 {
     bool isEvent = false;
+    ObjectPtr shared;
     auto reset = [&](KernelObject& object) {
         if ((isEvent = object.Type() == ObjectType::Event)) {
-            static_cast<EventObject&>(object).Reset();
+            if (static_cast<WaitableObject&>(object).IsShared()) {
+                shared = object.shared_from_this();
+            } else {
+                static_cast<EventObject&>(object).Reset();
+            }
         }
     };
     if (!WithHandle(event, reset)) {
@@ -867,42 +1348,30 @@ BOOL WINAPI ResetEvent(HANDLE event)
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (shared) {
+        static_cast<SharedObject&>(*shared).Reset();
+    }
     return TRUE;
 }
 
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCWSTR name)
 {
-    std::shared_ptr<MutexObject> mutex;
-    auto make = [&](bool& alreadyElsewhere) -> ObjectPtr {
-        mutex = std::shared_ptr<MutexObject>(new MutexObject, MutexObject::Deleter());
-        if (name && *name) {
-            switch (mutex->ClaimName(name)) {
-            case MutexObject::Claim::Taken:
-                break;
-            case MutexObject::Claim::HeldElsewhere:
-                alreadyElsewhere = true;
-                break;
-            case MutexObject::Claim::Failed:
-                mutex.reset();
-                return nullptr;
-            }
-        }
-        return mutex;
-    };
-    HANDLE handle;
     if (name && *name) {
-        handle = HandleOrNull(Names().OpenOrCreate(name, ObjectType::Mutex, make));
-    } else {
-        bool unused = false;
-        ::SetLastError(ERROR_SUCCESS);
-        handle = HandleOrNull(make(unused));
+        // The creator of a new named mutex takes the initial ownership while it
+        // sets the mutex up; one that opens an existing mutex does not, as in Win32.
+        auto open = [&](bool& existed) {
+            return SharedObject::Open(name, ObjectType::Mutex, false, initialOwner != FALSE,
+                                      existed);
+        };
+        return HandleOrNull(Names().OpenOrCreate(name, ObjectType::Mutex, open));
     }
-    // Win32 gives the initial ownership only to the creator of a new mutex.
-    if (handle && initialOwner && mutex && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    auto mutex = std::shared_ptr<MutexObject>(new MutexObject, MutexObject::Deleter());
+    if (initialOwner) {
         MutexObject::LockedMutex locked(*mutex);
         mutex->AcquireLocked(CurrentThreadId());
     }
-    return handle;
+    ::SetLastError(ERROR_SUCCESS);
+    return HandleOrNull(std::move(mutex));
 }
 
 BOOL WINAPI ReleaseMutex(HANDLE mutex)
@@ -910,9 +1379,14 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex)
     WakeBatch batch;
     BOOL released = FALSE;
     bool isMutex = false;
+    ObjectPtr shared;
     auto release = [&](KernelObject& object) {
         if ((isMutex = object.Type() == ObjectType::Mutex)) {
-            released = static_cast<MutexObject&>(object).Release(CurrentThreadId());
+            if (static_cast<WaitableObject&>(object).IsShared()) {
+                shared = object.shared_from_this();
+            } else {
+                released = static_cast<MutexObject&>(object).Release(CurrentThreadId());
+            }
         }
     };
     if (!WithHandle(mutex, release)) {
@@ -921,6 +1395,9 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex)
     if (!isMutex) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
+    }
+    if (shared) {
+        released = static_cast<SharedObject&>(*shared).Release();
     }
     return released;
 }

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -556,5 +557,236 @@ TEST(Mutexes, ManyMutexesOwnedAtOnceAreAbandonedTogether)
                   i % 2 == 0 ? WAIT_ABANDONED_0 : WAIT_OBJECT_0);
         EXPECT_TRUE(::ReleaseMutex(mutexes[i]));
         ::CloseHandle(mutexes[i]);
+    }
+}
+
+TEST(Handles, ClosedHandleOfASlotAtItsLastGenerationStaysInvalid)
+{
+    // A handle value must never become valid again. A slot whose generation has
+    // reached its last value is retired when that handle closes; were it reused
+    // with its count started over, the slot would soon hand out a handle equal to
+    // the value it had before and name a new object with it.
+    HANDLE first = NewEvent(true, false);
+    ASSERT_NE(first, nullptr);
+    HANDLE aged = ::ZanthAgeHandle(first);
+    ASSERT_NE(aged, nullptr);
+    EXPECT_FALSE(::SetEvent(first)); // the value from before the aging is stale
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_TRUE(::SetEvent(aged));
+    ASSERT_TRUE(::CloseHandle(aged));
+    for (int i = 0; i < (1 << 16); ++i) {
+        HANDLE handle = NewEvent(true, false);
+        ASSERT_NE(handle, nullptr);
+        ASSERT_NE(handle, first) << "after " << i << " reuses";
+        ASSERT_NE(handle, aged) << "after " << i << " reuses";
+        ::CloseHandle(handle);
+    }
+    for (HANDLE stale : {first, aged}) {
+        EXPECT_EQ(::WaitForSingleObject(stale, 0), WAIT_FAILED);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    }
+    EXPECT_EQ(::ZanthAgeHandle(aged), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Named objects shared with other processes
+// ---------------------------------------------------------------------------
+namespace {
+
+// Runs the named-object helper with the given steps (see the helper for them).
+testsupport::ChildResult RunSteps(std::vector<std::string> steps)
+{
+    steps.insert(steps.begin(), testsupport::HelperPath("child_named_objects"));
+    return testsupport::RunChild(steps);
+}
+
+// The same, on a thread of its own, for a child that runs while the test acts.
+struct AsyncSteps
+{
+    testsupport::ChildResult result{-1, ""};
+    std::thread thread;
+    explicit AsyncSteps(std::vector<std::string> steps)
+        : thread([this, steps] { result = RunSteps(steps); })
+    {}
+    const testsupport::ChildResult& Join()
+    {
+        thread.join();
+        return result;
+    }
+};
+
+} // namespace
+
+TEST(NamedObjects, MutexOwnedInOneProcessCannotBeOwnedInAnother)
+{
+    Handle mutex(::CreateMutexW(nullptr, TRUE, u"zanth-test-owned"));
+    ASSERT_NE(mutex.h, nullptr);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+    // 183: ERROR_ALREADY_EXISTS, 258: WAIT_TIMEOUT.
+    EXPECT_EQ(RunSteps({"mutex", "zanth-test-owned", "wait", "0"}).output, "183 258 \n");
+    EXPECT_EQ(RunSteps({"mutex", "zanth-test-owned", "release"}).output, "183 0 \n");
+    ASSERT_TRUE(::ReleaseMutex(mutex));
+    // Free now: the other process owns it, releases it, and its creator gets it back.
+    EXPECT_EQ(RunSteps({"mutex", "zanth-test-owned", "wait", "0", "wait", "0", "release", "release",
+                        "release"})
+                  .output,
+              "183 0 0 1 1 0 \n");
+    EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    ASSERT_TRUE(::ReleaseMutex(mutex));
+    // A process that ends owning it abandons it, as a thread does.
+    EXPECT_EQ(RunSteps({"mutex", "zanth-test-owned", "wait", "0"}).output, "183 0 \n");
+    EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_ABANDONED_0);
+    ASSERT_TRUE(::ReleaseMutex(mutex));
+}
+
+TEST(NamedObjects, OwnerKilledInAnotherProcessIsReportedAsAbandoned)
+{
+    // The owner is killed either before the wait begins or while the waiter sleeps;
+    // the waiter's wait also names a local event, which stays untouched.
+    for (bool asleep : {false, true}) {
+        SCOPED_TRACE(asleep ? "waiter asleep" : "owner dead before the wait");
+        Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-killed"));
+        Handle ready(NewEvent(true, false, u"zanth-test-killed-ready"));
+        Handle local(NewEvent(false, false));
+        ASSERT_NE(mutex.h, nullptr);
+        ASSERT_NE(ready.h, nullptr);
+        AsyncSteps child({"mutex", "zanth-test-killed", "wait", "0", "signal",
+                          "zanth-test-killed-ready", "sleep", asleep ? "200" : "0", "kill"});
+        ASSERT_EQ(::WaitForSingleObject(ready, 10000), WAIT_OBJECT_0);
+        if (!asleep) {
+            child.Join();
+        }
+        HANDLE handles[2] = {local, mutex};
+        EXPECT_EQ(::WaitForMultipleObjects(2, handles, FALSE, 10000), WAIT_ABANDONED_0 + 1);
+        if (asleep) {
+            child.Join();
+        }
+        EXPECT_EQ(child.result.status, -SIGKILL);
+        EXPECT_EQ(child.result.output, "183 0 ");
+        // The waiter owns it now, normally.
+        EXPECT_TRUE(::ReleaseMutex(mutex));
+        EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+        EXPECT_TRUE(::ReleaseMutex(mutex));
+        EXPECT_EQ(::WaitForSingleObject(local, 0), WAIT_TIMEOUT);
+    }
+}
+
+TEST(NamedObjects, EventSetInOneProcessWakesWaitersInOthers)
+{
+    // Two processes wait; one SetEvent releases both of a manual-reset event and
+    // exactly one of an auto-reset event (the other's wait times out).
+    struct Case
+    {
+        const char* what;
+        bool manual;
+        const char* timeout;
+        int released;
+    };
+    const Case cases[] = {
+        {"manual reset", true, "10000", 2},
+        {"auto reset", false, "2000", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Handle event(NewEvent(c.manual, false, u"zanth-test-event"));
+        Handle ready1(NewEvent(true, false, u"zanth-test-event-ready1"));
+        Handle ready2(NewEvent(true, false, u"zanth-test-event-ready2"));
+        ASSERT_NE(event.h, nullptr);
+        const char* manual = c.manual ? "1" : "0";
+        AsyncSteps first({"event", "zanth-test-event", manual, "signal", "zanth-test-event-ready1",
+                          "wait", c.timeout});
+        AsyncSteps second({"event", "zanth-test-event", manual, "signal", "zanth-test-event-ready2",
+                           "wait", c.timeout});
+        ASSERT_EQ(::WaitForSingleObject(ready1, 10000), WAIT_OBJECT_0);
+        ASSERT_EQ(::WaitForSingleObject(ready2, 10000), WAIT_OBJECT_0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let them fall asleep
+        ASSERT_TRUE(::SetEvent(event));
+        int released = 0;
+        for (const testsupport::ChildResult* result : {&first.Join(), &second.Join()}) {
+            EXPECT_EQ(result->status, 0);
+            if (result->output == "183 0 \n") {
+                ++released;
+            } else {
+                EXPECT_EQ(result->output, "183 258 \n");
+            }
+        }
+        EXPECT_EQ(released, c.released);
+        EXPECT_EQ(::WaitForSingleObject(event, 0), c.manual ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+    }
+}
+
+TEST(NamedObjects, WaitsMixingANamedAndALocalObject)
+{
+    Handle named(NewEvent(false, false, u"zanth-test-mixed"));
+    Handle local(NewEvent(false, false));
+    ASSERT_NE(named.h, nullptr);
+    HANDLE both[2] = {named, local};
+    const std::vector<std::string> setLater = {"event", "zanth-test-mixed", "0", "sleep", "100",
+                                               "set"};
+    {
+        SCOPED_TRACE("the local object is set by a thread of this process");
+        std::thread setter([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ::SetEvent(local);
+        });
+        EXPECT_EQ(::WaitForMultipleObjects(2, both, FALSE, 10000), WAIT_OBJECT_0 + 1);
+        setter.join();
+    }
+    {
+        SCOPED_TRACE("the named object is set by another process");
+        AsyncSteps child(setLater);
+        HANDLE reversed[2] = {local, named};
+        EXPECT_EQ(::WaitForMultipleObjects(2, reversed, FALSE, 10000), WAIT_OBJECT_0 + 1);
+        child.Join();
+    }
+    {
+        SCOPED_TRACE("wait-all takes nothing until both are set, then both");
+        ::SetEvent(local);
+        EXPECT_EQ(::WaitForMultipleObjects(2, both, TRUE, 0), WAIT_TIMEOUT);
+        EXPECT_EQ(::WaitForSingleObject(local, 0), WAIT_OBJECT_0); // still set
+        ::SetEvent(local);
+        AsyncSteps child(setLater);
+        EXPECT_EQ(::WaitForMultipleObjects(2, both, TRUE, 10000), WAIT_OBJECT_0);
+        child.Join();
+        EXPECT_EQ(::WaitForSingleObject(local, 0), WAIT_TIMEOUT);
+        EXPECT_EQ(::WaitForSingleObject(named, 0), WAIT_TIMEOUT);
+    }
+    {
+        // A thread sleeps on one shared word: a wait on two named objects could
+        // miss the other's signal, so it is refused rather than left to hang.
+        SCOPED_TRACE("two named objects");
+        Handle other(::CreateMutexW(nullptr, FALSE, u"zanth-test-mixed-other"));
+        HANDLE named2[3] = {local, named, other};
+        for (BOOL all : {FALSE, TRUE}) {
+            EXPECT_EQ(::WaitForMultipleObjects(3, named2, all, 0), WAIT_FAILED);
+            EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+        }
+    }
+}
+
+TEST(NamedObjects, NameIsFreeOnceEveryHolderClosedItOrDied)
+{
+    {
+        SCOPED_TRACE("closed by this process");
+        HANDLE mutex = ::CreateMutexW(nullptr, TRUE, u"zanth-test-free");
+        ASSERT_NE(mutex, nullptr);
+        ASSERT_TRUE(::CloseHandle(mutex));
+        EXPECT_EQ(RunSteps({"mutex", "zanth-test-free", "wait", "0"}).output, "0 0 \n");
+    }
+    {
+        // The other process dies owning it: nobody else held the name, so the next
+        // creator gets a new mutex, neither owned nor abandoned.
+        SCOPED_TRACE("held by a process that was killed");
+        EXPECT_EQ(RunSteps({"mutex", "zanth-test-free", "wait", "0", "kill"}).status, -SIGKILL);
+        Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-free"));
+        ASSERT_NE(mutex.h, nullptr);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+        EXPECT_TRUE(::ReleaseMutex(mutex));
+    }
+    {
+        SCOPED_TRACE("a name held by an object of another kind");
+        Handle event(NewEvent(true, false, u"zanth-test-free-kind"));
+        EXPECT_EQ(RunSteps({"mutex", "zanth-test-free-kind"}).output, "6 \n");
     }
 }

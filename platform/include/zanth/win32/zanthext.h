@@ -33,6 +33,12 @@ ZANTH_PLATFORM_API DWORD ZanthOpenHandleCount(void);
 // that output may be redrawn in place.
 ZANTH_PLATFORM_API BOOL ZanthStreamIsTerminal(FILE* stream);
 
+// For tests of the handle table: gives the slot of a live handle the last
+// generation a slot can reach, as if it had been reused that often, and returns
+// the handle under its new generation (the old value becomes invalid). Null with
+// ERROR_INVALID_HANDLE for a closed or unknown handle.
+ZANTH_PLATFORM_API HANDLE ZanthAgeHandle(HANDLE handle);
+
 // Win32 error code for a POSIX errno value (ENOENT -> ERROR_FILE_NOT_FOUND, ...).
 ZANTH_PLATFORM_API DWORD ZanthErrorFromErrno(int error);
 
