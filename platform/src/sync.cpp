@@ -619,14 +619,31 @@ OwnedSharedMutexes& CurrentOwnedSharedMutexes()
     return owned;
 }
 
+// A directory of the user's own: it exists, is a directory (not a link to one)
+// owned by the user, and nobody else may write to it.
+bool IsPrivateDirectory(const std::string& path)
+{
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Where the files of named objects live: $XDG_RUNTIME_DIR when it is a directory
+// of the user's own, else a private "zanth-<uid>" directory in $TMPDIR (or /tmp),
+// made on first use. A runtime directory that is set but missing (a shell reached
+// through su, say) must not make every named object, and so the library's load,
+// fail; a shared temp directory must not let other users plant the files.
 std::string SharedDirectory()
 {
-    const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    if (!dir || !*dir) {
-        dir = std::getenv("TMPDIR");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime && IsPrivateDirectory(runtime)) {
+        return runtime;
     }
-    if (!dir || !*dir) {
-        dir = "/tmp";
+    const char* temp = std::getenv("TMPDIR");
+    std::string dir = (temp && *temp) ? temp : "/tmp";
+    dir += "/zanth-" + std::to_string(::geteuid());
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        return dir; // opening the object's file reports why
     }
     return dir;
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -458,31 +459,52 @@ TEST(Mutexes, NamedMutexClaimsItsNameAcrossProcesses)
 
 TEST(Mutexes, NamedMutexWhoseNameCannotBeClaimedFails)
 {
-    // A name that cannot be claimed for the machine must not quietly become a
-    // process-local one: CreateMutexW fails and says why.
-    const char* saved = std::getenv("XDG_RUNTIME_DIR");
-    const std::string savedDir = saved ? saved : "";
+    // A name that cannot be claimed for the user's processes must not quietly
+    // become a process-local one: CreateMutexW fails and says why.
+    const char* savedRuntime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string runtimeDir = savedRuntime ? savedRuntime : "";
+    const char* savedTemp = std::getenv("TMPDIR");
+    const std::string tempDir = savedTemp ? savedTemp : "";
     struct Case
     {
         const char* what;
-        std::string dir;
+        std::string runtime;
+        std::string temp;
         std::u16string name;
         DWORD error;
     };
-    const std::string missing = savedDir + "/no-such-directory";
+    const std::string missing = runtimeDir + "/no-such-directory";
     const Case cases[] = {
-        {"directory missing", missing, u"zanth-test-unclaimable", ERROR_PATH_NOT_FOUND},
-        {"name too long", savedDir, std::u16string(300, u'n'), ERROR_FILENAME_EXCED_RANGE},
+        {"no usable directory", missing, missing, u"zanth-test-unclaimable", ERROR_PATH_NOT_FOUND},
+        {"name too long", runtimeDir, tempDir, std::u16string(300, u'n'),
+         ERROR_FILENAME_EXCED_RANGE},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ::setenv("XDG_RUNTIME_DIR", c.dir.c_str(), 1);
+        ::setenv("XDG_RUNTIME_DIR", c.runtime.c_str(), 1);
+        ::setenv("TMPDIR", c.temp.c_str(), 1);
         ::SetLastError(ERROR_SUCCESS);
         EXPECT_EQ(::CreateMutexW(nullptr, TRUE, c.name.c_str()), nullptr);
         EXPECT_EQ(::GetLastError(), c.error);
     }
-    ::setenv("XDG_RUNTIME_DIR", savedDir.c_str(), 1);
-    // The failed attempt left nothing behind under the name.
+    ::setenv("TMPDIR", tempDir.c_str(), 1);
+
+    // A runtime directory that is set but missing (a shell reached through su)
+    // falls back to a private directory of the user's in the temp directory.
+    ::setenv("XDG_RUNTIME_DIR", missing.c_str(), 1);
+    {
+        Handle fallback(::CreateMutexW(nullptr, FALSE, u"zanth-test-fallback"));
+        ASSERT_NE(fallback.h, nullptr);
+        struct stat info;
+        const std::string privateDir = tempDir + "/zanth-" + std::to_string(::geteuid());
+        ASSERT_EQ(::lstat(privateDir.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISDIR(info.st_mode));
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        EXPECT_EQ(::access((privateDir + "/zanth-object-zanth-test-fallback").c_str(), F_OK), 0);
+    }
+    ::setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
+
+    // The failed attempts left nothing behind under the name.
     Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-unclaimable"));
     ASSERT_NE(mutex.h, nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
