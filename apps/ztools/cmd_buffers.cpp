@@ -20,6 +20,26 @@ namespace {
     throw CLI::RuntimeError(1);
 }
 
+// Whether `path` names the file open in `file`, under the same or another name.
+// Asked before the target is opened: opening it for writing would empty it.
+bool IsSameFile(const TFile& file, const std::string& path)
+{
+    HANDLE other = ::CreateFileW(TString::FromAnsi(path.c_str()), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (other == INVALID_HANDLE_VALUE) {
+        return false; // nothing there yet, or nothing this program could read
+    }
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    const bool same = ::GetFileInformationByHandle(file.Handle(), &a) &&
+                      ::GetFileInformationByHandle(other, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+                      a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+    ::CloseHandle(other);
+    return same;
+}
+
 // Copies `from` to `to` in requests of `request` bytes through a TFileReadBuffer and
 // a TFileWriteBuffer with buffers of `buffer` bytes.
 void Copy(std::ostream& out, const std::string& from, const std::string& to, LONG request,
@@ -32,6 +52,11 @@ void Copy(std::ostream& out, const std::string& from, const std::string& to, LON
     ULONGLONG requests = 0;
     try {
         source.Open(TString::FromAnsi(from.c_str()), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        if (IsSameFile(source, to)) {
+            std::cerr << "ztools buffers copy: \"" << from << "\" and \"" << to
+                      << "\" are the same file; nothing is copied\n";
+            throw CLI::RuntimeError(1);
+        }
         target.Open(TString::FromAnsi(to.c_str()), GENERIC_WRITE, 0, CREATE_ALWAYS);
         TFileReadBuffer reader(buffer, &source, 0, 0);
         TFileWriteBuffer writer(buffer, &target, 0);

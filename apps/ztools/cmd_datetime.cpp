@@ -48,10 +48,17 @@ TString MaskFromArgument(const std::string& argument)
     throw CLI::RuntimeError(1);
 }
 
-// The fill character: exactly one character.
+// The fill character: exactly one character, and one UTF-16 unit, since the
+// library pads with a single WCHAR.
 WCHAR FillFromArgument(const std::string& argument)
 {
     const TString fill = TString::FromAnsi(argument.c_str());
+    if (fill.GetLength() == 2 && fill[0] >= 0xD800 && fill[0] <= 0xDBFF && fill[1] >= 0xDC00 &&
+        fill[1] <= 0xDFFF) {
+        Fail("the fill character \"" + argument +
+             "\" lies outside the Basic Multilingual Plane: the fill is a single UTF-16 unit, "
+             "so choose a character from U+0000 to U+FFFF");
+    }
     if (fill.GetLength() != 1) {
         Fail("the fill character must be exactly one character, not \"" + argument + "\"");
     }

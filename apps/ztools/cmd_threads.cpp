@@ -142,20 +142,24 @@ struct QueueRunOptions
 void RunQueue(const QueueRunOptions& options, std::ostream& out)
 {
     TMessageQueue<void> queue(options.capacity, u"ztools");
+    // The first `messages % producers` producers send one message more, so that
+    // exactly `messages` are sent whatever the number of producers.
     const int share = options.messages / options.producers;
+    const int extra = options.messages % options.producers;
     TTimer timer;
     timer.Start();
     std::vector<std::thread> producers;
     for (int p = 0; p < options.producers; ++p) {
-        producers.emplace_back([&, p] {
+        const int mine = share + (p < extra ? 1 : 0);
+        producers.emplace_back([&, p, mine] {
             std::mt19937 random(static_cast<unsigned>(p));
-            for (int i = 0; i < share; ++i) {
+            for (int i = 0; i < mine; ++i) {
                 queue.Send(reinterpret_cast<void*>(static_cast<std::uintptr_t>(i + 1)),
                            static_cast<int>(random() % 8));
             }
         });
     }
-    for (int i = 0; i < share * options.producers; ++i) {
+    for (int i = 0; i < options.messages; ++i) {
         queue.Receive();
     }
     for (auto& t : producers) {
@@ -163,11 +167,10 @@ void RunQueue(const QueueRunOptions& options, std::ostream& out)
     }
     timer.Stop();
     const DWORD ms = timer.Time();
-    out << share * options.producers << " messages from " << options.producers
+    out << options.messages << " messages from " << options.producers
         << " producer(s) through a queue of " << options.capacity << " in " << ms << " ms";
     if (ms > 0) {
-        out << " (" << static_cast<long long>(share) * options.producers * 1000 / ms
-            << " messages/s)";
+        out << " (" << static_cast<long long>(options.messages) * 1000 / ms << " messages/s)";
     }
     out << "\n";
 }

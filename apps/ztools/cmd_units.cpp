@@ -77,16 +77,27 @@ void Convert(const std::string& valueText, const std::string& fromText, const st
     const ULONG dpi = Dpi(dpiOption);
     const double effectiveDpi = dpi ? dpi : 400.0;
 
-    // Zanth values are signed 32-bit numbers here; beyond that they would wrap.
+    // Zanth values are signed 32-bit numbers here; beyond that they would wrap. The
+    // library truncates Zanth units and rounds the others to the nearest unit, so the
+    // largest value accepted is the one that gives exactly 2147483647.
     const double perUnit = from.code == 0 ? 4800.0 / effectiveDpi : from.zanthPerUnit;
     const double magnitude = from.code == 0 ? std::trunc(std::fabs(value)) : std::fabs(value);
-    if (magnitude * perUnit + 1.0 > 2147483647.0 || (from.code == 0 && magnitude > 4294967295.0)) {
-        throw CLI::ValidationError("VALUE", valueText + " " + fromText +
-                                                " does not fit 32-bit Zanth units "
-                                                "(at most 2147483647, about 447,000 inches)");
+    const double units = from.code == 3 ? magnitude : magnitude * perUnit + 0.5;
+    const auto tooLarge = [&] {
+        return CLI::ValidationError("VALUE", valueText + " " + fromText +
+                                                 " does not fit 32-bit Zanth units "
+                                                 "(at most 2147483647, about 447,000 inches)");
+    };
+    if (std::floor(units) > 2147483647.0 || (from.code == 0 && magnitude > 4294967295.0)) {
+        throw tooLarge();
     }
 
     const LONG zanth = ZCUnitEx::ConvertToZanth(value, from.code, dpi);
+    // At the very edge the library's own rounding decides: a result whose sign
+    // differs from the value's has wrapped.
+    if ((value > 0 && zanth < 0) || (value < 0 && zanth > 0)) {
+        throw tooLarge();
+    }
     // The way out wraps in 32 bits too: Zanth units x dpi + 2400 for pixels,
     // Zanth units x 10 for tenths of a millimetre. Refuse rather than print a wrapped
     // number.
@@ -165,11 +176,12 @@ struct Request
     const char* unitName;
 };
 
-ULONG ToZanth(double value, ULONG unit, const std::string& text)
+// `what` names the argument that the value came from, for the error.
+ULONG ToZanth(double value, ULONG unit, const std::string& text, const char* what)
 {
     const double perUnit = unit == 1 ? 4800 / 25.4 : unit == 2 ? 4800.0 : 1.0;
     if (value * perUnit + 1.0 > 4294967295.0) {
-        throw CLI::ValidationError("SIZE", text + " does not fit 32-bit Zanth units");
+        throw CLI::ValidationError(what, text + " does not fit 32-bit Zanth units");
     }
     return ZCUnit::ConvertToZanth(value, unit, 0);
 }
@@ -203,8 +215,13 @@ Request ParseSize(const std::string& text)
     if (width <= 0 || height <= 0) {
         throw CLI::ValidationError("SIZE", "width and height must be greater than 0");
     }
-    request.x = ToZanth(width, request.unit, text);
-    request.y = ToZanth(height, request.unit, text);
+    request.x = ToZanth(width, request.unit, text, "SIZE");
+    request.y = ToZanth(height, request.unit, text, "SIZE");
+    if (request.x == 0 || request.y == 0) {
+        throw CLI::ValidationError("SIZE", "\"" + text +
+                                               "\" is smaller than one Zanth unit (1/4800 inch) "
+                                               "in width or height");
+    }
     return request;
 }
 
@@ -241,7 +258,7 @@ void PaperFind(const std::string& sizeText, bool inside, bool outside, const std
         if (t < 0) {
             throw CLI::ValidationError("--closest", "the tolerance must not be negative");
         }
-        tolerance = ToZanth(t, request.unit, *closest);
+        tolerance = ToZanth(t, request.unit, *closest, "--closest");
     }
 
     std::vector<TFormatInfo> records(ZCFormat::FormatCount);

@@ -2,6 +2,9 @@
 // `ztools tour` runs a short demonstration of all of them.
 #include "commands.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace ztools {
@@ -10,6 +13,29 @@ void Heading(std::ostream& out, const char* title)
 {
     out << "\n== " << title << " ==\n";
 }
+
+namespace {
+
+// Writes out what is still buffered for standard output. Output that could not be
+// written (a full disk, a closed stream) fails the program, so that a caller never
+// takes a lost result for a good one.
+int FinishOutput(int status)
+{
+    errno = 0;
+    std::cout.flush();
+    const int error = errno;
+    if (std::cout.good() && std::ferror(stdout) == 0) {
+        return status;
+    }
+    std::cerr << "ztools: standard output cannot be written";
+    if (error != 0) {
+        std::cerr << ": " << std::strerror(error);
+    }
+    std::cerr << "\n";
+    return status != 0 ? status : 1;
+}
+
+} // namespace
 
 } // namespace ztools
 
@@ -40,13 +66,18 @@ int main(int argc, char** argv)
     ztools::AddBufferCommands(app);
     ztools::AddProgressCommands(app);
 
+    int status = 0;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return app.exit(error);
-    } catch (const TException& error) {
-        std::cerr << "ztools: " << error.what() << "\n";
-        return 1;
+        status = app.exit(error);
+    } catch (const TException&) {
+        // The whole error stack, the system error beneath the library's message
+        // included, as the commands print it.
+        DecrementPendingCount();
+        std::cerr << "ztools: " << ztools::Utf8(GetErrorText()) << "\n";
+        ClearError();
+        status = 1;
     }
-    return 0;
+    return ztools::FinishOutput(status);
 }

@@ -1,13 +1,19 @@
 // Files: CreateFileW with Win32 creation dispositions and share modes, ReadFile,
-// WriteFile, file pointer and size, SetEndOfFile, FlushFileBuffers, attributes and
-// DeleteFileW. Paths arrive as UTF-16 and reach the system as UTF-8; a backslash is
-// an ordinary file-name character on Linux and is passed through unchanged.
+// WriteFile, file pointer and size, SetEndOfFile, FlushFileBuffers, attributes,
+// GetFileType, GetFileInformationByHandle and DeleteFileW. Paths arrive as UTF-16
+// and reach the system as UTF-8; a backslash is an ordinary file-name character on
+// Linux and is passed through unchanged.
 //
 // Share modes are honoured between the handles of this process: a table keyed by
 // device and inode holds the access and share mode of every open handle, and an
 // open (or a delete) that conflicts with them fails with ERROR_SHARING_VIOLATION,
 // exactly as Windows decides it.
+//
+// Opening never waits: a FIFO without a reader refuses a writer at once
+// (ERROR_PIPE_NOT_CONNECTED) instead of blocking the caller until one comes.
 #include "internal.h"
+
+#include <zanth/win32/zanthext.h>
 
 #include <cerrno>
 #include <cstring>
@@ -275,7 +281,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
     }
     const bool read = desiredAccess & (GENERIC_READ | GENERIC_ALL);
     const bool write = desiredAccess & (GENERIC_WRITE | GENERIC_ALL);
-    int flags = O_CLOEXEC | (read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY);
+    // O_NONBLOCK: opening a FIFO must not wait for its other end; once open, anything
+    // but a regular file (where the flag means nothing) blocks again as usual.
+    // FILE_FLAG_OPEN_REPARSE_POINT asks for a symbolic link itself rather than its
+    // target. A link cannot be read or written here, so such an open of a link is
+    // refused (O_NOFOLLOW) instead of reaching the target.
+    const bool noFollow = flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT;
+    const int accessMode = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    int flags = O_CLOEXEC | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0) | accessMode;
     bool truncate = false;
     switch (creationDisposition) {
     case CREATE_NEW:
@@ -312,7 +325,8 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
     std::unique_lock<std::mutex> guard(shares.Lock());
 
     struct stat before;
-    const bool existed = ::stat(path.c_str(), &before) == 0;
+    const bool existed =
+        (noFollow ? ::lstat(path.c_str(), &before) : ::stat(path.c_str(), &before)) == 0;
     if (existed) {
         if (S_ISDIR(before.st_mode)) {
             ::SetLastError(ERROR_ACCESS_DENIED);
@@ -320,6 +334,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         }
         if (creationDisposition == CREATE_NEW) {
             ::SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (S_ISLNK(before.st_mode)) {
+            ::SetLastError(ERROR_CANT_ACCESS_FILE);
             return INVALID_HANDLE_VALUE;
         }
         // The read-only attribute (no write permission bit) refuses writing and
@@ -339,10 +357,26 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         int error = errno;
         if (error == EEXIST) {
             ::SetLastError(ERROR_FILE_EXISTS);
+        } else if (error == ELOOP && noFollow) {
+            ::SetLastError(ERROR_CANT_ACCESS_FILE); // made a link since the check above
+        } else if (error == ENXIO && existed && S_ISFIFO(before.st_mode)) {
+            ::SetLastError(ERROR_PIPE_NOT_CONNECTED); // a FIFO nobody reads
         } else {
             SetPathError(path, error);
         }
         return INVALID_HANDLE_VALUE;
+    }
+    if (fd <= STDERR_FILENO) {
+        // Standard input, output or error is closed. A file must not take its place:
+        // what the program then wrote to its standard output would land in the file.
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        const int error = errno;
+        ::close(fd);
+        if (moved < 0) {
+            SetLastErrorFromErrno(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        fd = moved;
     }
     struct stat info;
     if (::fstat(fd, &info) != 0 ||
@@ -351,6 +385,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         ::close(fd);
         ::SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status != -1) {
+            ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+        }
     }
     if (truncate && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
         int error = errno;
@@ -600,6 +640,74 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
+DWORD WINAPI GetFileType(HANDLE file)
+{
+    auto object = LookupFile(file);
+    struct stat info;
+    if (!object || ::fstat(object->Descriptor(), &info) != 0) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FILE_TYPE_UNKNOWN;
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    // Block devices are disks to Windows as well; sockets are pipes.
+    if (S_ISREG(info.st_mode) || S_ISBLK(info.st_mode)) {
+        return FILE_TYPE_DISK;
+    }
+    if (S_ISCHR(info.st_mode)) {
+        return FILE_TYPE_CHAR;
+    }
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+        return FILE_TYPE_PIPE;
+    }
+    return FILE_TYPE_UNKNOWN;
+}
+
+// The volume serial number is the device number folded into 32 bits and the file
+// index is the inode: together they tell whether two handles name the same file.
+// There is no creation time on POSIX; the status change time stands in for it.
+BOOL WINAPI GetFileInformationByHandle(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information)
+{
+    auto object = LookupFile(file);
+    if (!object) {
+        return FALSE;
+    }
+    if (!information) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct stat info;
+    if (::fstat(object->Descriptor(), &info) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    auto fileTime = [](const timespec& at) {
+        constexpr LONGLONG kSecondsFrom1601To1970 = 11644473600LL;
+        const auto ticks = static_cast<ULONGLONG>(
+            (static_cast<LONGLONG>(at.tv_sec) + kSecondsFrom1601To1970) * 10000000LL +
+            at.tv_nsec / 100);
+        return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    };
+    DWORD attributes = S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? FILE_ATTRIBUTE_DEVICE : 0;
+    if (IsReadOnly(info)) {
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    }
+    const auto device = static_cast<std::uint64_t>(info.st_dev);
+    const auto inode = static_cast<std::uint64_t>(info.st_ino);
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    information->dwFileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+    information->ftCreationTime = fileTime(info.st_ctim);
+    information->ftLastAccessTime = fileTime(info.st_atim);
+    information->ftLastWriteTime = fileTime(info.st_mtim);
+    information->dwVolumeSerialNumber = static_cast<DWORD>(device ^ (device >> 32));
+    information->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    information->nFileSizeLow = static_cast<DWORD>(size);
+    information->nNumberOfLinks = static_cast<DWORD>(info.st_nlink);
+    information->nFileIndexHigh = static_cast<DWORD>(inode >> 32);
+    information->nFileIndexLow = static_cast<DWORD>(inode);
+    ::SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
 BOOL WINAPI DeleteFileW(LPCWSTR fileName)
 {
     if (!fileName || !*fileName) {
@@ -629,6 +737,18 @@ BOOL WINAPI DeleteFileW(LPCWSTR fileName)
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL ZanthIsOwnFile(HANDLE file)
+{
+    auto object = LookupFile(file);
+    struct stat info;
+    if (!object || ::fstat(object->Descriptor(), &info) != 0) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ::SetLastError(ERROR_SUCCESS);
+    return info.st_uid == ::geteuid();
 }
 
 } // extern "C"

@@ -393,6 +393,7 @@ constexpr ErrorText kErrorTexts[] = {
     {ERROR_BUSY, u"The requested resource is in use."},
     {ERROR_ALREADY_EXISTS, u"Cannot create a file when that file already exists."},
     {ERROR_FILENAME_EXCED_RANGE, u"The filename or extension is too long."},
+    {ERROR_PIPE_NOT_CONNECTED, u"No process is on the other end of the pipe."},
     {ERROR_MORE_DATA, u"More data is available."},
     {ERROR_DIRECTORY, u"The directory name is invalid."},
     {ERROR_NOT_OWNER, u"Attempt to release mutex not owned by caller."},
@@ -417,6 +418,7 @@ constexpr ErrorText kErrorTexts[] = {
     {ERROR_TIMEOUT, u"This operation returned because the timeout period expired."},
     {ERROR_INVALID_USER_BUFFER,
      u"The supplied user buffer is not valid for the requested operation."},
+    {ERROR_CANT_ACCESS_FILE, u"The file cannot be accessed by the system."},
     {ERROR_TOO_MANY_POSTS, u"Too many posts were made to a semaphore."},
 };
 

@@ -1,7 +1,10 @@
 // TPtrList, TSmartPtr, callbacks, the log, the module list and small types.
 #include "testsupport.h"
 
+#include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(TPtrList, AddWalkRemoveAndReuseNodes)
 {
@@ -132,6 +135,91 @@ TEST(Log, LinesReachSinksAndTheFile)
     std::ifstream in(file);
     const std::string content(std::istreambuf_iterator<char>(in), {});
     EXPECT_NE(content.find(" 1 an error line\n"), std::string::npos) << content;
+}
+
+// The default log file lies in the temp directory, where somebody else may have put
+// something under its name first. Whatever was planted there, the first line
+// neither waits nor writes through it: the lines still reach the sinks, the planted
+// thing's target keeps its contents, and only a regular file of the user's own with
+// no other name receives the lines.
+TEST(Log, ThingsPlantedUnderTheFileNameAreNotWritten)
+{
+    class Counter : public TLogSink
+    {
+    public:
+        void Line(int, const TString&) override { ++lines; }
+        int lines = 0;
+    };
+    const std::string logPath = testsupport::TempPath("zanthtools.log");
+    const std::string victim = testsupport::TempPath("victim.txt");
+    const std::string absent = testsupport::TempPath("absent.txt");
+    auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    struct Case
+    {
+        const char* what;
+        std::function<void()> plant;
+        bool written; // the lines land in the file at logPath
+    };
+    const Case cases[] = {
+        {"a FIFO nobody reads", [&] { (void)!::mkfifo(logPath.c_str(), 0600); }, false},
+        {"a FIFO somebody reads", [&] { (void)!::mkfifo(logPath.c_str(), 0600); }, false},
+        {"a link to another file", [&] { (void)!::symlink(victim.c_str(), logPath.c_str()); },
+         false},
+        {"a link to nowhere", [&] { (void)!::symlink(absent.c_str(), logPath.c_str()); }, false},
+        {"a second name of another file", [&] { (void)!::link(victim.c_str(), logPath.c_str()); },
+         false},
+        {"a file of another user",
+         [&] {
+             std::ofstream(logPath) << "theirs\n";
+             (void)!::chown(logPath.c_str(), 65534, 65534);
+         },
+         false},
+        {"the user's own file", [&] { std::ofstream(logPath) << "earlier\n"; }, true},
+        {"nothing", [] {}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (std::string(c.what) == "a file of another user" && ::geteuid() != 0) {
+            continue; // only the superuser can give a file away
+        }
+        ::unlink(logPath.c_str());
+        ::unlink(absent.c_str());
+        std::ofstream(victim) << "untouched";
+        c.plant();
+        const int reader = std::string(c.what) == "a FIFO somebody reads"
+                               ? ::open(logPath.c_str(), O_RDONLY | O_NONBLOCK)
+                               : -1;
+        const int status = testsupport::StatusOfForkedChild([] {
+            TLogFile log;
+            Counter counter;
+            log.AddSink(&counter);
+            log.Write(1, u"first line");
+            log.Write(u"second line");
+            log.RemoveSink(&counter);
+            return counter.lines == 2 ? 0 : 3;
+        });
+        EXPECT_EQ(0, status) << (status == -1 ? "the first line waited" : "lines were lost");
+        EXPECT_EQ("untouched", read(victim));
+        struct stat info;
+        EXPECT_NE(0, ::stat(absent.c_str(), &info)) << "the link's target was created";
+        if (reader >= 0) {
+            char buffer[64];
+            EXPECT_LE(::read(reader, buffer, sizeof buffer), 0) << "lines went into the FIFO";
+            ::close(reader);
+        }
+        struct stat planted;
+        const bool regular = ::lstat(logPath.c_str(), &planted) == 0 && S_ISREG(planted.st_mode);
+        const std::string content = regular ? read(logPath) : std::string();
+        const bool written = content.find(" 1 first line\n") != std::string::npos &&
+                             content.find(" 3 second line\n") != std::string::npos;
+        EXPECT_EQ(c.written, written) << content;
+        if (std::string(c.what) == "the user's own file") {
+            EXPECT_EQ(0u, content.rfind("earlier\n", 0)) << "the lines are appended";
+        }
+    }
 }
 
 TEST(ModuleList, AppendAndFind)

@@ -1,11 +1,16 @@
 // Win32 file semantics: creation dispositions, share modes, reading and writing,
-// the file pointer, size, end of file, attributes and deletion.
+// the file pointer, size, end of file, attributes and deletion, links and FIFOs that
+// an open must neither follow nor wait for, and what an open handle names.
 #include "testsupport.h"
 
+#include <chrono>
 #include <cstdint>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 
 using testsupport::TempPath;
 using testsupport::WideTempPath;
@@ -335,4 +340,197 @@ TEST(Files, NonAsciiNamesTravelAsUtf8)
                                        "e-\xE6\x97\xA5\xE6\x9C\xAC.txt"))
                     .good());
     EXPECT_NE(::GetFileAttributesW(name), INVALID_FILE_ATTRIBUTES);
+}
+
+// Opening a FIFO returns at once: for reading whether or not a writer is there, for
+// writing with ERROR_PIPE_NOT_CONNECTED when nobody reads it. Once open, reading
+// waits for data again as it should.
+TEST(Files, OpeningAFifoNeverWaits)
+{
+    const std::string fifo = TempPath("fifo");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    struct Case
+    {
+        const char* what;
+        DWORD access;
+        DWORD disposition;
+        bool reader; // a reader holds the FIFO open while it is opened
+        DWORD error; // ERROR_SUCCESS: the open succeeds
+    };
+    const Case cases[] = {
+        {"read, no writer", GENERIC_READ, OPEN_EXISTING, false, ERROR_SUCCESS},
+        {"read, open always", GENERIC_READ, OPEN_ALWAYS, false, ERROR_SUCCESS},
+        {"write, no reader", GENERIC_WRITE, OPEN_EXISTING, false, ERROR_PIPE_NOT_CONNECTED},
+        {"write, create always, no reader", GENERIC_WRITE, CREATE_ALWAYS, false,
+         ERROR_PIPE_NOT_CONNECTED},
+        {"write with a reader", GENERIC_WRITE, OPEN_EXISTING, true, ERROR_SUCCESS},
+        {"read and write", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, false, ERROR_SUCCESS},
+    };
+    for (const Case& c : cases) {
+        const int status = testsupport::StatusOfForkedChild([&] {
+            const int reader = c.reader ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
+            HANDLE file = ::CreateFileW(WideTempPath("fifo"), c.access, 0, nullptr, c.disposition,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+            const DWORD error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+            if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_PIPE) {
+                return 3;
+            }
+            if (reader >= 0) {
+                ::close(reader);
+            }
+            return error == c.error ? 0 : 2;
+        });
+        EXPECT_EQ(0, status) << c.what << (status == -1 ? ": the open waited" : "");
+    }
+
+    const int status = testsupport::StatusOfForkedChild([&] {
+        HANDLE file = ::CreateFileW(WideTempPath("fifo"), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return 2;
+        }
+        const int writer = ::open(fifo.c_str(), O_WRONLY);
+        std::thread late([writer] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            (void)!::write(writer, "data", 4);
+            ::close(writer);
+        });
+        char buffer[8] = {};
+        DWORD got = 0;
+        const BOOL read = ::ReadFile(file, buffer, sizeof buffer, &got, nullptr);
+        late.join();
+        return read && got == 4 && std::string(buffer, 4) == "data" ? 0 : 3;
+    });
+    EXPECT_EQ(0, status) << "a read on the open FIFO does not wait for its data";
+}
+
+// FILE_FLAG_OPEN_REPARSE_POINT: a symbolic link in the last component is not
+// followed. Opening it is refused with ERROR_CANT_ACCESS_FILE for every disposition,
+// so that its target is neither read, written, emptied nor created; CREATE_NEW
+// finds the name taken. Without the flag a link is followed as before.
+TEST(Files, OpenReparsePointDoesNotFollowLinks)
+{
+    WriteText(TempPath("target.txt"), "keep me");
+    ASSERT_EQ(0, ::symlink(TempPath("target.txt").c_str(), TempPath("link").c_str()));
+    ASSERT_EQ(0, ::symlink(TempPath("absent.txt").c_str(), TempPath("dangling").c_str()));
+    struct Case
+    {
+        const char* name;
+        DWORD access;
+        DWORD disposition;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {"link", GENERIC_READ, OPEN_EXISTING, ERROR_CANT_ACCESS_FILE},
+        {"link", GENERIC_WRITE, OPEN_EXISTING, ERROR_CANT_ACCESS_FILE},
+        {"link", GENERIC_WRITE, OPEN_ALWAYS, ERROR_CANT_ACCESS_FILE},
+        {"link", GENERIC_WRITE, CREATE_ALWAYS, ERROR_CANT_ACCESS_FILE},
+        {"link", GENERIC_WRITE, TRUNCATE_EXISTING, ERROR_CANT_ACCESS_FILE},
+        {"link", GENERIC_WRITE, CREATE_NEW, ERROR_FILE_EXISTS},
+        {"dangling", GENERIC_WRITE, OPEN_ALWAYS, ERROR_CANT_ACCESS_FILE},
+        {"dangling", GENERIC_WRITE, CREATE_ALWAYS, ERROR_CANT_ACCESS_FILE},
+        {"dangling", GENERIC_READ, OPEN_EXISTING, ERROR_CANT_ACCESS_FILE},
+    };
+    for (const Case& c : cases) {
+        HANDLE file = ::CreateFileW(WideTempPath(c.name), c.access, 0, nullptr, c.disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        EXPECT_EQ(file, INVALID_HANDLE_VALUE) << c.name << " " << c.disposition;
+        EXPECT_EQ(::GetLastError(), c.error) << c.name << " " << c.disposition;
+        if (file != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(file);
+        }
+        EXPECT_EQ(ReadText(TempPath("target.txt")), "keep me");
+        struct stat info;
+        EXPECT_NE(0, ::stat(TempPath("absent.txt").c_str(), &info)) << "the target was created";
+    }
+    // A regular file opens with the flag as without it.
+    HANDLE plain = ::CreateFileW(WideTempPath("target.txt"), GENERIC_READ, 0, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    EXPECT_NE(plain, INVALID_HANDLE_VALUE);
+    ::CloseHandle(plain);
+    // Without the flag the link leads to its target.
+    HANDLE followed = Open(WideTempPath("link"), GENERIC_READ, 0, OPEN_EXISTING);
+    ASSERT_NE(followed, INVALID_HANDLE_VALUE);
+    char buffer[16] = {};
+    DWORD got = 0;
+    EXPECT_TRUE(::ReadFile(followed, buffer, sizeof buffer, &got, nullptr));
+    EXPECT_EQ(std::string(buffer, got), "keep me");
+    ::CloseHandle(followed);
+}
+
+// What an open handle names: its type, its identity (two names of one file give
+// the same volume and index), its link count and size, and whether the user owns it.
+TEST(Files, TypeIdentityAndOwnerOfAnOpenFile)
+{
+    WriteText(TempPath("one.txt"), "12345");
+    WriteText(TempPath("other.txt"), "x");
+    ASSERT_EQ(0, ::link(TempPath("one.txt").c_str(), TempPath("second-name.txt").c_str()));
+    HANDLE one = Open(WideTempPath("one.txt"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    HANDLE again =
+        Open(WideTempPath("second-name.txt"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    HANDLE other = Open(WideTempPath("other.txt"), GENERIC_READ, 0, OPEN_EXISTING);
+    HANDLE null = Open(u"/dev/null", GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING);
+    ASSERT_NE(one, INVALID_HANDLE_VALUE);
+    ASSERT_NE(again, INVALID_HANDLE_VALUE);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    ASSERT_NE(null, INVALID_HANDLE_VALUE);
+
+    EXPECT_EQ(::GetFileType(one), FILE_TYPE_DISK);
+    EXPECT_EQ(::GetFileType(null), FILE_TYPE_CHAR);
+    EXPECT_EQ(::GetFileType(INVALID_HANDLE_VALUE), FILE_TYPE_UNKNOWN);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    BY_HANDLE_FILE_INFORMATION a{}, b{}, c{};
+    ASSERT_TRUE(::GetFileInformationByHandle(one, &a));
+    ASSERT_TRUE(::GetFileInformationByHandle(again, &b));
+    ASSERT_TRUE(::GetFileInformationByHandle(other, &c));
+    EXPECT_EQ(a.dwVolumeSerialNumber, b.dwVolumeSerialNumber);
+    EXPECT_EQ(a.nFileIndexHigh, b.nFileIndexHigh);
+    EXPECT_EQ(a.nFileIndexLow, b.nFileIndexLow);
+    EXPECT_FALSE(a.nFileIndexLow == c.nFileIndexLow && a.nFileIndexHigh == c.nFileIndexHigh);
+    EXPECT_EQ(a.nNumberOfLinks, 2u);
+    EXPECT_EQ(c.nNumberOfLinks, 1u);
+    EXPECT_EQ(a.nFileSizeLow, 5u);
+    EXPECT_EQ(a.nFileSizeHigh, 0u);
+    EXPECT_EQ(a.dwFileAttributes, static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+    EXPECT_FALSE(::GetFileInformationByHandle(one, nullptr));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    EXPECT_FALSE(::GetFileInformationByHandle(INVALID_HANDLE_VALUE, &a));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+    EXPECT_TRUE(ZanthIsOwnFile(one));
+    EXPECT_FALSE(ZanthIsOwnFile(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    if (::geteuid() == 0) {
+        // The superuser owns /dev/null; a file given to another user stands in.
+        ASSERT_EQ(0, ::chown(TempPath("other.txt").c_str(), 65534, 65534));
+        EXPECT_FALSE(ZanthIsOwnFile(other));
+    } else {
+        EXPECT_FALSE(ZanthIsOwnFile(null));
+    }
+    for (HANDLE h : {one, again, other, null}) {
+        ::CloseHandle(h);
+    }
+}
+
+// A closed standard stream stays closed: a file opened meanwhile does not take its
+// place, or what the program writes to standard output would land in that file.
+TEST(Files, AFileNeverTakesThePlaceOfAClosedStandardStream)
+{
+    const int status = testsupport::StatusOfForkedChild([] {
+        ::close(STDIN_FILENO);
+        ::close(STDOUT_FILENO);
+        HANDLE file = Open(WideTempPath("after-close.txt"), GENERIC_WRITE, 0, CREATE_ALWAYS);
+        if (file == INVALID_HANDLE_VALUE) {
+            return 2;
+        }
+        const bool closed =
+            ::fcntl(STDIN_FILENO, F_GETFD) == -1 && ::fcntl(STDOUT_FILENO, F_GETFD) == -1;
+        DWORD written = 0;
+        const BOOL wrote = ::WriteFile(file, "x", 1, &written, nullptr);
+        ::CloseHandle(file);
+        return closed && wrote && written == 1 ? 0 : 3;
+    });
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(ReadText(TempPath("after-close.txt")), "x");
 }

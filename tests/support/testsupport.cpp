@@ -1,9 +1,13 @@
 // Shared test helpers.
 #include "testsupport.h"
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 void PrintTo(const TString& text, std::ostream* out)
@@ -134,6 +138,73 @@ ChildResult RunChild(const std::vector<std::string>& argv)
         return {-WTERMSIG(status), output};
     }
     return {WEXITSTATUS(status), output};
+}
+
+ChildResult RunChildWithStdout(const std::vector<std::string>& argv, const std::string& stdoutPath)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return {-1, ""};
+    }
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeFds[1], STDERR_FILENO);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        ::close(STDOUT_FILENO);
+        if (!stdoutPath.empty()) {
+            const int fd = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (fd < 0 || (fd != STDOUT_FILENO && ::dup2(fd, STDOUT_FILENO) < 0)) {
+                std::_Exit(126);
+            }
+            if (fd != STDOUT_FILENO) {
+                ::close(fd);
+            }
+        }
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        std::_Exit(127);
+    }
+    ::close(pipeFds[1]);
+    std::string output;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) {
+        return {-WTERMSIG(status), output};
+    }
+    return {WEXITSTATUS(status), output};
+}
+
+int StatusOfForkedChild(const std::function<int()>& body, int seconds)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid == 0) {
+        std::_Exit(body());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string HelperPath(const std::string& name)

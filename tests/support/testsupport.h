@@ -81,6 +81,15 @@ struct ChildResult
 };
 ChildResult RunChild(const std::vector<std::string>& argv);
 
+// As RunChild, but the child's standard output goes to the file `stdoutPath` (an
+// empty path leaves it closed), and the result's output is its standard error.
+ChildResult RunChildWithStdout(const std::vector<std::string>& argv, const std::string& stdoutPath);
+
+// Runs `body` in a forked child and returns its exit status: -1 when a signal ended
+// it or it had not ended after `seconds` (it is killed then), so that a call that
+// would wait for ever fails the test instead of hanging it.
+int StatusOfForkedChild(const std::function<int()>& body, int seconds = 30);
+
 // The path of a helper program built next to the tests.
 std::string HelperPath(const std::string& name);
 

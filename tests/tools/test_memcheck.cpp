@@ -5,7 +5,9 @@
 #include "testsupport.h"
 
 #include <cstdint>
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -231,4 +233,64 @@ TEST(MemoryCheck, RegistrationsFromSeveralThreads)
     for (std::size_t i = 1; i < report.size(); ++i) {
         EXPECT_LT(report[i - 1], report[i]);
     }
+}
+
+// "memory.txt" lies in the temp directory, where something else may have been put
+// under its name. Whatever it is, loading and unloading the library end (a watchdog
+// kills a child that hangs), nothing is read without end, and the report is never
+// written through a link or into a second name of another file: each refusal is
+// logged and the program goes on.
+TEST(MemoryCheck, ThingsPlantedAsTheReportAreNeitherFollowedNorWaitedFor)
+{
+    const std::string report = TempPath("memory.txt");
+    const std::string victim = TempPath("victim.bin");
+    struct Case
+    {
+        const char* what;
+        std::function<void()> plant;
+        const char* answer;
+        const char* logged; // a line the child must log
+    };
+    const Case cases[] = {
+        {"a link to /dev/zero, replay", [&] { (void)!::symlink("/dev/zero", report.c_str()); },
+         "no", "the report cannot be read"},
+        {"a link to /dev/zero, record", [&] { (void)!::symlink("/dev/zero", report.c_str()); },
+         "yes", "the report cannot be written"},
+        {"a FIFO, replay", [&] { (void)!::mkfifo(report.c_str(), 0600); }, "no",
+         "is not a regular file"},
+        {"a FIFO, record", [&] { (void)!::mkfifo(report.c_str(), 0600); }, "yes",
+         "the report cannot be written"},
+        {"a link to another file, replay",
+         [&] { (void)!::symlink(victim.c_str(), report.c_str()); }, "no",
+         "the report cannot be read"},
+        {"a link to another file, record",
+         [&] { (void)!::symlink(victim.c_str(), report.c_str()); }, "yes",
+         "the report cannot be written"},
+        {"a second name of another file, record",
+         [&] { (void)!::link(victim.c_str(), report.c_str()); }, "yes",
+         "is not a regular file with a single name"},
+        {"a huge sparse file, replay",
+         [&] {
+             const int fd = ::open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+             (void)!::ftruncate(fd, off_t{1} << 30);
+             ::close(fd);
+         },
+         "no", "only the first 16777216 bytes of the report are read"},
+    };
+    const std::string kept = LittleEndian({0, 1, 2});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ::unlink(report.c_str());
+        std::ofstream(victim, std::ios::binary | std::ios::trunc) << kept;
+        c.plant();
+        const testsupport::ChildResult result =
+            RunChild({"/usr/bin/timeout", "-s", "KILL", "60", HelperPath("child_load_memcheck"),
+                      c.answer, "new:1", "new:2"});
+        EXPECT_EQ(0, result.status) << (result.status == 137 ? "the child hung" : result.output);
+        EXPECT_NE(std::string::npos, result.output.find("UNLOADED")) << result.output;
+        EXPECT_NE(std::string::npos, result.output.find(c.logged)) << result.output;
+        std::ifstream in(victim, std::ios::binary);
+        EXPECT_EQ(kept, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    ::unlink(report.c_str());
 }

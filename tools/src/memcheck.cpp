@@ -134,23 +134,59 @@ LONG ReadLittleEndian(const unsigned char* bytes)
     return static_cast<LONG>(value);
 }
 
-// Reads every whole 4-byte value of the report; a short tail is ignored. A report
-// that cannot be read gives no values: replay then never stops, and the reason is
-// logged (an error here must not escape: it would end the program at load).
+// The most of a report that replay reads: 4 Mi sequence numbers. A larger file
+// cannot come from a real run; its tail is ignored.
+constexpr std::size_t kMaxReportBytes = 16u << 20;
+
+// The report lies in the temp directory, where something else may have been put
+// under its name: it is opened without following a symbolic link (the open fails
+// on one) and used only when it is a regular file, never a FIFO or a device that
+// could block or never end. `oneName` also refuses a file with a second name, whose
+// contents would change under that other name too.
+void RequireRegularFile(const TFile& file, bool oneName)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(file.Handle()) == FILE_TYPE_DISK &&
+        ::GetFileInformationByHandle(file.Handle(), &info) &&
+        !(info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) &&
+        (!oneName || info.nNumberOfLinks == 1)) {
+        return;
+    }
+    ThrowNewError(CoreErrors(), 0,
+                  TString(u"\"") + file.Name() +
+                      (oneName ? u"\" is not a regular file with a single name."
+                               : u"\" is not a regular file."),
+                  TString::NullString, TString::NullString, nullptr);
+}
+
+// Reads every whole 4-byte value of the report (up to kMaxReportBytes); a short
+// tail is ignored. A report that cannot be read gives no values: replay then never
+// stops, and the reason is logged (an error here must not escape: it would end the
+// program at load).
 void LoadLeaks(const TString& path)
 {
     g_LeaksLoaded = true;
     std::string bytes;
     try {
         TFile file;
-        file.Open(path, GENERIC_READ, 0, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+        file.Open(path, GENERIC_READ, 0, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+        RequireRegularFile(file, false);
         unsigned char buffer[65536];
-        for (;;) {
-            const DWORD n = file.Read(buffer, sizeof buffer);
+        while (bytes.size() < kMaxReportBytes) {
+            const DWORD n = file.Read(buffer, static_cast<DWORD>(std::min(
+                                                  sizeof buffer, kMaxReportBytes - bytes.size())));
             if (n == 0) {
                 break;
             }
             bytes.append(reinterpret_cast<const char*>(buffer), n);
+        }
+        if (bytes.size() == kMaxReportBytes && file.Length() > kMaxReportBytes) {
+            g_ptheLogfile->Write(
+                1, TString::Formatted(u"TMemoryCheck: only the first %u bytes of the report are "
+                                      u"read, the rest is ignored",
+                                      static_cast<unsigned>(kMaxReportBytes))
+                       .c_str());
         }
         file.Close();
     } catch (TException&) {
@@ -313,8 +349,13 @@ void TMemoryCheck::Destructor()
     TErrorProcessing::ErrorProcessing().MessageBox(
         u"Es wurden Speicherlöcher gefunden. Diese werden jetzt in die Datei geschreiben.",
         kCaption, MB_OK | MB_ICONEXCLAMATION, 0);
+    // Opened without emptying it first (OPEN_ALWAYS), so that a file refused here
+    // keeps its contents; emptied once it has proved to be the report.
     TFile file;
-    file.Open(s_ReportPath, GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    file.Open(s_ReportPath, GENERIC_WRITE, 0, OPEN_ALWAYS,
+              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
+    RequireRegularFile(file, true);
+    file.Truncate();
     std::size_t done = 0;
     while (done < report.size()) {
         const DWORD chunk =

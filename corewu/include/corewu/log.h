@@ -17,7 +17,10 @@ public:
 };
 
 // The log. Lines go to a file (by default "zanthtools.log" in the temp directory,
-// opened on the first line) and to every installed sink.
+// opened on the first line) and to every installed sink. The default file is only
+// written when it is a regular file of the user's own with no other name; a link,
+// FIFO or device planted under its name switches the file off (the sinks still get
+// every line). A file named with SetFileName is opened as named.
 // Thread rules: all operations may be called from any thread; each line is
 // written whole.
 class COREWU_API TLogFile
@@ -44,6 +47,8 @@ private:
     mutable std::mutex m_Lock;
     TString m_FileName;
     bool m_FileChosen = false;
+    // The file is the default one in the temp directory, which others may share.
+    bool m_InSharedPlace = false;
     HANDLE m_File = INVALID_HANDLE_VALUE;
     std::vector<TLogSink*> m_Sinks;
 };

@@ -111,6 +111,20 @@ typedef struct _FILETIME
     DWORD dwHighDateTime;
 } FILETIME, *PFILETIME, *LPFILETIME;
 
+typedef struct _BY_HANDLE_FILE_INFORMATION
+{
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *PBY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+
 typedef struct _SYSTEMTIME
 {
     WORD wYear;
@@ -237,6 +251,7 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
 #define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_FILENAME_EXCED_RANGE 206L
+#define ERROR_PIPE_NOT_CONNECTED 233L
 #define ERROR_MORE_DATA 234L
 #define ERROR_WAIT_NO_CHILDREN 128L
 #define ERROR_DIRECTORY 267L
@@ -257,6 +272,7 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
 #define ERROR_NOT_FOUND 1168L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_CANT_ACCESS_FILE 1920L
 #define ERROR_PRIVILEGE_NOT_HELD 1314L
 
 // ---------------------------------------------------------------------------
@@ -290,6 +306,12 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
 #define FILE_FLAG_OVERLAPPED 0x40000000u
 #define FILE_FLAG_NO_BUFFERING 0x20000000u
 #define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
+#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
+
+#define FILE_TYPE_UNKNOWN 0x0000u
+#define FILE_TYPE_DISK 0x0001u
+#define FILE_TYPE_CHAR 0x0002u
+#define FILE_TYPE_PIPE 0x0003u
 
 #define FILE_BEGIN 0u
 #define FILE_CURRENT 1u
@@ -483,6 +505,9 @@ WINBASEAPI BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize);
 WINBASEAPI BOOL WINAPI SetEndOfFile(HANDLE file);
 WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE file);
 WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR fileName);
+WINBASEAPI DWORD WINAPI GetFileType(HANDLE file);
+WINBASEAPI BOOL WINAPI GetFileInformationByHandle(HANDLE file,
+                                                  LPBY_HANDLE_FILE_INFORMATION information);
 WINBASEAPI BOOL WINAPI DeleteFileW(LPCWSTR fileName);
 
 // Virtual memory and file mapping

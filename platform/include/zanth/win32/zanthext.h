@@ -1,6 +1,7 @@
 // Extensions of the platform layer that Win32 does not have but Linux needs: a
-// replaceable message-box handler (tests answer boxes with it), and a view on the
-// handle table for tests. Everything here is marked as ours, not Win32's.
+// replaceable message-box handler (tests answer boxes with it), a view on the
+// handle table for tests, errno translation and file ownership. Everything here is
+// marked as ours, not Win32's.
 #ifndef ZANTH_WIN32_ZANTHEXT_H
 #define ZANTH_WIN32_ZANTHEXT_H
 
@@ -41,6 +42,12 @@ ZANTH_PLATFORM_API HANDLE ZanthAgeHandle(HANDLE handle);
 
 // Win32 error code for a POSIX errno value (ENOENT -> ERROR_FILE_NOT_FOUND, ...).
 ZANTH_PLATFORM_API DWORD ZanthErrorFromErrno(int error);
+
+// Whether an open file (a handle of CreateFileW) belongs to the user the process
+// runs as. Files that the library keeps in a shared directory are only written
+// when they do, so that nobody else can choose where their lines end up. FALSE
+// with ERROR_INVALID_HANDLE for a handle that is not an open file.
+ZANTH_PLATFORM_API BOOL ZanthIsOwnFile(HANDLE file);
 
 } // extern "C"
 
