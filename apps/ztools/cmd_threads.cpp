@@ -3,7 +3,10 @@
 // run timed with TTimer.
 #include "commands.h"
 
+#include <zanth/win32/zanthext.h>
+
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -137,6 +140,7 @@ struct QueueRunOptions
     int messages = 1000000;
     int producers = 2;
     int capacity = 1024;
+    bool progress = false; // also when standard error is not a terminal
 };
 
 void RunQueue(const QueueRunOptions& options, std::ostream& out)
@@ -159,8 +163,23 @@ void RunQueue(const QueueRunOptions& options, std::ostream& out)
             }
         });
     }
-    for (int i = 0; i < options.messages; ++i) {
-        queue.Receive();
+    {
+        // A bar on standard error while the messages arrive. The run cannot stop
+        // half-way (the producers would wait for room), so Ctrl-C ends it as usual.
+        std::unique_ptr<TTerminalProgressView> view;
+        if (options.progress || ZanthStreamIsTerminal(stderr)) {
+            view = std::make_unique<TTerminalProgressView>();
+            view->Open(u"queue", 0, 100, 1, 0);
+        }
+        TProgress received(u"messages", 0, options.messages, 0);
+        for (int i = 0; i < options.messages; ++i) {
+            received.Do(1);
+            queue.Receive();
+        }
+        received.Close();
+        if (view) {
+            view->Close();
+        }
     }
     for (auto& t : producers) {
         t.join();
@@ -192,6 +211,8 @@ void AddThreadCommands(CLI::App& app)
         ->check(CLI::Range(1, 64));
     queue->add_option("--capacity", options->capacity, "Capacity of the queue")
         ->check(CLI::Range(1, 1000000));
+    queue->add_flag("--progress", options->progress,
+                    "Show progress on standard error even when it is not a terminal");
     queue->callback([options] { RunQueue(*options, std::cout); });
 }
 

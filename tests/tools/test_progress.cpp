@@ -424,3 +424,22 @@ TEST(TerminalProgress, ZtoolsDemoRunsTheNestedJob)
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_NE(result.output.find("finished"), std::string::npos) << result.output;
 }
+
+TEST(TerminalProgress, ZtoolsQueueShowsPlainProgressLinesWhenAsked)
+{
+    const std::string ztools = testsupport::HelperPath("ztools");
+    if (::access(ztools.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "ztools is not built";
+    }
+    // Standard error is a pipe here: lines only with --progress.
+    const testsupport::ChildResult quiet =
+        testsupport::RunChildWithStdout({ztools, "queue", "--messages", "1000"}, "/dev/null");
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.output, "");
+    const testsupport::ChildResult shown = testsupport::RunChildWithStdout(
+        {ztools, "queue", "--messages", "1000", "--progress"}, "/dev/null");
+    EXPECT_EQ(shown.status, 0);
+    EXPECT_EQ(shown.output.find('\r'), std::string::npos) << shown.output;
+    EXPECT_NE(shown.output.find("queue: 1% ("), std::string::npos) << shown.output;
+    EXPECT_NE(shown.output.find("\nqueue: 100% ("), std::string::npos) << shown.output;
+}

@@ -10,9 +10,9 @@
 
 namespace {
 
-// Ctrl-C presses and open terminal views, for the whole process. The console
-// handler takes Ctrl-C only while a view is open; otherwise the event goes on to
-// the next handler (or ends the process as usual).
+// Ctrl-C presses and open abortable terminal views, for the whole process. The
+// console handler takes Ctrl-C only while such a view is open; otherwise the event
+// goes on to the next handler (or ends the process as usual).
 std::atomic<LONG> g_Interrupts{0};
 std::atomic<LONG> g_OpenViews{0};
 
@@ -93,10 +93,16 @@ void TTerminalProgressView::Open(const WCHAR* name, LONG min, LONG max, LONG ste
                                  UINT abortable)
 {
     TProgressView::Open(name, min, max, stepSize, abortable);
-    if (!m_Opened) {
+    // Only work that can stop takes Ctrl-C for itself; otherwise the event goes on
+    // (and ends the process, unless the program handles it).
+    if (abortable && !m_Opened) {
         m_Opened = TRUE;
         g_OpenViews.fetch_add(1);
         InstallInterruptHandler();
+    }
+    if (!abortable && m_Opened) {
+        m_Opened = FALSE;
+        g_OpenViews.fetch_sub(1);
     }
     m_Interrupts = g_Interrupts.load();
     m_StartCount = Now();

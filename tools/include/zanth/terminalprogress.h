@@ -10,9 +10,10 @@
 // A progress view for command-line programs. On a terminal it redraws one line in
 // place: the name, a bar, the percentage, the rate (positions per second) and the
 // time left; elsewhere (a pipe, a file) each Display writes one plain line. It
-// draws only from Display, so only when the bar moves. While it is open, Ctrl-C
-// does not end the process: it makes IsCanceld() answer non-zero, and the work is
-// expected to look and stop.
+// draws only from Display, so only when the bar moves. While it is open as
+// abortable, Ctrl-C does not end the process: it makes IsCanceld() answer
+// non-zero, and the work is expected to look and stop. Opened as not abortable, it
+// leaves Ctrl-C to the program (by default the process ends).
 // Thread rules: as every view, used by the thread that opened it; Ctrl-C arrives
 // on the platform's console thread and only sets a flag.
 class ZANTH_TOOLS_API TTerminalProgressView : public TProgressView
@@ -39,7 +40,7 @@ private:
 
     FILE* m_Stream;
     BOOL m_Terminal;
-    BOOL m_Opened;
+    BOOL m_Opened; // open as abortable: counted among the views that take Ctrl-C
     BOOL m_LineOpen;
     LONGLONG m_Frequency;
     LONGLONG m_StartCount;
