@@ -439,8 +439,12 @@ public:
         if (!dir || !*dir) {
             dir = "/tmp";
         }
+        std::string bytes;
+        if (!PathFromName(name.c_str(), bytes)) {
+            return Claim::Failed;
+        }
         std::string file = std::string(dir) + "/zanth-mutex-";
-        for (char c : ToUtf8(name.c_str())) {
+        for (char c : bytes) {
             // Keep the name readable but never let it leave the directory.
             file += (c == '/' || c == '\0') ? '_' : c;
         }

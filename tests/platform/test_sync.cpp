@@ -472,6 +472,9 @@ TEST(Mutexes, NamedMutexWhoseNameCannotBeClaimedFails)
     const Case cases[] = {
         {"directory missing", missing, u"zanth-test-unclaimable", ERROR_PATH_NOT_FOUND},
         {"name too long", savedDir, std::u16string(300, u'n'), ERROR_FILENAME_EXCED_RANGE},
+        // Its lock file could not be named exactly: it would share one with
+        // every name that differs from it only in the lone surrogate.
+        {"lone surrogate", savedDir, u"zanth-test-\xD800", ERROR_INVALID_NAME},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
