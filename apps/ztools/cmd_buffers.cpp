@@ -31,8 +31,8 @@ void Copy(std::ostream& out, const std::string& from, const std::string& to, LON
     ULONGLONG total = 0;
     ULONGLONG requests = 0;
     try {
-        source.Open(TString::FromAnsi(from.c_str()), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
-        target.Open(TString::FromAnsi(to.c_str()), GENERIC_WRITE, 0, CREATE_ALWAYS);
+        source.Open(FileNameArgument(from), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        target.Open(FileNameArgument(to), GENERIC_WRITE, 0, CREATE_ALWAYS);
         TFileReadBuffer reader(buffer, &source, 0, 0);
         TFileWriteBuffer writer(buffer, &target, 0);
         // Small requests are collected in the writer's whole buffer.
