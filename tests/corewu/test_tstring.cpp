@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstring>
+#include <memory>
 
 TEST(TString, ConstructionFromTextNumbersAndCharacters)
 {
@@ -238,7 +239,8 @@ TEST(TStringFormat, PrecisionBoundsTheReadOfUnterminatedStrings)
     };
     for (const WideCase& c : wide) {
         const WCHAR* p = page.Place(c.units.data(), c.units.size());
-        EXPECT_EQ(TString::Formatted(c.format, p), c.expected.c_str()) << TString(c.format).AsAnsi();
+        EXPECT_EQ(TString::Formatted(c.format, p), c.expected.c_str())
+            << TString(c.format).AsAnsi();
         // The precision given as an argument bounds the read the same way.
         EXPECT_EQ(TString::Formatted(u"%.*s", static_cast<int>(c.units.size()), p),
                   c.units.c_str());
@@ -268,8 +270,15 @@ TEST(TStringFormat, PrecisionBoundsTheReadOfUnterminatedStrings)
     };
     for (const NarrowCase& c : narrow) {
         const char* p = page.Place(c.bytes.data(), c.bytes.size());
-        EXPECT_EQ(TString::Formatted(c.format, p), c.expected.c_str()) << TString(c.format).AsAnsi();
+        EXPECT_EQ(TString::Formatted(c.format, p), c.expected.c_str())
+            << TString(c.format).AsAnsi();
     }
+    // The same on the heap, where the address sanitizer reports a read too far.
+    const auto wideHeap = std::make_unique<WCHAR[]>(4);
+    std::memcpy(wideHeap.get(), u"abcd", 4 * sizeof(WCHAR));
+    const auto narrowHeap = std::make_unique<char[]>(4);
+    std::memcpy(narrowHeap.get(), "abcd", 4);
+    EXPECT_EQ(TString::Formatted(u"[%.4s|%.4S]", wideHeap.get(), narrowHeap.get()), u"[abcd|abcd]");
     // Terminated strings shorter than the precision are taken whole.
     EXPECT_EQ(TString::Formatted(u"[%.10s|%.10S]", u"ab", "cd"), u"[ab|cd]");
 }
