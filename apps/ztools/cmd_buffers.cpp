@@ -24,7 +24,7 @@ namespace {
 // Asked before the target is opened: opening it for writing would empty it.
 bool IsSameFile(const TFile& file, const std::string& path)
 {
-    HANDLE other = ::CreateFileW(TString::FromAnsi(path.c_str()), 0,
+    HANDLE other = ::CreateFileW(FileNameArgument(path), 0,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (other == INVALID_HANDLE_VALUE) {
@@ -51,13 +51,13 @@ void Copy(std::ostream& out, const std::string& from, const std::string& to, LON
     ULONGLONG total = 0;
     ULONGLONG requests = 0;
     try {
-        source.Open(TString::FromAnsi(from.c_str()), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        source.Open(FileNameArgument(from), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
         if (IsSameFile(source, to)) {
             std::cerr << "ztools buffers copy: \"" << from << "\" and \"" << to
                       << "\" are the same file; nothing is copied\n";
             throw CLI::RuntimeError(1);
         }
-        target.Open(TString::FromAnsi(to.c_str()), GENERIC_WRITE, 0, CREATE_ALWAYS);
+        target.Open(FileNameArgument(to), GENERIC_WRITE, 0, CREATE_ALWAYS);
         TFileReadBuffer reader(buffer, &source, 0, 0);
         TFileWriteBuffer writer(buffer, &target, 0);
         // Small requests are collected in the writer's whole buffer.

@@ -78,7 +78,7 @@ void AddMemoryCommands(CLI::App& app)
     map->callback([] {
         TMemFile mapped;
         try {
-            mapped.Open(TString::FromAnsi(file.c_str()), 0);
+            mapped.Open(FileNameArgument(file), 0);
         } catch (const TException&) {
             DecrementPendingCount();
             std::cerr << Utf8(GetErrorText()) << "\n";

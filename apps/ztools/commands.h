@@ -5,6 +5,8 @@
 
 #include <zanth/tools.h>
 
+#include <zanth/win32/zanthext.h>
+
 #include <CLI/CLI.hpp>
 
 #include <iosfwd>
@@ -16,6 +18,17 @@ namespace ztools {
 inline std::string Utf8(const TString& text)
 {
     return text.AsAnsi();
+}
+
+// The name of the file that a command-line argument names. The argument's bytes
+// need not be UTF-8: the platform carries the others in the name, so that the
+// command reaches exactly that file and never one whose name merely looks alike.
+inline TString FileNameArgument(const std::string& argument)
+{
+    const DWORD needed = ZanthFileNameFromBytes(argument.c_str(), nullptr, 0);
+    std::u16string name(needed, u'\0');
+    const DWORD length = ZanthFileNameFromBytes(argument.c_str(), name.data(), needed);
+    return TString(name.data(), static_cast<LONG>(length < needed ? length : 0));
 }
 
 // A heading line of the tour.

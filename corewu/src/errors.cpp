@@ -6,6 +6,7 @@
 #include <corewu/sync.h>
 
 #include <cstdio>
+#include <exception>
 #include <vector>
 
 namespace {
@@ -186,13 +187,18 @@ int InternalShowErrorBox(HWND, const WCHAR* caption, const WCHAR*)
 COREWU_PASSES_THREAD_EXIT void RunDestructorWork(void (*work)(void*), void* context,
                                                  TDestructorErrors policy)
 {
-    const LONG pending = GetPendingCount();
+    // Another error is being dealt with when an exception is in flight, or when
+    // an error is pending and a handler is running (a catch site that cleans up
+    // before it counts the error down). A pending count with neither is stale: a
+    // careless catch site did not count down, and that alone must not silence
+    // the errors of every later destructor on this thread.
+    const bool handling = GetPendingCount() > 0 && std::current_exception() != nullptr;
     const ULONG depth = GetErrorCount();
     try {
         work(context);
     } catch (TException&) {
         DecrementPendingCount();
-        const bool nothingElse = pending == 0 && std::uncaught_exceptions() == 0;
+        const bool nothingElse = !handling && std::uncaught_exceptions() == 0;
         if (nothingElse) {
             if (policy == TDestructorErrors::Rethrow) {
                 ThrowLastError();

@@ -4,6 +4,7 @@
 #include <corewu/tstring.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -81,6 +82,96 @@ void AppendPadded(std::u16string& out, const Directive& directive, const std::u1
     if (left) {
         out.append(pad, u' ');
     }
+}
+
+void TrimToPrecision(std::u16string& value, int precision)
+{
+    if (precision >= 0 && value.size() > static_cast<std::size_t>(precision)) {
+        value.resize(static_cast<std::size_t>(precision));
+    }
+}
+
+// A UTF-16 argument. With a precision the array need not be terminated (as in
+// C): no unit beyond the precision is read.
+std::u16string WideArgument(const WCHAR* text, int precision)
+{
+    std::size_t n = 0;
+    if (precision < 0) {
+        while (text[n]) {
+            ++n;
+        }
+    } else {
+        while (n < static_cast<std::size_t>(precision) && text[n]) {
+            ++n;
+        }
+    }
+    return std::u16string(text, n);
+}
+
+// The length of the UTF-8 sequence (or of the maximal subpart of an ill-formed one)
+// at `s`, and the UTF-16 units it decodes to. Bytes are read one at a time and the
+// scan stops at the first byte that cannot continue the sequence (a terminator
+// cannot), so nothing past the character is touched.
+std::size_t Utf8SequenceLength(const unsigned char* s, int& units)
+{
+    units = 1;
+    const unsigned char c = s[0];
+    int extra = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        extra = 1;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        extra = 2;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        extra = 3;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    }
+    for (int k = 1; k <= extra; ++k) {
+        const unsigned char next = s[k];
+        if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) {
+            return static_cast<std::size_t>(k);
+        }
+    }
+    if (extra == 3) {
+        units = 2; // a supplementary character: a surrogate pair
+    }
+    return static_cast<std::size_t>(extra) + 1;
+}
+
+// A UTF-8 argument. With a precision, only the bytes of the characters that make
+// up the first `precision` UTF-16 units are read, so an unterminated array is
+// fine as long as it holds that many (C's rule for %s in wide output).
+std::u16string NarrowArgument(const char* text, int precision)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    std::size_t length = 0;
+    if (precision < 0) {
+        while (s[length]) {
+            ++length;
+        }
+    } else {
+        int units = 0;
+        while (units < precision && s[length]) {
+            int step = 0;
+            length += Utf8SequenceLength(s + length, step);
+            units += step;
+        }
+    }
+    std::u16string value;
+    if (length == 0) {
+        return value;
+    }
+    const int bytes = static_cast<int>(std::min<std::size_t>(length, INT_MAX));
+    const int needed = ::MultiByteToWideChar(CP_UTF8, 0, text, bytes, nullptr, 0);
+    if (needed > 0) {
+        value.resize(static_cast<std::size_t>(needed));
+        ::MultiByteToWideChar(CP_UTF8, 0, text, bytes, value.data(), needed);
+    }
+    return value;
 }
 
 } // namespace
@@ -270,21 +361,17 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
         }
         case u's': {
             const WCHAR* text = va_arg(args, const WCHAR*);
-            std::u16string value = text ? std::u16string(text) : std::u16string(u"(null)");
-            if (directive.precision >= 0 &&
-                value.size() > static_cast<std::size_t>(directive.precision)) {
-                value.resize(static_cast<std::size_t>(directive.precision));
-            }
+            std::u16string value =
+                text ? WideArgument(text, directive.precision) : std::u16string(u"(null)");
+            TrimToPrecision(value, directive.precision);
             AppendPadded(out, directive, value);
             break;
         }
         case u'S': {
             const char* text = va_arg(args, const char*);
-            std::u16string value = text ? TString::FromAnsi(text).str() : std::u16string(u"(null)");
-            if (directive.precision >= 0 &&
-                value.size() > static_cast<std::size_t>(directive.precision)) {
-                value.resize(static_cast<std::size_t>(directive.precision));
-            }
+            std::u16string value =
+                text ? NarrowArgument(text, directive.precision) : std::u16string(u"(null)");
+            TrimToPrecision(value, directive.precision);
             AppendPadded(out, directive, value);
             break;
         }

@@ -320,7 +320,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         flags = (flags & ~O_ACCMODE) | O_RDWR;
     }
 
-    const std::string path = ToUtf8(fileName);
+    std::string path;
+    if (!PathFromName(fileName, path)) {
+        return INVALID_HANDLE_VALUE;
+    }
     ShareTable& shares = Shares();
     std::unique_lock<std::mutex> guard(shares.Lock());
 
@@ -615,7 +618,10 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
         ::SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_FILE_ATTRIBUTES;
     }
-    const std::string path = ToUtf8(fileName);
+    std::string path;
+    if (!PathFromName(fileName, path)) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
     struct stat info;
     if (::stat(path.c_str(), &info) != 0) {
         SetPathError(path, errno);
@@ -714,7 +720,10 @@ BOOL WINAPI DeleteFileW(LPCWSTR fileName)
         ::SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
-    const std::string path = ToUtf8(fileName);
+    std::string path;
+    if (!PathFromName(fileName, path)) {
+        return FALSE;
+    }
     ShareTable& shares = Shares();
     std::lock_guard<std::mutex> guard(shares.Lock());
     struct stat info;

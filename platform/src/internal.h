@@ -224,6 +224,16 @@ std::string ToUtf8(const WCHAR* text, std::size_t length);
 std::u16string FromUtf8(const char* text);
 std::u16string FromUtf8(const char* text, std::size_t length);
 
+// File-system names: UTF-16 names <-> the bytes of the system calls, one-to-one in
+// both directions. A byte that is not part of well-formed UTF-8 is carried as the
+// lone surrogate U+DC80-U+DCFF, so every name on disk can be named and no two map
+// to one (the text conversions above would make both "f\xFF" and "f\xFE" into
+// "f" U+FFFD). PathFromName refuses a name that no byte string reads back as (any
+// other lone surrogate) with ERROR_INVALID_NAME and returns false; a null name is
+// the empty path.
+bool PathFromName(const WCHAR* name, std::string& path);
+std::u16string NameFromPath(const char* path);
+
 // Sets the thread's last error from errno (or the given errno value).
 void SetLastErrorFromErrno();
 void SetLastErrorFromErrno(int error);

@@ -3,11 +3,14 @@
 // area uses (MultiByteToWideChar/WideCharToMultiByte with CP_UTF8).
 #include "internal.h"
 
+#include <zanth/win32/zanthext.h>
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <limits.h>
+#include <string_view>
 #include <unistd.h>
 
 namespace zanth::platform {
@@ -139,6 +142,64 @@ std::size_t WideLength(const WCHAR* text)
     return n;
 }
 
+// The lone low surrogates that carry the bytes 0x80-0xFF of a file name that are
+// not part of well-formed UTF-8.
+constexpr char16_t kEscapeBase = 0xDC00;
+constexpr char16_t kEscapeFirst = 0xDC80;
+constexpr char16_t kEscapeLast = 0xDCFF;
+
+// A file-system name as UTF-16: well-formed UTF-8 decodes as usual, and every byte
+// of an ill-formed part is escaped on its own (such bytes are all 0x80 or above:
+// ASCII always decodes). Well-formed UTF-8 never yields a lone surrogate, so the
+// escapes cannot be confused with decoded text.
+std::u16string BytesToName(const char* text, std::size_t length)
+{
+    std::u16string out;
+    out.reserve(length);
+    const auto* s = reinterpret_cast<const unsigned char*>(text);
+    std::size_t i = 0;
+    while (i < length) {
+        const std::size_t start = i;
+        bool bad = false;
+        const char32_t cp = DecodeUtf8(s, length, i, bad);
+        if (!bad) {
+            AppendUtf16(out, cp);
+            continue;
+        }
+        for (std::size_t k = start; k < i; ++k) {
+            out.push_back(static_cast<char16_t>(kEscapeBase + s[k]));
+        }
+    }
+    return out;
+}
+
+// The bytes of a UTF-16 file name; false for a name that no byte string reads back
+// as: a lone surrogate other than an escape, or escapes whose bytes would read
+// back as a character (U+DCC3 U+DCA4 is not the name "\xC3\xA4", which reads as
+// U+00E4). Refusing those keeps the mapping one-to-one in both directions.
+bool NameToBytes(const WCHAR* text, std::size_t length, std::string& out)
+{
+    out.clear();
+    out.reserve(length);
+    bool escaped = false;
+    for (std::size_t i = 0; i < length; ++i) {
+        char32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= kEscapeFirst && c <= kEscapeLast) {
+            out.push_back(static_cast<char>(c - kEscapeBase));
+            escaped = true;
+            continue;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return false;
+        }
+        AppendUtf8(out, c);
+    }
+    return !escaped || BytesToName(out.data(), out.size()) == std::u16string_view(text, length);
+}
+
 } // namespace
 
 std::string ToUtf8(const WCHAR* text)
@@ -169,6 +230,24 @@ std::u16string FromUtf8(const char* text, std::size_t length)
 {
     bool bad = false;
     return Utf8ToUtf16(text, length, bad);
+}
+
+bool PathFromName(const WCHAR* name, std::string& path)
+{
+    if (!name) {
+        path.clear();
+        return true;
+    }
+    if (!NameToBytes(name, WideLength(name), path)) {
+        ::SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    return true;
+}
+
+std::u16string NameFromPath(const char* path)
+{
+    return path ? BytesToName(path, std::strlen(path)) : std::u16string();
 }
 
 } // namespace zanth::platform
@@ -225,7 +304,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR filename, DWORD size)
         char resolved[PATH_MAX];
         path = ::realpath(info.dli_fname, resolved) ? resolved : info.dli_fname;
     }
-    std::u16string wide = FromUtf8(path.c_str());
+    std::u16string wide = NameFromPath(path.c_str());
     if (!filename || size == 0) {
         ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
@@ -281,7 +360,7 @@ DWORD WINAPI GetTempPathW(DWORD bufferLength, LPWSTR buffer)
     if (path.back() != '/') {
         path += '/';
     }
-    std::u16string wide = FromUtf8(path.c_str());
+    std::u16string wide = NameFromPath(path.c_str());
     if (!buffer || bufferLength <= wide.size()) {
         return static_cast<DWORD>(wide.size() + 1);
     }
@@ -376,6 +455,34 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     }
     std::memcpy(text, out.data(), out.size());
     return static_cast<int>(out.size());
+}
+
+DWORD ZanthFileNameFromBytes(LPCSTR bytes, LPWSTR name, DWORD size)
+{
+    if (!bytes) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    return CopyOut(NameFromPath(bytes), name, size);
+}
+
+DWORD ZanthFileNameToBytes(LPCWSTR name, LPSTR bytes, DWORD size)
+{
+    if (!name) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::string path;
+    if (!PathFromName(name, path)) {
+        return 0;
+    }
+    if (!bytes || size <= path.size()) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return static_cast<DWORD>(path.size() + 1);
+    }
+    std::memcpy(bytes, path.data(), path.size());
+    bytes[path.size()] = '\0';
+    return static_cast<DWORD>(path.size());
 }
 
 } // extern "C"

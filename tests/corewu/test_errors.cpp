@@ -162,6 +162,53 @@ TEST_F(ErrorStack, ADroppedFailureTakesAllItsEntriesAndLeavesTheUnwindingErrorWh
     }
 }
 
+// A catch site that handles a library error as a std::exception and forgets to
+// count it down leaves the thread's pending count raised for good. That stale
+// count must not silence the errors of later destructors, while an error that is
+// really unwinding, or being handled, still wins over a failing destructor.
+TEST_F(ErrorStack, AStalePendingCountDoesNotSilenceLaterDestructorErrors)
+{
+    try {
+        ThrowNewError(TestCatalog(), 6, TString::NullString, TString::NullString,
+                      TString::NullString, nullptr);
+    } catch (const std::exception&) {
+        // Careless: neither DecrementPendingCount nor ClearError.
+    }
+    ASSERT_EQ(GetPendingCount(), 1);
+
+    for (bool systemCause : {false, true}) {
+        SCOPED_TRACE(systemCause ? "with a system cause" : "library error only");
+        const auto caught =
+            CatchError([&] { FailingResource resource(TDestructorErrors::Rethrow, systemCause); });
+        EXPECT_TRUE(caught.raised);
+        EXPECT_EQ(caught.message, 2);
+        EXPECT_EQ(GetPendingCount(), 1); // still the careless site's count, no more
+    }
+
+    // During real unwinding the destructor's error is still dropped.
+    try {
+        FailingResource resource;
+        ThrowNewError(TestCatalog(), 7, TString::NullString, TString::NullString,
+                      TString::NullString, nullptr);
+    } catch (const TException& error) {
+        EXPECT_EQ(error.Message(), 7);
+        EXPECT_EQ(GetErrorInfo().Message(), 7);
+        DecrementPendingCount();
+    }
+    // So it is inside a handler that cleans up before it counts its error down.
+    try {
+        ThrowNewError(TestCatalog(), 8, TString::NullString, TString::NullString,
+                      TString::NullString, nullptr);
+    } catch (const TException&) {
+        EXPECT_NO_THROW({ FailingResource resource; });
+        EXPECT_EQ(GetErrorInfo().Message(), 8);
+        DecrementPendingCount();
+    }
+
+    DecrementPendingCount(); // the careless site's error
+    ClearError();
+}
+
 TEST_F(ErrorStack, FailingDestructorDuringAForeignExceptionIsDropped)
 {
     EXPECT_THROW(

@@ -2,6 +2,8 @@
 #include "testsupport.h"
 
 #include <climits>
+#include <cstring>
+#include <memory>
 
 TEST(TString, ConstructionFromTextNumbersAndCharacters)
 {
@@ -169,6 +171,116 @@ TEST(TStringFormat, WidthsAndPrecisionsFromArgumentsAreCapped)
     EXPECT_EQ(TString::Formatted(u"%*s", INT_MAX, u"x").GetLength(), 100000);
     EXPECT_EQ(TString::Formatted(u"%.*f", INT_MAX, 1.0).GetLength(), 100002); // "1." and digits
     EXPECT_EQ(TString::Formatted(u"%.*d", -5, 42), u"42"); // negative: as if none was given
+}
+
+namespace {
+
+// Places bytes at the very end of a committed page with an inaccessible page
+// behind them, so that reading one byte too many faults in every build (and is a
+// heap overflow report under ASan besides).
+class EndOfPage
+{
+public:
+    EndOfPage()
+    {
+        SYSTEM_INFO info;
+        GetSystemInfo(&info);
+        m_Page = info.dwPageSize;
+        m_Base = static_cast<char*>(VirtualAlloc(nullptr, 2 * m_Page, MEM_RESERVE, PAGE_NOACCESS));
+        if (m_Base) {
+            VirtualAlloc(m_Base, m_Page, MEM_COMMIT, PAGE_READWRITE);
+        }
+    }
+    ~EndOfPage()
+    {
+        if (m_Base) {
+            VirtualFree(m_Base, 0, MEM_RELEASE);
+        }
+    }
+    EndOfPage(const EndOfPage&) = delete;
+    EndOfPage& operator=(const EndOfPage&) = delete;
+
+    bool Ready() const { return m_Base != nullptr; }
+
+    // Copies `count` elements (no terminator) so that the last one ends the page.
+    template <class Unit> const Unit* Place(const Unit* units, std::size_t count)
+    {
+        Unit* at = reinterpret_cast<Unit*>(m_Base + m_Page) - count;
+        std::memcpy(at, units, count * sizeof(Unit));
+        return at;
+    }
+
+private:
+    DWORD m_Page = 0;
+    char* m_Base = nullptr;
+};
+
+} // namespace
+
+// With a precision, a string argument need not be terminated: only as much is
+// read as the precision asks for (units for %s, the characters that make up that
+// many units for the UTF-8 %S).
+TEST(TStringFormat, PrecisionBoundsTheReadOfUnterminatedStrings)
+{
+    EndOfPage page;
+    ASSERT_TRUE(page.Ready());
+    struct WideCase
+    {
+        const char16_t* format;
+        std::u16string units;
+        std::u16string expected;
+    };
+    const WideCase wide[] = {
+        {u"[%.4s]", u"abcd", u"[abcd]"},
+        {u"[%.2s]", u"abcd", u"[ab]"},
+        {u"[%6.4s]", u"abcd", u"[  abcd]"},
+        {u"[%-5.1s]", u"x", u"[x    ]"},
+        {u"[%.0s]", u"", u"[]"},
+    };
+    for (const WideCase& c : wide) {
+        const WCHAR* p = page.Place(c.units.data(), c.units.size());
+        EXPECT_EQ(TString::Formatted(c.format, p), c.expected.c_str())
+            << TString(c.format).AsAnsi();
+        // The precision given as an argument bounds the read the same way.
+        EXPECT_EQ(TString::Formatted(u"%.*s", static_cast<int>(c.units.size()), p),
+                  c.units.c_str());
+    }
+    struct NarrowCase
+    {
+        const char16_t* format;
+        std::string bytes;
+        std::u16string expected;
+    };
+    const NarrowCase narrow[] = {
+        {u"[%.4S]", "abcd", u"[abcd]"},
+        {u"[%.2S]", "abcd", u"[ab]"},
+        {u"[%.3S]",
+         "a\xC3\xA4"
+         "b",
+         u"[a\u00E4b]"},                                  // a two-byte character
+        {u"[%.2S]", "\xF0\x9F\x98\x80", u"[\U0001F600]"}, // two units from four bytes
+        {u"[%.3S]",
+         "a\xFF"
+         "b",
+         u"[a\uFFFDb]"}, // an invalid byte is one unit
+        {u"[%.3S]",
+         "a\xE2\x82"
+         "b",
+         u"[a\uFFFDb]"}, // a cut sequence is one unit
+    };
+    for (const NarrowCase& c : narrow) {
+        const char* p = page.Place(c.bytes.data(), c.bytes.size());
+        EXPECT_EQ(TString::Formatted(c.format, p), c.expected.c_str())
+            << TString(c.format).AsAnsi();
+    }
+    // The same on the heap, where the address sanitizer reports a read too far.
+    const auto wideHeap = std::make_unique<WCHAR[]>(4);
+    std::memcpy(wideHeap.get(), u"abcd", 4 * sizeof(WCHAR));
+    const auto narrowHeap = std::make_unique<char[]>(4);
+    std::memcpy(narrowHeap.get(), "abcd", 4);
+    EXPECT_EQ(TString::Formatted(u"[%.4s|%.4S]", wideHeap.get(), narrowHeap.get()), u"[abcd|abcd]");
+    // Terminated strings shorter than the precision are taken whole.
+    EXPECT_EQ(TString::Formatted(u"[%.10s|%.10S]", u"ab", "cd"), u"[ab|cd]");
 }
 
 TEST(WideStrings, StrToLFollowsWcstolOnWindows)

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <fcntl.h>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -533,4 +534,101 @@ TEST(Files, AFileNeverTakesThePlaceOfAClosedStandardStream)
     });
     EXPECT_EQ(0, status);
     EXPECT_EQ(ReadText(TempPath("after-close.txt")), "x");
+// A Linux file name is bytes and need not be UTF-8. Each byte outside well-formed
+// UTF-8 travels in the UTF-16 name as U+DC80-U+DCFF, so that every such file can
+// be reached and two different names never reach one file (replacing the bytes
+// by U+FFFD made "f\xFF", "f\xFE" and "f" U+FFFD all one name).
+TEST(Files, NamesThatAreNotUtf8ReachExactlyTheirOwnFile)
+{
+    struct Case
+    {
+        const char* bytes;
+        std::u16string name;
+    };
+    const Case cases[] = {
+        {"f\xFF", u"f\xDCFF"},
+        {"f\xFE", u"f\xDCFE"},
+        {"f\xEF\xBF\xBD", u"f\uFFFD"}, // a real U+FFFD is a name of its own
+        {"f", u"f"},
+        {"cut\xE2\x82-", u"cut\xDCE2\xDC82-"}, // each byte of a cut sequence
+        {"lead\xC3"
+         "A",
+         u"lead\xDCC3"
+         u"A"},                                        // a lead byte without its tail
+        {"overlong\xC0\xAF", u"overlong\xDCC0\xDCAF"}, // never read as '/'
+        {"surrogate\xED\xA0\x80", u"surrogate\xDCED\xDCA0\xDC80"},
+        {"gr\xC3\xBC\xC3\x9F"
+         "e\xFF",
+         u"gr\u00FC\u00DF"
+         u"e\xDCFF"},
+    };
+    const TString directory = WideTempPath("");
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        // The conversion the file functions use, both ways.
+        WCHAR wide[64];
+        ASSERT_EQ(ZanthFileNameFromBytes(c.bytes, wide, 64), c.name.size());
+        EXPECT_EQ(std::u16string(wide), c.name);
+        char bytes[64];
+        ASSERT_EQ(ZanthFileNameToBytes(c.name.c_str(), bytes, 64), std::strlen(c.bytes));
+        EXPECT_STREQ(bytes, c.bytes);
+
+        // CREATE_NEW fails if an earlier name reached the same file.
+        const TString name = directory + c.name.c_str();
+        HANDLE file = Open(name, GENERIC_WRITE, 0, CREATE_NEW);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << ::GetLastError();
+        const std::string content = "file " + std::to_string(n++);
+        DWORD done = 0;
+        EXPECT_TRUE(
+            ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &done, nullptr));
+        ::CloseHandle(file);
+        EXPECT_EQ(ReadText(TempPath(c.bytes)), content); // on disk under exactly its bytes
+    }
+    n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        const TString name = directory + c.name.c_str();
+        EXPECT_EQ(::GetFileAttributesW(name), FILE_ATTRIBUTE_NORMAL);
+        HANDLE file = Open(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        char buffer[32] = {};
+        DWORD done = 0;
+        EXPECT_TRUE(::ReadFile(file, buffer, sizeof buffer, &done, nullptr));
+        EXPECT_EQ(std::string(buffer, done), "file " + std::to_string(n++));
+        ::CloseHandle(file);
+        EXPECT_TRUE(::DeleteFileW(name));
+        EXPECT_FALSE(std::ifstream(TempPath(c.bytes)).good());
+    }
+}
+
+// A UTF-16 name that no byte string reads back as cannot name a file: it is
+// refused rather than stored under a look-alike.
+TEST(Files, NamesThatCannotBeEncodedExactlyAreRefused)
+{
+    const std::u16string names[] = {
+        u"high\xD800", // a lone high surrogate
+        u"high\xDBFF"
+        u"x",                // followed by no low one
+        u"low\xDE00",        // a lone low surrogate outside the byte escapes
+        u"ascii\xDC41",      // an escape of an ASCII byte would read back as 'A'
+        u"pair\xDCC3\xDCA4", // these escaped bytes would read back as U+00E4
+        u"four\xDCF0\xDC9F\xDC98\xDC80",
+    };
+    WriteText(TempPath("high\xEF\xBF\xBD"), "a look-alike");
+    for (const std::u16string& rest : names) {
+        const TString name = WideTempPath("") + rest.c_str();
+        SCOPED_TRACE(name.AsAnsi());
+        ::SetLastError(ERROR_SUCCESS);
+        EXPECT_EQ(Open(name, GENERIC_WRITE, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+        EXPECT_EQ(::GetFileAttributesW(name), INVALID_FILE_ATTRIBUTES);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+        EXPECT_FALSE(::DeleteFileW(name));
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+        char bytes[64];
+        EXPECT_EQ(ZanthFileNameToBytes(rest.c_str(), bytes, 64), 0u);
+        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    }
+    EXPECT_EQ(ReadText(TempPath("high\xEF\xBF\xBD")), "a look-alike");
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 TEST(System, ProcessIdAndComputerName)
@@ -58,6 +59,30 @@ TEST(System, TempPathFollowsTmpdirWithATrailingSeparator)
     }
     EXPECT_EQ(TString(path).AsAnsi(), expected);
     EXPECT_EQ(::GetTempPathW(2, path), n + 1); // size needed, terminator included
+}
+
+// A temp directory whose name is not UTF-8 is reported so that the files made in
+// it land in that very directory, not in one whose name merely looks alike.
+TEST(System, TempPathKeepsBytesThatAreNotUtf8)
+{
+    const std::string saved = std::getenv("TMPDIR");
+    const std::string odd = saved + "/tmp\xFF";
+    ASSERT_EQ(::mkdir(odd.c_str(), 0700), 0);
+    ::setenv("TMPDIR", odd.c_str(), 1);
+    WCHAR path[MAX_PATH];
+    const DWORD n = ::GetTempPathW(MAX_PATH, path);
+    ::setenv("TMPDIR", saved.c_str(), 1);
+    ASSERT_GT(n, 0u);
+    char bytes[MAX_PATH];
+    ASSERT_GT(ZanthFileNameToBytes(path, bytes, MAX_PATH), 0u);
+    EXPECT_EQ(std::string(bytes), odd + "/");
+    const TString file = TString(path) + u"inside.txt";
+    HANDLE handle =
+        ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    ::CloseHandle(handle);
+    EXPECT_EQ(::access((odd + "/inside.txt").c_str(), F_OK), 0);
+    EXPECT_TRUE(::DeleteFileW(file));
 }
 
 TEST(System, SystemInfo)

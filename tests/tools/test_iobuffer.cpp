@@ -9,6 +9,7 @@
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -945,4 +946,35 @@ TEST(DocumentedSignatures, DerivedReaderAndWriterWork)
     EXPECT_EQ(writer.seekMode, 1u);
     EXPECT_EQ(writer.sink, "abcde");
     writer.Finish();
+// ztools takes file names from its command line as the bytes they are: a target
+// whose name is not UTF-8 is created under exactly that name and leaves a file
+// whose name merely looks alike (U+FFFD where the byte was) alone.
+TEST(BuffersCommand, CopyWritesExactlyTheNamedFile)
+{
+    const std::string ztools = testsupport::HelperPath("ztools");
+    if (::access(ztools.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "ztools is not built";
+    }
+    const std::string source = testsupport::TempPath("in.txt");
+    const std::string target = testsupport::TempPath("victim\xFF");
+    const std::string lookAlike = testsupport::TempPath("victim\xEF\xBF\xBD");
+    const std::string sourceNotUtf8 = testsupport::TempPath("in\xFE");
+    std::ofstream(source, std::ios::binary) << "copied text";
+    std::ofstream(lookAlike, std::ios::binary) << "unrelated";
+    std::ofstream(sourceNotUtf8, std::ios::binary) << "from an odd name";
+    const auto read = [](const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+
+    auto result = testsupport::RunChild({ztools, "buffers", "copy", source, target});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(read(target), "copied text");
+    EXPECT_EQ(read(lookAlike), "unrelated");
+
+    // A source whose name is not UTF-8 can be read as well.
+    result = testsupport::RunChild({ztools, "buffers", "copy", sourceNotUtf8, target});
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(read(target), "from an odd name");
+    EXPECT_EQ(read(lookAlike), "unrelated");
 }

@@ -120,14 +120,16 @@ enum class TDestructorErrors
 };
 
 // Runs the cleaning work of a destructor so that no error escapes while another
-// one is unwinding: a TException is counted down and, only if no error was pending
-// when the work began (and no exception is in flight), thrown on with
-// ThrowLastError. With Swallow the error is always dropped: the stack is cleared
-// when nothing else is pending. An error dropped while another one is pending or
-// unwinding takes off exactly the entries the failed work pushed (its system error
-// included), so the other error stays on top of the stack and keeps its entries.
-// A thread's own end (ExitThread) unwinds on; any other exception goes to
-// ZanthUnhandledException. Destructors that use it are noexcept(false).
+// one is unwinding: a TException is counted down and thrown on with
+// ThrowLastError unless another error is being dealt with, that is an exception
+// is in flight, or an error was pending when the work began and a handler is
+// running (a pending count without a handler is stale and does not count). With
+// Swallow the error is always dropped: the stack is cleared when nothing else is
+// pending. An error dropped while another one is pending or unwinding takes off
+// exactly the entries the failed work pushed (its system error included), so the
+// other error stays on top of the stack and keeps its entries. A thread's own end
+// (ExitThread) unwinds on; any other exception goes to ZanthUnhandledException.
+// Destructors that use it are noexcept(false).
 COREWU_API void RunDestructorWork(void (*work)(void* context), void* context,
                                   TDestructorErrors policy = TDestructorErrors::Rethrow);
 

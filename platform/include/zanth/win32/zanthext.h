@@ -1,7 +1,7 @@
 // Extensions of the platform layer that Win32 does not have but Linux needs: a
 // replaceable message-box handler (tests answer boxes with it), a view on the
-// handle table for tests, errno translation and file ownership. Everything here is
-// marked as ours, not Win32's.
+// handle table for tests, errno translation, file ownership and the conversion of
+// byte file names. Everything here is marked as ours, not Win32's.
 #ifndef ZANTH_WIN32_ZANTHEXT_H
 #define ZANTH_WIN32_ZANTHEXT_H
 
@@ -48,6 +48,21 @@ ZANTH_PLATFORM_API DWORD ZanthErrorFromErrno(int error);
 // when they do, so that nobody else can choose where their lines end up. FALSE
 // with ERROR_INVALID_HANDLE for a handle that is not an open file.
 ZANTH_PLATFORM_API BOOL ZanthIsOwnFile(HANDLE file);
+// File names as the file system holds them. A Linux file name is a string of
+// bytes that need not be UTF-8; the file functions (CreateFileW, DeleteFileW,
+// GetFileAttributesW, ...) take UTF-16 names in which each byte that is not part
+// of well-formed UTF-8 is carried as the lone surrogate U+DC80-U+DCFF, so every
+// file can be named and no two names reach the same file. A name that no byte
+// string maps to (any other lone surrogate) is refused with ERROR_INVALID_NAME.
+//
+// ZanthFileNameFromBytes turns a name from the system (a command-line argument,
+// an environment variable) into the UTF-16 name of the same file. It returns the
+// length without the terminator when the name fits in `size` units, else the size
+// needed including the terminator (ERROR_INSUFFICIENT_BUFFER), as GetTempPathW.
+ZANTH_PLATFORM_API DWORD ZanthFileNameFromBytes(LPCSTR bytes, LPWSTR name, DWORD size);
+// The bytes the file functions use for a UTF-16 name, with the same length rules
+// (in bytes); 0 with ERROR_INVALID_NAME for a name that cannot be encoded exactly.
+ZANTH_PLATFORM_API DWORD ZanthFileNameToBytes(LPCWSTR name, LPSTR bytes, DWORD size);
 
 } // extern "C"
 
