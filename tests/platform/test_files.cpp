@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <fcntl.h>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -534,6 +534,8 @@ TEST(Files, AFileNeverTakesThePlaceOfAClosedStandardStream)
     });
     EXPECT_EQ(0, status);
     EXPECT_EQ(ReadText(TempPath("after-close.txt")), "x");
+}
+
 // A Linux file name is bytes and need not be UTF-8. Each byte outside well-formed
 // UTF-8 travels in the UTF-16 name as U+DC80-U+DCFF, so that every such file can
 // be reached and two different names never reach one file (replacing the bytes

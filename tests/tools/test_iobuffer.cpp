@@ -946,6 +946,8 @@ TEST(DocumentedSignatures, DerivedReaderAndWriterWork)
     EXPECT_EQ(writer.seekMode, 1u);
     EXPECT_EQ(writer.sink, "abcde");
     writer.Finish();
+}
+
 // ztools takes file names from its command line as the bytes they are: a target
 // whose name is not UTF-8 is created under exactly that name and leaves a file
 // whose name merely looks alike (U+FFFD where the byte was) alone.
