@@ -2,10 +2,13 @@
 // writer, reading lines in place, and a code generator buffer that never moves.
 #include "commands.h"
 
+#include <zanth/win32/zanthext.h>
+
 #include <chrono>
 #include <cstring>
 #include <iomanip>
 #include <iostream>
+#include <memory>
 #include <sstream>
 
 namespace ztools {
@@ -43,13 +46,14 @@ bool IsSameFile(const TFile& file, const std::string& path)
 // Copies `from` to `to` in requests of `request` bytes through a TFileReadBuffer and
 // a TFileWriteBuffer with buffers of `buffer` bytes.
 void Copy(std::ostream& out, const std::string& from, const std::string& to, LONG request,
-          LONG buffer)
+          LONG buffer, bool progress)
 {
     const auto begin = std::chrono::steady_clock::now();
     TFile source;
     TFile target;
     ULONGLONG total = 0;
     ULONGLONG requests = 0;
+    bool cancelled = false;
     try {
         source.Open(FileNameArgument(from), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
         if (IsSameFile(source, to)) {
@@ -63,7 +67,21 @@ void Copy(std::ostream& out, const std::string& from, const std::string& to, LON
         // Small requests are collected in the writer's whole buffer.
         writer.BeginWrite(buffer == 0 ? 0x100000 : buffer);
         writer.EndWrite(0);
+        // A bar on standard error (on a terminal, or when asked for); Ctrl-C stops
+        // the copy. The record counts KiB, so that any file size fits.
+        std::unique_ptr<TTerminalProgressView> view;
+        if (progress || ZanthStreamIsTerminal(stderr)) {
+            view = std::make_unique<TTerminalProgressView>();
+            view->Open(u"copy", 0, 100, 1, 1);
+        }
+        const ULONGLONG kib = (source.Length() + 1023) / 1024;
+        TProgress copied(u"bytes", 0, static_cast<LONG>(kib < 0x7FFFFFFF ? kib : 0x7FFFFFFF), 1);
+        ULONGLONG uncounted = 0;
         while (true) {
+            if (view && view->IsCanceld()) {
+                cancelled = true;
+                break;
+            }
             // The reader's bytes go straight into the writer's buffer: one copy.
             LONG count = 0;
             const unsigned char* at = reader.BeginRead(request, &count);
@@ -74,9 +92,24 @@ void Copy(std::ostream& out, const std::string& from, const std::string& to, LON
             reader.EndRead(count);
             total += static_cast<ULONGLONG>(count);
             ++requests;
+            uncounted += static_cast<ULONGLONG>(count);
+            if (uncounted >= 1024) {
+                copied.Do(static_cast<LONG>(uncounted / 1024));
+                uncounted %= 1024;
+            }
+        }
+        copied.Do(uncounted > 0 ? 1 : 0);
+        copied.Close();
+        if (view) {
+            view->Close();
         }
     } catch (const TException&) {
         Fail();
+    }
+    if (cancelled) {
+        std::cerr << "ztools buffers copy: cancelled after " << total << " bytes; \"" << to
+                  << "\" is incomplete\n";
+        throw CLI::RuntimeError(130);
     }
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
@@ -121,6 +154,7 @@ void AddBufferCommands(CLI::App& app)
     static std::string to;
     static LONG request = 64;
     static LONG buffer = 0;
+    static bool progress = false;
     CLI::App* copy =
         buffers->add_subcommand("copy", "Copy a file through TFileReadBuffer and TFileWriteBuffer");
     copy->add_option("from", from, "The file to read")->required();
@@ -129,7 +163,9 @@ void AddBufferCommands(CLI::App& app)
         ->check(CLI::Range(1, 0x40000000));
     copy->add_option("--buffer", buffer, "Buffer size in bytes (default 0: 1 MiB)")
         ->check(CLI::Range(0, 0x40000000));
-    copy->callback([] { Copy(std::cout, from, to, request, buffer); });
+    copy->add_flag("--progress", progress,
+                   "Show progress on standard error even when it is not a terminal");
+    copy->callback([] { Copy(std::cout, from, to, request, buffer, progress); });
 }
 
 void TourBuffers(std::ostream& out)

@@ -443,3 +443,33 @@ TEST(TerminalProgress, ZtoolsQueueShowsPlainProgressLinesWhenAsked)
     EXPECT_NE(shown.output.find("queue: 1% ("), std::string::npos) << shown.output;
     EXPECT_NE(shown.output.find("\nqueue: 100% ("), std::string::npos) << shown.output;
 }
+
+TEST(TerminalProgress, ZtoolsCopyShowsProgressAndCopiesEverything)
+{
+    const std::string ztools = testsupport::HelperPath("ztools");
+    if (::access(ztools.c_str(), X_OK) != 0) {
+        GTEST_SKIP() << "ztools is not built";
+    }
+    const std::string from = testsupport::TempPath("progress-source.bin");
+    const std::string to = testsupport::TempPath("progress-target.bin");
+    {
+        FILE* file = std::fopen(from.c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        for (int i = 0; i < 300000; ++i) {
+            std::fputc(i * 7 % 251, file);
+        }
+        std::fclose(file);
+    }
+    const testsupport::ChildResult result = testsupport::RunChildWithStdout(
+        {ztools, "buffers", "copy", from, to, "--progress"}, "/dev/null");
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find("copy: 100% ("), std::string::npos) << result.output;
+    FILE* copy = std::fopen(to.c_str(), "rb");
+    ASSERT_NE(copy, nullptr);
+    int i = 0;
+    for (int c; (c = std::fgetc(copy)) != EOF; ++i) {
+        ASSERT_EQ(c, i * 7 % 251) << "at " << i;
+    }
+    std::fclose(copy);
+    EXPECT_EQ(i, 300000);
+}
