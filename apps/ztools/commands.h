@@ -39,6 +39,9 @@ void TourMemory(std::ostream& out);
 void AddBufferCommands(CLI::App& app);
 void TourBuffers(std::ostream& out);
 
+void AddRegistryCommands(CLI::App& app);
+void TourRegistry(std::ostream& out);
+
 } // namespace ztools
 
 #endif // ZTOOLS_COMMANDS_H

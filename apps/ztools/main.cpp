@@ -29,6 +29,7 @@ int main(int argc, char** argv)
         ztools::TourUnits(out);
         ztools::TourMemory(out);
         ztools::TourBuffers(out);
+        ztools::TourRegistry(out);
     });
 
     ztools::AddFrameCommands(app);
@@ -37,6 +38,7 @@ int main(int argc, char** argv)
     ztools::AddUnitCommands(app);
     ztools::AddMemoryCommands(app);
     ztools::AddBufferCommands(app);
+    ztools::AddRegistryCommands(app);
 
     try {
         app.parse(argc, argv);
