@@ -223,6 +223,20 @@ void AppendUtf8(std::string& out, char32_t c)
     }
 }
 
+// Text in quotes must be well-formed UTF-16, so that a UTF-8 file keeps it whole.
+bool WellFormed(const std::u16string& text)
+{
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
+            text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            ++i;
+        } else if (text[i] >= 0xD800 && text[i] <= 0xDFFF) {
+            return false;
+        }
+    }
+    return true;
+}
+
 std::u16string HexList(const std::u16string& prefix, const BYTE* data, std::size_t size)
 {
     std::u16string out = prefix;
@@ -244,12 +258,17 @@ std::u16string HexList(const std::u16string& prefix, const BYTE* data, std::size
     return out;
 }
 
+// A name or text in quotes. Line breaks and NULs (possible in value names) are
+// written as \n, \r and \0, so that the line stays one line.
 std::u16string Escaped(const std::u16string& text)
 {
     std::u16string out = u"\"";
     for (char16_t c : text) {
         if (c == u'\\' || c == u'"') {
             out.push_back(u'\\');
+        } else if (c == u'\n' || c == u'\r' || c == u'\0') {
+            out.push_back(u'\\');
+            c = c == u'\n' ? u'n' : c == u'\r' ? u'r' : u'0';
         }
         out.push_back(c);
     }
@@ -402,7 +421,7 @@ std::u16string FormatValue(const std::u16string& name, DWORD type, const BYTE* d
         std::u16string text(reinterpret_cast<const char16_t*>(data), size / 2);
         // Only a text with exactly one terminator and no line break fits in quotes.
         if (text.back() == u'\0' && text.find(u'\0') == text.size() - 1 &&
-            text.find_first_of(u"\r\n") == std::u16string::npos) {
+            text.find_first_of(u"\r\n") == std::u16string::npos && WellFormed(text)) {
             text.pop_back();
             return line + Escaped(text);
         }
