@@ -286,6 +286,9 @@ public:
     // With Lock() held: makes sure the connection is open.
     LSTATUS EnsureOpen()
     {
+        if (m_CloseNext) {
+            CloseConnection();
+        }
         if (m_Db) {
             return ERROR_SUCCESS;
         }
@@ -316,11 +319,13 @@ public:
 
     // With Lock() held: turns a failed step into the error code, and gives up a
     // connection that found the file damaged, so that the next call checks it anew.
+    // The connection is closed when that call begins: the failing call may still
+    // hold statements and a transaction of it.
     LSTATUS Failed(int code)
     {
         LSTATUS status = FromSqlite(code);
         if (status == ERROR_REGISTRY_CORRUPT) {
-            CloseConnection();
+            m_CloseNext = true;
         }
         return status;
     }
@@ -337,6 +342,7 @@ public:
             m_Db = nullptr;
         }
         m_Path.clear();
+        m_CloseNext = false;
     }
 
     // In a child after fork: the parent's connection must not be used or closed
@@ -348,6 +354,7 @@ public:
         }
         m_Db = nullptr;
         m_Path.clear();
+        m_CloseNext = false;
     }
 
 private:
@@ -553,6 +560,7 @@ private:
     sqlite3* m_Db = nullptr;
     sqlite3_stmt* m_Statements[kStatementCount] = {};
     std::string m_Path;
+    bool m_CloseNext = false;
 };
 
 Database& DatabaseOf(int root)
@@ -1374,7 +1382,7 @@ LSTATUS ZanthRegCheckDatabase(HKEY root)
     }
     sqlite3_finalize(statement);
     if (status == ERROR_REGISTRY_CORRUPT) {
-        call.Db().CloseConnection();
+        call.Db().Failed(SQLITE_CORRUPT);
     }
     return status;
 }
