@@ -922,29 +922,31 @@ private:
 
 // A fork while another thread is inside a call must not leave the child with a
 // locked mutex or with the parent's connections.
+// The locks are taken in the order the calls take them: a database's, then the
+// key table's (opening a key inserts its handle with the database locked).
 void BeforeFork()
 {
-    Keys().Lock().lock();
     for (int root = 0; root < kRootCount; ++root) {
         DatabaseOf(root).Lock().lock();
     }
+    Keys().Lock().lock();
 }
 
 void AfterForkParent()
 {
+    Keys().Lock().unlock();
     for (int root = kRootCount; root-- > 0;) {
         DatabaseOf(root).Lock().unlock();
     }
-    Keys().Lock().unlock();
 }
 
 void AfterForkChild()
 {
+    Keys().Lock().unlock();
     for (int root = kRootCount; root-- > 0;) {
         DatabaseOf(root).Abandon();
         DatabaseOf(root).Lock().unlock();
     }
-    Keys().Lock().unlock();
 }
 
 [[maybe_unused]] const bool g_ForkHandlers = [] {
