@@ -4,7 +4,7 @@
 # it stops with the exact command to run.
 set -eu
 
-packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libcli11-dev"
+packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libcli11-dev libsqlite3-dev"
 for extra in "$@"; do
     case "$extra" in
     build) ;;

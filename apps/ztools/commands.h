@@ -54,6 +54,8 @@ void TourBuffers(std::ostream& out);
 
 void AddProgressCommands(CLI::App& app);
 void TourProgress(std::ostream& out);
+void AddRegistryCommands(CLI::App& app);
+void TourRegistry(std::ostream& out);
 
 } // namespace ztools
 

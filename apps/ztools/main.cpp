@@ -56,6 +56,7 @@ int main(int argc, char** argv)
         ztools::TourMemory(out);
         ztools::TourBuffers(out);
         ztools::TourProgress(out);
+        ztools::TourRegistry(out);
     });
 
     ztools::AddFrameCommands(app);
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
     ztools::AddMemoryCommands(app);
     ztools::AddBufferCommands(app);
     ztools::AddProgressCommands(app);
+    ztools::AddRegistryCommands(app);
 
     int status = 0;
     try {

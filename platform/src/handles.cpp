@@ -420,6 +420,19 @@ constexpr ErrorText kErrorTexts[] = {
      u"The supplied user buffer is not valid for the requested operation."},
     {ERROR_CANT_ACCESS_FILE, u"The file cannot be accessed by the system."},
     {ERROR_TOO_MANY_POSTS, u"Too many posts were made to a semaphore."},
+    {ERROR_NO_MORE_ITEMS, u"No more data is available."},
+    {ERROR_BAD_PATHNAME, u"The specified path is invalid."},
+    {ERROR_CANTOPEN, u"The configuration registry key could not be opened."},
+    {ERROR_REGISTRY_CORRUPT, u"The structure of one of the files containing registry data is "
+                             u"corrupt, or the system's memory image of the file is corrupt, or "
+                             u"the file could not be recovered because the alternate copy or log "
+                             u"was absent or corrupt."},
+    {ERROR_REGISTRY_IO_FAILED, u"An I/O operation initiated by the registry failed "
+                               u"unrecoverably. The registry could not read in, or write out, or "
+                               u"flush, one of the files that contain the system's image of the "
+                               u"registry."},
+    {ERROR_KEY_DELETED, u"Illegal operation attempted on a registry key that has been marked for "
+                        u"deletion."},
 };
 
 } // namespace

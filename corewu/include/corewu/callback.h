@@ -18,7 +18,9 @@ class COREWU_API TCallback
 {
 public:
     TCallback() = default;
-    virtual ~TCallback() = default;
+    // Derived lists whose destructors save state may raise from them (the destructor
+    // rule of RunDestructorWork), so the base allows it.
+    virtual ~TCallback() noexcept(false) = default;
     TCallback(const TCallback&) = delete;
     TCallback& operator=(const TCallback&) = delete;
 

@@ -12,6 +12,7 @@
 #include <corewu/messages.h>
 #include <corewu/module.h>
 #include <corewu/ptrlist.h>
+#include <corewu/registry.h>
 #include <corewu/smartptr.h>
 #include <corewu/sync.h>
 #include <corewu/tstring.h>

@@ -15,11 +15,13 @@
 #include <zanth/memmap.h>
 #include <zanth/messages.h>
 #include <zanth/paper.h>
+#include <zanth/position.h>
 #include <zanth/progress.h>
 #include <zanth/savememory.h>
 #include <zanth/terminalprogress.h>
 #include <zanth/thread.h>
 #include <zanth/timer.h>
 #include <zanth/units.h>
+#include <zanth/userformat.h>
 
 #endif // ZANTH_TOOLS_H

@@ -253,6 +253,14 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_PIPE_NOT_CONNECTED 233L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_CANTOPEN 1011L
+#define ERROR_CANTREAD 1012L
+#define ERROR_CANTWRITE 1013L
+#define ERROR_REGISTRY_CORRUPT 1015L
+#define ERROR_REGISTRY_IO_FAILED 1016L
+#define ERROR_KEY_DELETED 1018L
 #define ERROR_WAIT_NO_CHILDREN 128L
 #define ERROR_DIRECTORY 267L
 #define ERROR_NOT_OWNER 288L
@@ -416,6 +424,57 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
 #define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002u
 #define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004u
 
+// ---------------------------------------------------------------------------
+// Registry
+// ---------------------------------------------------------------------------
+struct HKEY__;
+typedef HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+typedef LONG LSTATUS;
+
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+
+#define REG_NONE 0u
+#define REG_SZ 1u
+#define REG_EXPAND_SZ 2u
+#define REG_BINARY 3u
+#define REG_DWORD 4u
+#define REG_DWORD_LITTLE_ENDIAN 4u
+#define REG_DWORD_BIG_ENDIAN 5u
+#define REG_LINK 6u
+#define REG_MULTI_SZ 7u
+#define REG_QWORD 11u
+#define REG_QWORD_LITTLE_ENDIAN 11u
+
+#define REG_OPTION_NON_VOLATILE 0x00000000u
+#define REG_OPTION_VOLATILE 0x00000001u
+#define REG_CREATED_NEW_KEY 0x00000001u
+#define REG_OPENED_EXISTING_KEY 0x00000002u
+
+#define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
+#define SYNCHRONIZE 0x00100000u
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_ALL 0x001F0000u
+#define MAXIMUM_ALLOWED 0x02000000u
+#define KEY_QUERY_VALUE 0x0001u
+#define KEY_SET_VALUE 0x0002u
+#define KEY_CREATE_SUB_KEY 0x0004u
+#define KEY_ENUMERATE_SUB_KEYS 0x0008u
+#define KEY_NOTIFY 0x0010u
+#define KEY_CREATE_LINK 0x0020u
+#define KEY_WOW64_64KEY 0x0100u
+#define KEY_WOW64_32KEY 0x0200u
+#define KEY_READ 0x00020019u
+#define KEY_WRITE 0x00020006u
+#define KEY_EXECUTE KEY_READ
+#define KEY_ALL_ACCESS 0x000F003Fu
+
 #define TLS_OUT_OF_INDEXES ((DWORD)0xFFFFFFFF)
 #define MAX_COMPUTERNAME_LENGTH 15
 
@@ -535,6 +594,34 @@ WINBASEAPI DWORD WINAPI GetTickCount(void);
 
 // Console
 WINBASEAPI BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
+// Registry (the functions return the error code; ERROR_SUCCESS on success)
+WINBASEAPI LSTATUS WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD reserved, LPWSTR keyClass,
+                                          DWORD options, REGSAM desired,
+                                          const LPSECURITY_ATTRIBUTES attributes, PHKEY result,
+                                          LPDWORD disposition);
+WINBASEAPI LSTATUS WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD options, REGSAM desired,
+                                        PHKEY result);
+WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY key);
+WINBASEAPI LSTATUS WINAPI RegQueryValueExW(HKEY key, LPCWSTR valueName, LPDWORD reserved,
+                                           LPDWORD type, LPBYTE data, LPDWORD dataSize);
+WINBASEAPI LSTATUS WINAPI RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD reserved, DWORD type,
+                                         const BYTE* data, DWORD dataSize);
+WINBASEAPI LSTATUS WINAPI RegDeleteValueW(HKEY key, LPCWSTR valueName);
+WINBASEAPI LSTATUS WINAPI RegDeleteKeyW(HKEY key, LPCWSTR subKey);
+WINBASEAPI LSTATUS WINAPI RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength,
+                                        LPDWORD reserved, LPWSTR keyClass, LPDWORD classLength,
+                                        PFILETIME lastWriteTime);
+WINBASEAPI LSTATUS WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR valueName,
+                                        LPDWORD valueNameLength, LPDWORD reserved, LPDWORD type,
+                                        LPBYTE data, LPDWORD dataSize);
+WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyW(HKEY key, LPWSTR keyClass, LPDWORD classLength,
+                                           LPDWORD reserved, LPDWORD subKeys,
+                                           LPDWORD maxSubKeyLength, LPDWORD maxClassLength,
+                                           LPDWORD values, LPDWORD maxValueNameLength,
+                                           LPDWORD maxValueLength, LPDWORD securityDescriptor,
+                                           PFILETIME lastWriteTime);
+WINBASEAPI LSTATUS WINAPI RegFlushKey(HKEY key);
 
 // User interface
 WINBASEAPI int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type);

@@ -1,7 +1,8 @@
 // Extensions of the platform layer that Win32 does not have but Linux needs: a
 // replaceable message-box handler (tests answer boxes with it), a view on the
-// handle table for tests, errno translation, file ownership and the conversion of
-// byte file names. Everything here is marked as ours, not Win32's.
+// handle table for tests, errno translation, file ownership, the conversion of
+// byte file names, and where the registry's databases live. Everything here is
+// marked as ours, not Win32's.
 #ifndef ZANTH_WIN32_ZANTHEXT_H
 #define ZANTH_WIN32_ZANTHEXT_H
 
@@ -63,6 +64,29 @@ ZANTH_PLATFORM_API DWORD ZanthFileNameFromBytes(LPCSTR bytes, LPWSTR name, DWORD
 // The bytes the file functions use for a UTF-16 name, with the same length rules
 // (in bytes); 0 with ERROR_INVALID_NAME for a name that cannot be encoded exactly.
 ZANTH_PLATFORM_API DWORD ZanthFileNameToBytes(LPCWSTR name, LPSTR bytes, DWORD size);
+
+// --- Where the registry lives ------------------------------------------------------
+// Each root is one SQLite database file. HKEY_CURRENT_USER defaults to
+// $XDG_CONFIG_HOME/zanth/registry-user.db (~/.config/zanth/ without XDG_CONFIG_HOME),
+// HKEY_LOCAL_MACHINE to /var/lib/zanth/registry-machine.db; these environment
+// variables name another file. They are read when a root's database is first used
+// (and again after ZanthRegCloseDatabases).
+#define ZANTH_REGISTRY_USER_ENV "ZANTH_REGISTRY_USER"
+#define ZANTH_REGISTRY_MACHINE_ENV "ZANTH_REGISTRY_MACHINE"
+
+// Copies the database path of a root (HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE) into
+// `buffer`; `size` is in characters, the terminator included. Returns ERROR_SUCCESS,
+// ERROR_INVALID_HANDLE for another key, or ERROR_MORE_DATA with the needed size.
+ZANTH_PLATFORM_API LSTATUS ZanthRegGetDatabasePath(HKEY root, LPWSTR buffer, LPDWORD size);
+
+// Runs SQLite's full integrity check over a root's database: ERROR_SUCCESS when it
+// is sound, ERROR_REGISTRY_CORRUPT when not, or the error that kept it from opening.
+ZANTH_PLATFORM_API LSTATUS ZanthRegCheckDatabase(HKEY root);
+
+// Closes the process's database connections (committed data is checkpointed into
+// the main file). Open keys stay valid; the next call opens the database again,
+// reading the environment variables anew.
+ZANTH_PLATFORM_API void ZanthRegCloseDatabases(void);
 
 } // extern "C"
 
