@@ -577,7 +577,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
     }
     const std::string path = ToUtf8(fileName);
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0) {
+    if (StatLongPath(path, &info) != 0) {
         SetPathError(path, errno);
         return INVALID_FILE_ATTRIBUTES;
     }

@@ -22,4 +22,6 @@
 #include <zanth/timer.h>
 #include <zanth/units.h>
 
+#include <zanth/filebrowser.h>
+
 #endif // ZANTH_TOOLS_H

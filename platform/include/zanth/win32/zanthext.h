@@ -38,4 +38,17 @@ ZANTH_PLATFORM_API DWORD ZanthErrorFromErrno(int error);
 
 } // extern "C"
 
+// ---------------------------------------------------------------------------
+// Desktop helpers
+// ---------------------------------------------------------------------------
+extern "C" {
+
+// The identity of a file or directory: two paths name the same object when both
+// numbers agree (the device and inode here; on Windows the volume serial number and
+// file index that GetFileInformationByHandle reports). Symbolic links are followed.
+// Paths may be longer than MAX_PATH. FALSE with the last error set on failure.
+ZANTH_PLATFORM_API BOOL ZanthGetFileIdentity(LPCWSTR path, ULONGLONG* volume, ULONGLONG* index);
+
+} // extern "C"
+
 #endif // ZANTH_WIN32_ZANTHEXT_H
