@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <list>
@@ -324,6 +325,86 @@ TEST(FileBrowserFaults, UnreadableDirectoryAddsNothing)
     EXPECT_EQ(List(d, "*.txt", 1), std::vector<std::string>{d + "/open/a.txt"});
     EXPECT_EQ(Vector(d, "*.*", 1), std::vector<std::string>{d + "/open/a.txt"});
     fs::permissions(d + "/shut", fs::perms::owner_all);
+}
+
+} // namespace
+
+namespace {
+
+// Makes GetVersionExW report a given system while it lives.
+class ReportedVersion
+{
+public:
+    ReportedVersion(DWORD platform, DWORD major, DWORD minor)
+    {
+        OSVERSIONINFOW version{};
+        version.dwOSVersionInfoSize = sizeof version;
+        version.dwPlatformId = platform;
+        version.dwMajorVersion = major;
+        version.dwMinorVersion = minor;
+        ::ZanthSetReportedVersion(&version);
+    }
+    ~ReportedVersion() { ::ZanthSetReportedVersion(nullptr); }
+};
+
+TEST(OSVersionInfo, AnswersForEveryFamily)
+{
+    struct Case
+    {
+        const char* what;
+        DWORD platform;
+        DWORD major;
+        DWORD minor;
+        UINT winNT;
+        UINT oldStyle;
+        const char* font;
+    } cases[] = {
+        {"NT 3.51", 2, 3, 51, 1, 1, "Lucida Sans Unicode"},
+        {"NT 4.0", 2, 4, 0, 1, 0, "Lucida Sans Unicode"},
+        {"Windows XP", 2, 5, 1, 1, 0, "Lucida Sans Unicode"},
+        {"Windows 95", 1, 4, 0, 0, 0, "Arial"},
+        {"Windows 98", 1, 4, 10, 0, 0, "Arial"},
+        {"Win32s", 0, 3, 10, 0, 1, "Arial"},
+        {"an unknown platform", 3, 10, 0, 0, 1, "Arial"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ReportedVersion reported(c.platform, c.major, c.minor);
+        COSVersionInfo info;
+        EXPECT_EQ(info.IsWinNT(), c.winNT);
+        EXPECT_EQ(info.IsOldstyle(), c.oldStyle);
+        EXPECT_EQ(TString(info.GetDefaultFontName()).AsAnsi(), c.font);
+        EXPECT_EQ(info.dwMajorVersion, c.major);
+        EXPECT_EQ(info.dwMinorVersion, c.minor);
+    }
+}
+
+TEST(OSVersionInfo, EveryQueryReadsAfreshAndAFailureKeepsTheRecord)
+{
+    COSVersionInfo info;
+    EXPECT_EQ(info.dwOSVersionInfoSize, 276u);
+    {
+        ReportedVersion reported(1, 4, 0);
+        EXPECT_EQ(info.IsWinNT(), 0u);
+    }
+    EXPECT_EQ(info.IsWinNT(), 1u) << "the running system is of the NT family";
+    EXPECT_EQ(info.dwOSVersionInfoSize, 276u);
+
+    COSVersionInfo copy(info);
+    EXPECT_EQ(std::memcmp(static_cast<OSVERSIONINFOW*>(&copy), static_cast<OSVERSIONINFOW*>(&info),
+                          sizeof(OSVERSIONINFOW)),
+              0);
+    OSVERSIONINFOW failing{};
+    ::ZanthSetReportedVersion(&failing);
+    info.dwOSVersionInfoSize = 0; // LoadVersionInfo sets it again
+    EXPECT_EQ(info.IsWinNT(), 1u) << "answered from the previous contents";
+    EXPECT_EQ(info.IsOldstyle(), 0u);
+    ::ZanthSetReportedVersion(nullptr);
+
+    COSVersionInfo assigned;
+    assigned = copy;
+    EXPECT_EQ(assigned.dwPlatformId, copy.dwPlatformId);
+    EXPECT_EQ(assigned.dwMajorVersion, copy.dwMajorVersion);
 }
 
 } // namespace

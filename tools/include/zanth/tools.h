@@ -23,5 +23,6 @@
 #include <zanth/units.h>
 
 #include <zanth/filebrowser.h>
+#include <zanth/osversion.h>
 
 #endif // ZANTH_TOOLS_H
