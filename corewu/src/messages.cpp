@@ -24,6 +24,7 @@ constexpr BuiltinText kBuiltinTexts[] = {
 #include "texts/memory.inc"
 #include "texts/threads.inc"
 #include "texts/units.inc"
+#include "texts/desktop.inc"
 };
 
 struct Key

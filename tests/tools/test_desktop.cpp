@@ -1,5 +1,8 @@
-// The desktop helpers: the file browser on trees the tests build.
+// The desktop helpers: the file browser on trees the tests build, the operating
+// system's version, and the single-instance guard (with a second process, and with
+// windows on an X server the test starts).
 #include "testsupport.h"
+#include "xserver.h"
 
 #include <algorithm>
 #include <atomic>
@@ -405,6 +408,103 @@ TEST(OSVersionInfo, EveryQueryReadsAfreshAndAFailureKeepsTheRecord)
     assigned = copy;
     EXPECT_EQ(assigned.dwPlatformId, copy.dwPlatformId);
     EXPECT_EQ(assigned.dwMajorVersion, copy.dwMajorVersion);
+}
+
+std::string UniqueName(const char* base)
+{
+    return std::string(base) + "-" + std::to_string(::GetCurrentProcessId());
+}
+
+TEST(SingleInstance, SlashesAndBackslashesNameTheSameClaim)
+{
+    const std::string name = UniqueName("Company\\App");
+    ZCSingleInstance::CheckSingleInstance(Wide(name));
+    for (const std::string& again : {name, UniqueName("Company/App")}) {
+        SCOPED_TRACE(again);
+        const auto caught =
+            testsupport::CatchError([&] { ZCSingleInstance::CheckSingleInstance(Wide(again)); });
+        ASSERT_TRUE(caught.raised);
+        TCatalogInfo info;
+        ASSERT_TRUE(GetCatalogInfo(caught.catalog, info));
+        EXPECT_EQ(info.name.AsAnsi(), "ZCSingleInstance_msg");
+        EXPECT_EQ(caught.message, 0);
+        EXPECT_EQ(caught.entry.a1.AsAnsi(), again) << "the name exactly as passed";
+        EXPECT_EQ(caught.entry.a2.AsAnsi(), "tools_test_desktop");
+    }
+    ZCSingleInstance copy;
+    ZCSingleInstance other(copy);
+    other = copy;
+}
+
+TEST(SingleInstance, BadNamesRaiseALibraryError)
+{
+    for (const WCHAR* name : {static_cast<const WCHAR*>(nullptr), u""}) {
+        EXPECT_TRUE(
+            testsupport::CatchError([&] { ZCSingleInstance::CheckSingleInstance(name); }).raised);
+    }
+}
+
+TEST(SingleInstance, ASecondProcessIsRefusedAndTheNameIsFreeAfterItEnds)
+{
+    const std::string helper = testsupport::HelperPath("child_single_instance");
+    const std::string mine = UniqueName("Zanth\\Held");
+    ZCSingleInstance::CheckSingleInstance(Wide(mine));
+    const auto refused =
+        testsupport::RunChild({helper, "Zanth/Held-" + std::to_string(::GetCurrentProcessId())});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("refused"), std::string::npos) << refused.output;
+    EXPECT_NE(refused.output.find("child_single_instance"), std::string::npos) << refused.output;
+
+    const std::string theirs = UniqueName("Zanth/Passing");
+    for (int run = 0; run < 2; ++run) {
+        const auto child = testsupport::RunChild({helper, theirs});
+        EXPECT_EQ(child.status, 0) << child.output;
+        EXPECT_EQ(child.output, "claimed\n");
+    }
+    ZCSingleInstance::CheckSingleInstance(Wide(theirs)); // free again: raises nothing
+}
+
+TEST(SingleInstance, FindPrevInstanceWithoutADisplayFindsNothing)
+{
+    testsupport::NoDisplay noDisplay;
+    EXPECT_EQ(FindPrevInstance(u"viewer"), nullptr);
+}
+
+TEST(SingleInstance, FindPrevInstanceSearchesTheWindowTitles)
+{
+    testsupport::XServer server;
+    if (!server.Ready()) {
+        GTEST_SKIP() << server.Reason();
+    }
+    testsupport::XWindow viewer("Scan Viewer - page 1");
+    testsupport::XWindow accented("\xC3\xA9t\xC3\xA9 report"); // "été report"
+    ASSERT_TRUE(viewer.Made());
+    struct Case
+    {
+        const char* title;
+        bool found;
+    } cases[] = {
+        {"viewer", true},
+        {"SCAN VIEWER - PAGE 1", true},
+        {"page 1", true},
+        {"viewer - page 2", false},
+        {"no such window", false},
+        {"\xC3\xA9t\xC3\xA9", true},
+        {"\xC3\x89T\xC3\x89", false}, // only a to z are compared without case
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.title);
+        void* result = reinterpret_cast<void*>(1);
+        const auto caught =
+            testsupport::CatchError([&] { result = FindPrevInstance(Wide(c.title)); });
+        EXPECT_EQ(caught.raised, c.found);
+        if (c.found) {
+            EXPECT_EQ(caught.catalog, static_cast<WORD>(GeneralMessages));
+            EXPECT_EQ(caught.message, 1);
+        } else {
+            EXPECT_EQ(result, nullptr);
+        }
+    }
 }
 
 } // namespace

@@ -24,5 +24,6 @@
 
 #include <zanth/filebrowser.h>
 #include <zanth/osversion.h>
+#include <zanth/singleinstance.h>
 
 #endif // ZANTH_TOOLS_H
