@@ -42,6 +42,8 @@ void TourBuffers(std::ostream& out);
 void AddProgressCommands(CLI::App& app);
 void TourProgress(std::ostream& out);
 
+void AddDesktopCommands(CLI::App& app);
+
 } // namespace ztools
 
 #endif // ZTOOLS_COMMANDS_H

@@ -39,6 +39,7 @@ int main(int argc, char** argv)
     ztools::AddMemoryCommands(app);
     ztools::AddBufferCommands(app);
     ztools::AddProgressCommands(app);
+    ztools::AddDesktopCommands(app);
 
     try {
         app.parse(argc, argv);
