@@ -20,11 +20,11 @@ constexpr BuiltinText kBuiltinTexts[] = {
 #include "texts/buffers.inc"
 #include "texts/corewu.inc"
 #include "texts/datetime.inc"
+#include "texts/desktop.inc"
 #include "texts/frame.inc"
 #include "texts/memory.inc"
 #include "texts/threads.inc"
 #include "texts/units.inc"
-#include "texts/desktop.inc"
 };
 
 struct Key
