@@ -5,6 +5,9 @@
 set -eu
 
 packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libcli11-dev libsqlite3-dev"
+# The window tests run under an X server of their own (Xvfb); libX11 itself is
+# loaded at run time, its headers give the types.
+packages="$packages xvfb libx11-dev"
 for extra in "$@"; do
     case "$extra" in
     build) ;;

@@ -57,6 +57,8 @@ void TourProgress(std::ostream& out);
 void AddRegistryCommands(CLI::App& app);
 void TourRegistry(std::ostream& out);
 
+void AddDesktopCommands(CLI::App& app);
+
 } // namespace ztools
 
 #endif // ZTOOLS_COMMANDS_H

@@ -67,6 +67,7 @@ int main(int argc, char** argv)
     ztools::AddBufferCommands(app);
     ztools::AddProgressCommands(app);
     ztools::AddRegistryCommands(app);
+    ztools::AddDesktopCommands(app);
 
     int status = 0;
     try {

@@ -20,6 +20,7 @@ constexpr BuiltinText kBuiltinTexts[] = {
 #include "texts/buffers.inc"
 #include "texts/corewu.inc"
 #include "texts/datetime.inc"
+#include "texts/desktop.inc"
 #include "texts/frame.inc"
 #include "texts/memory.inc"
 #include "texts/registry.inc"

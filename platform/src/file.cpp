@@ -623,7 +623,7 @@ DWORD WINAPI GetFileAttributesW(LPCWSTR fileName)
         return INVALID_FILE_ATTRIBUTES;
     }
     struct stat info;
-    if (::stat(path.c_str(), &info) != 0) {
+    if (StatLongPath(path, &info) != 0) {
         SetPathError(path, errno);
         return INVALID_FILE_ATTRIBUTES;
     }

@@ -264,6 +264,24 @@ std::int64_t MonotonicNs();
 bool FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t ns);
 void FutexWakeAll(std::atomic<std::uint32_t>& word);
 
+// ---------------------------------------------------------------------------
+// Long paths (find.cpp)
+// ---------------------------------------------------------------------------
+} // namespace zanth::platform
+
+#include <sys/stat.h>
+
+namespace zanth::platform {
+
+// The directory holding the last component of `path`, walked in pieces below the
+// kernel's PATH_MAX when the path is longer; `rest` receives what is left to open
+// relative to it. Returns AT_FDCWD for a short path, a descriptor the caller closes
+// for a long one, or -1 with errno set.
+int OpenLongPathParent(const std::string& path, std::string& rest);
+
+// stat() for a path of any length; follows symbolic links.
+int StatLongPath(const std::string& path, struct stat* info);
+
 } // namespace zanth::platform
 
 #endif // ZANTH_PLATFORM_INTERNAL_H

@@ -1,9 +1,6 @@
 // The user-interface calls the library needs: MessageBoxW, answered by a
-// replaceable handler (see zanthext.h), and the foreground window.
-//
-// Without a window system there is no real foreground window; the process keeps
-// the one it last made foreground, so that code which saves and restores it (as
-// the library's message box does) behaves as it would on Windows.
+// replaceable handler (see zanthext.h). The windows and the foreground window are
+// in window.cpp.
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
@@ -27,8 +24,6 @@ HandlerState& Handler()
     static HandlerState* state = new HandlerState;
     return *state;
 }
-
-std::atomic<HWND> g_Foreground{nullptr};
 
 struct ButtonSet
 {
@@ -134,21 +129,6 @@ int WINAPI MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
         return handler(owner, text, caption, type, context);
     }
     return DefaultHandler(text, caption, type);
-}
-
-HWND WINAPI GetForegroundWindow(void)
-{
-    return g_Foreground.load();
-}
-
-BOOL WINAPI SetForegroundWindow(HWND window)
-{
-    if (!window) {
-        ::SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    g_Foreground.store(window);
-    return TRUE;
 }
 
 } // extern "C"

@@ -24,4 +24,8 @@
 #include <zanth/units.h>
 #include <zanth/userformat.h>
 
+#include <zanth/filebrowser.h>
+#include <zanth/osversion.h>
+#include <zanth/singleinstance.h>
+
 #endif // ZANTH_TOOLS_H

@@ -630,4 +630,53 @@ WINBASEAPI BOOL WINAPI SetForegroundWindow(HWND window);
 
 } // extern "C"
 
+// ---------------------------------------------------------------------------
+// Directory search, version information and top-level windows
+// ---------------------------------------------------------------------------
+#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400u
+
+typedef struct _WIN32_FIND_DATAW
+{
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD dwReserved0;
+    DWORD dwReserved1;
+    WCHAR cFileName[MAX_PATH];
+    WCHAR cAlternateFileName[14];
+} WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
+
+#define VER_PLATFORM_WIN32s 0u
+#define VER_PLATFORM_WIN32_WINDOWS 1u
+#define VER_PLATFORM_WIN32_NT 2u
+
+typedef struct _OSVERSIONINFOW
+{
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    WCHAR szCSDVersion[128];
+} OSVERSIONINFOW, *POSVERSIONINFOW, *LPOSVERSIONINFOW;
+
+typedef LONG_PTR LPARAM;
+typedef BOOL(CALLBACK* WNDENUMPROC)(HWND window, LPARAM parameter);
+
+extern "C" {
+
+WINBASEAPI HANDLE WINAPI FindFirstFileW(LPCWSTR fileName, LPWIN32_FIND_DATAW findData);
+WINBASEAPI BOOL WINAPI FindNextFileW(HANDLE findFile, LPWIN32_FIND_DATAW findData);
+WINBASEAPI BOOL WINAPI FindClose(HANDLE findFile);
+
+WINBASEAPI BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW versionInformation);
+
+WINBASEAPI BOOL WINAPI EnumWindows(WNDENUMPROC enumFunc, LPARAM parameter);
+WINBASEAPI int WINAPI GetWindowTextW(HWND window, LPWSTR text, int maxCount);
+
+} // extern "C"
+
 #endif // ZANTH_WIN32_WINDOWS_H

@@ -90,4 +90,25 @@ ZANTH_PLATFORM_API void ZanthRegCloseDatabases(void);
 
 } // extern "C"
 
+// ---------------------------------------------------------------------------
+// Desktop helpers
+// ---------------------------------------------------------------------------
+extern "C" {
+
+// The identity of a file or directory: two paths name the same object when both
+// numbers agree (the device and inode here; on Windows the volume serial number and
+// file index that GetFileInformationByHandle reports). Symbolic links are followed.
+// Paths may be longer than MAX_PATH. FALSE with the last error set on failure.
+ZANTH_PLATFORM_API BOOL ZanthGetFileIdentity(LPCWSTR path, ULONGLONG* volume, ULONGLONG* index);
+
+// Makes GetVersionExW report `version` (its platform id, numbers and szCSDVersion)
+// for the whole process instead of the running system, so that code telling
+// Windows families apart can be tested on each: NT 3.51 is { 3, 51, 1057, 2 }, the
+// Windows 95 family platform 1, Win32s platform 0. A record whose
+// dwOSVersionInfoSize is 0 makes GetVersionExW fail (ERROR_GEN_FAILURE) and leave
+// the caller's record alone. Null restores the system's own answer.
+ZANTH_PLATFORM_API void ZanthSetReportedVersion(const OSVERSIONINFOW* version);
+
+} // extern "C"
+
 #endif // ZANTH_WIN32_ZANTHEXT_H
