@@ -1,5 +1,5 @@
 // Files: CreateFileW with Win32 creation dispositions and share modes, ReadFile,
-// WriteFile, file pointer and size, SetEndOfFile, FlushFileBuffers, attributes and
+// WriteFile, file pointer, size and type, SetEndOfFile, FlushFileBuffers, attributes and
 // DeleteFileW. Paths arrive as UTF-16 and reach the system as UTF-8; a backslash is
 // an ordinary file-name character on Linux and is passed through unchanged.
 //
@@ -334,7 +334,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         }
     }
     const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    int fd = ::open(path.c_str(), flags, mode);
+    // The open never waits for the other end of a FIFO (Windows' CreateFile never
+    // waits for a pipe): O_NONBLOCK for the open only, taken off again below so that
+    // reads and writes wait as usual. A lease on the file refuses a non-blocking
+    // open; the open then waits for the lease to break, as a plain one does.
+    int fd = ::open(path.c_str(), flags | O_NONBLOCK, mode);
+    if (fd < 0 && errno == EWOULDBLOCK) {
+        fd = ::open(path.c_str(), flags, mode);
+    }
     if (fd < 0) {
         int error = errno;
         if (error == EEXIST) {
@@ -343,6 +350,10 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
             SetPathError(path, error);
         }
         return INVALID_HANDLE_VALUE;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0 && (status & O_NONBLOCK)) {
+        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     }
     struct stat info;
     if (::fstat(fd, &info) != 0 ||
@@ -532,6 +543,31 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh)
     }
     ::SetLastError(ERROR_SUCCESS);
     return size.LowPart;
+}
+
+DWORD WINAPI GetFileType(HANDLE file)
+{
+    auto object = LookupFile(file);
+    if (!object) {
+        return FILE_TYPE_UNKNOWN;
+    }
+    struct stat info;
+    if (::fstat(object->Descriptor(), &info) != 0) {
+        SetLastErrorFromErrno();
+        return FILE_TYPE_UNKNOWN;
+    }
+    // FILE_TYPE_UNKNOWN with NO_ERROR is a type of its own (a block device here).
+    ::SetLastError(NO_ERROR);
+    if (S_ISREG(info.st_mode)) {
+        return FILE_TYPE_DISK;
+    }
+    if (S_ISCHR(info.st_mode)) {
+        return FILE_TYPE_CHAR;
+    }
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+        return FILE_TYPE_PIPE;
+    }
+    return FILE_TYPE_UNKNOWN;
 }
 
 BOOL WINAPI SetEndOfFile(HANDLE file)

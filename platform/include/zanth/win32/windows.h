@@ -179,6 +179,21 @@ typedef struct _MEMORY_BASIC_INFORMATION
     DWORD Type;
 } MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
 
+typedef ULONGLONG DWORDLONG;
+
+typedef struct _MEMORYSTATUSEX
+{
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    DWORDLONG ullTotalPhys;
+    DWORDLONG ullAvailPhys;
+    DWORDLONG ullTotalPageFile;
+    DWORDLONG ullAvailPageFile;
+    DWORDLONG ullTotalVirtual;
+    DWORDLONG ullAvailVirtual;
+    DWORDLONG ullAvailExtendedVirtual;
+} MEMORYSTATUSEX, *LPMEMORYSTATUSEX;
+
 typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID parameter);
 typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
@@ -296,6 +311,11 @@ typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
 #define FILE_END 2u
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+
+#define FILE_TYPE_UNKNOWN 0x0000u
+#define FILE_TYPE_DISK 0x0001u
+#define FILE_TYPE_CHAR 0x0002u
+#define FILE_TYPE_PIPE 0x0003u
 
 // ---------------------------------------------------------------------------
 // Memory and file mapping
@@ -480,6 +500,7 @@ WINBASEAPI BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance,
                                         PLARGE_INTEGER newPointer, DWORD moveMethod);
 WINBASEAPI DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh);
 WINBASEAPI BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER fileSize);
+WINBASEAPI DWORD WINAPI GetFileType(HANDLE file);
 WINBASEAPI BOOL WINAPI SetEndOfFile(HANDLE file);
 WINBASEAPI BOOL WINAPI FlushFileBuffers(HANDLE file);
 WINBASEAPI DWORD WINAPI GetFileAttributesW(LPCWSTR fileName);
@@ -491,6 +512,7 @@ WINBASEAPI LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocat
 WINBASEAPI BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 WINBASEAPI SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION buffer,
                                       SIZE_T length);
+WINBASEAPI BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX buffer);
 WINBASEAPI HANDLE WINAPI CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes,
                                             DWORD protect, DWORD maximumSizeHigh,
                                             DWORD maximumSizeLow, LPCWSTR name);
