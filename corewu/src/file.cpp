@@ -72,11 +72,18 @@ DWORD TFile::Read(void* buffer, DWORD count)
 
 void TFile::Write(const void* buffer, DWORD count)
 {
+    DWORD written = 0;
+    Write(buffer, count, written);
+}
+
+void TFile::Write(const void* buffer, DWORD count, DWORD& written)
+{
+    written = 0;
     if (!IsOpen()) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         Raise(5);
     }
-    DWORD written = 0;
+    // A WriteFile that fails part of the way still reports the bytes it wrote.
     if (!::WriteFile(m_Handle, buffer, count, &written, nullptr)) {
         Raise(2);
     }

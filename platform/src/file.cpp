@@ -1,6 +1,6 @@
 // Files: CreateFileW with Win32 creation dispositions and share modes, ReadFile,
-// WriteFile, file pointer and size, SetEndOfFile, FlushFileBuffers, attributes,
-// GetFileType, GetFileInformationByHandle and DeleteFileW. Paths arrive as UTF-16
+// WriteFile, file pointer, size and type, SetEndOfFile, FlushFileBuffers,
+// attributes, GetFileInformationByHandle and DeleteFileW. Paths arrive as UTF-16
 // and reach the system as UTF-8; a backslash is an ordinary file-name character on
 // Linux and is passed through unchanged.
 //
@@ -281,14 +281,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
     }
     const bool read = desiredAccess & (GENERIC_READ | GENERIC_ALL);
     const bool write = desiredAccess & (GENERIC_WRITE | GENERIC_ALL);
-    // O_NONBLOCK: opening a FIFO must not wait for its other end; once open, anything
-    // but a regular file (where the flag means nothing) blocks again as usual.
     // FILE_FLAG_OPEN_REPARSE_POINT asks for a symbolic link itself rather than its
     // target. A link cannot be read or written here, so such an open of a link is
     // refused (O_NOFOLLOW) instead of reaching the target.
     const bool noFollow = flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT;
     const int accessMode = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
-    int flags = O_CLOEXEC | O_NONBLOCK | (noFollow ? O_NOFOLLOW : 0) | accessMode;
+    int flags = O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0) | accessMode;
     bool truncate = false;
     switch (creationDisposition) {
     case CREATE_NEW:
@@ -355,7 +353,14 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         }
     }
     const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    int fd = ::open(path.c_str(), flags, mode);
+    // The open never waits for the other end of a FIFO (Windows' CreateFile never
+    // waits for a pipe): O_NONBLOCK for the open only, taken off again below so that
+    // reads and writes wait as usual. A lease on the file refuses a non-blocking
+    // open; the open then waits for the lease to break, as a plain one does.
+    int fd = ::open(path.c_str(), flags | O_NONBLOCK, mode);
+    if (fd < 0 && errno == EWOULDBLOCK) {
+        fd = ::open(path.c_str(), flags & ~O_NONBLOCK, mode);
+    }
     if (fd < 0) {
         int error = errno;
         if (error == EEXIST) {
@@ -381,6 +386,13 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         }
         fd = moved;
     }
+    // Reads and writes wait as usual again, whatever the file is.
+    {
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status >= 0 && (status & O_NONBLOCK)) {
+            ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+        }
+    }
     struct stat info;
     if (::fstat(fd, &info) != 0 ||
         (!existed &&
@@ -388,12 +400,6 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         ::close(fd);
         ::SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
-    }
-    if (!S_ISREG(info.st_mode)) {
-        const int status = ::fcntl(fd, F_GETFL);
-        if (status != -1) {
-            ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-        }
     }
     if (truncate && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
         int error = errno;

@@ -7,11 +7,17 @@
 // each view's mapping object alive and lets UnmapViewOfFile accept exactly the
 // addresses that MapViewOfFile returned. A mapping of INVALID_HANDLE_VALUE is
 // backed by an anonymous memory file instead of a file on disk.
+//
+// Only regular files are mapped. A writable mapping that makes its file longer
+// reserves the file's blocks (posix_fallocate) before it succeeds, so that a full
+// filesystem fails the mapping with ERROR_DISK_FULL instead of killing the process
+// with SIGBUS at the first write into the view.
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <map>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -146,6 +152,12 @@ HANDLE WINAPI CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
         SetLastErrorFromErrno();
         return nullptr;
     }
+    if (!S_ISREG(info.st_mode)) {
+        // Only a regular file has data to map: a device or a FIFO has no size, and
+        // its pages would not be the file's bytes.
+        ::SetLastError(ERROR_NOT_SUPPORTED);
+        return nullptr;
+    }
     const std::uint64_t fileSize = static_cast<std::uint64_t>(info.st_size);
     if (size == 0) {
         // Size 0 maps the file as it is; an empty file cannot be mapped.
@@ -160,8 +172,18 @@ HANDLE WINAPI CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES, DWORD prote
             ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return nullptr;
         }
-        if (::ftruncate(object->Descriptor(), static_cast<off_t>(size)) != 0) {
-            const int error = errno;
+        // The blocks are reserved now. A file that is only made longer (ftruncate)
+        // gets a hole, and a write through the view into a hole that the filesystem
+        // cannot fill kills the process with SIGBUS; Windows allocates the space
+        // here and fails with ERROR_DISK_FULL, and so do we. Holes already in the
+        // file are filled as well, so that every page of the view has its block.
+        const int fd = object->Descriptor();
+        const int error = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+        if (error != 0) {
+            // Give back what was allocated past the old end. Should that fail too,
+            // the file keeps the length it reached; the error below is the cause.
+            const int restored = ::ftruncate(fd, static_cast<off_t>(fileSize));
+            (void)restored;
             ::SetLastError(error == EFBIG || error == ENOSPC ? ERROR_DISK_FULL
                                                              : ZanthErrorFromErrno(error));
             return nullptr;

@@ -15,6 +15,9 @@
 // VirtualQuery can tell reserved from committed pages. Everything else in the
 // address space (program, libraries, heap, stacks, other mappings) is read from
 // /proc/self/maps, and the gaps between mappings are reported as MEM_FREE.
+//
+// GlobalMemoryStatusEx reports the address space that the process can still
+// reserve, which an address-space limit (RLIMIT_AS) cuts down.
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
@@ -27,7 +30,10 @@
 #include <iterator>
 #include <map>
 #include <set>
+#include <string>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/sysinfo.h>
 #include <unistd.h>
 
 namespace zanth::platform {
@@ -240,6 +246,18 @@ std::uintptr_t MapReservation(std::uintptr_t wanted, std::uintptr_t size)
         return base;
     }
     ::munmap(p, size);
+    // The kernel placed it at the top of a free gap; the boundary just below is
+    // free as well when the gap is a little larger. Trying there first needs no
+    // more address space than the size itself, which matters under an address-space
+    // limit (RLIMIT_AS), where the padded mapping below may not fit.
+    const std::uintptr_t below = base & ~(kGranularity - 1);
+    p = ::mmap(reinterpret_cast<void*>(below), size, PROT_NONE, flags | MAP_FIXED_NOREPLACE, -1, 0);
+    if (p != MAP_FAILED) {
+        if (reinterpret_cast<std::uintptr_t>(p) == below) {
+            return below;
+        }
+        ::munmap(p, size);
+    }
     if (size > ~std::uintptr_t{0} - kGranularity) {
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
@@ -427,6 +445,41 @@ void DescribeForeign(std::uintptr_t address, std::uintptr_t limit, MEMORY_BASIC_
     info.Type = 0;
 }
 
+// A "Name:   value kB" line of /proc/self/status or /proc/meminfo, in bytes; false
+// when the file or the line is missing.
+bool ProcValue(const char* file, const char* name, std::uint64_t& bytes)
+{
+    int fd = ::open(file, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    const std::string key = std::string("\n") + name + ":";
+    const std::string all = "\n" + text;
+    const std::size_t at = all.find(key);
+    if (at == std::string::npos) {
+        return false;
+    }
+    unsigned long long kib = 0;
+    if (std::sscanf(all.c_str() + at + key.size(), "%llu", &kib) != 1) {
+        return false;
+    }
+    bytes = static_cast<std::uint64_t>(kib) * 1024;
+    return true;
+}
+
 } // namespace
 } // namespace zanth::platform
 
@@ -549,6 +602,64 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType)
         return FALSE;
     }
     RemoveRun(it->second, lo, hi);
+    return TRUE;
+}
+
+// The virtual figures are the process's: its user address space, cut to the
+// address-space limit (RLIMIT_AS, `ulimit -v`) when one is set, less what its
+// mappings already take (VmSize, the figure that the kernel holds against the
+// limit). So ullAvailVirtual is what the process can still reserve in all, as on
+// Windows. The physical figures come from sysinfo and /proc/meminfo; the "page file"
+// is memory and swap together.
+BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX buffer)
+{
+    if (!buffer || buffer->dwLength != sizeof(MEMORYSTATUSEX)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct sysinfo system;
+    if (::sysinfo(&system) != 0) {
+        SetLastErrorFromErrno();
+        return FALSE;
+    }
+    const std::uint64_t unit = system.mem_unit ? system.mem_unit : 1;
+    const std::uint64_t totalPhys = static_cast<std::uint64_t>(system.totalram) * unit;
+    std::uint64_t availPhys = static_cast<std::uint64_t>(system.freeram) * unit;
+    std::uint64_t available = 0;
+    if (ProcValue("/proc/meminfo", "MemAvailable", available)) {
+        availPhys = std::min(available, totalPhys);
+    }
+    const std::uint64_t swapTotal = static_cast<std::uint64_t>(system.totalswap) * unit;
+    const std::uint64_t swapFree = static_cast<std::uint64_t>(system.freeswap) * unit;
+
+    SYSTEM_INFO info;
+    ::GetSystemInfo(&info);
+    std::uint64_t totalVirtual =
+        reinterpret_cast<std::uintptr_t>(info.lpMaximumApplicationAddress) + 1 -
+        reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress);
+    struct rlimit limit;
+    if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+        totalVirtual = std::min<std::uint64_t>(totalVirtual, limit.rlim_cur);
+    }
+    std::uint64_t used = 0;
+    if (!ProcValue("/proc/self/status", "VmSize", used)) {
+        for (const MapsEntry& entry : ReadMaps()) {
+            used += entry.end - entry.start;
+        }
+    }
+
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    status.dwMemoryLoad =
+        totalPhys ? static_cast<DWORD>((totalPhys - availPhys) * 100 / totalPhys) : 0;
+    status.ullTotalPhys = totalPhys;
+    status.ullAvailPhys = availPhys;
+    status.ullTotalPageFile = totalPhys + swapTotal;
+    status.ullAvailPageFile = availPhys + swapFree;
+    status.ullTotalVirtual = totalVirtual;
+    status.ullAvailVirtual = used < totalVirtual ? totalVirtual - used : 0;
+    status.ullAvailExtendedVirtual = 0;
+    *buffer = status;
     return TRUE;
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -249,4 +251,148 @@ TEST(FileMapping, MemoryBackedMappingAndBadHandles)
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ::GetLastError());
     ::CloseHandle(event);
     ::CloseHandle(mapping);
+}
+
+// Only regular files can be mapped: a device or a FIFO gives ERROR_NOT_SUPPORTED
+// (a device used to pass for an empty file, ERROR_FILE_INVALID). GetFileType tells
+// a disk file from a character device and a FIFO.
+TEST(FileMapping, OnlyRegularFilesAreMapped)
+{
+    TString path = MakeFile("regular.bin", "x");
+    HANDLE regular = OpenFile(path, GENERIC_READ);
+    EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_DISK), ::GetFileType(regular));
+    ::CloseHandle(regular);
+
+    HANDLE device = OpenFile(u"/dev/zero", GENERIC_READ);
+    ASSERT_NE(INVALID_HANDLE_VALUE, device);
+    EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_CHAR), ::GetFileType(device));
+    ::SetLastError(0);
+    EXPECT_EQ(nullptr, ::CreateFileMappingW(device, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), ::GetLastError());
+    ::SetLastError(0);
+    EXPECT_EQ(nullptr, ::CreateFileMappingW(device, nullptr, PAGE_READONLY, 0, 4096, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_NOT_SUPPORTED), ::GetLastError());
+    ::CloseHandle(device);
+
+    ::SetLastError(0);
+    EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_UNKNOWN), ::GetFileType(INVALID_HANDLE_VALUE));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_HANDLE), ::GetLastError());
+}
+
+// CreateFileW never waits for the other end of a FIFO, as Windows' CreateFile never
+// waits for a pipe: opening one for reading returns at once, opening one for writing
+// while nobody reads fails with ERROR_DEVICE_NOT_CONNECTED. Reads and writes on the
+// handle wait as usual (a read waits for the byte a writer sends later). A mapping
+// of it is refused. (In a child process, whose alarm ends a wait that never ends.)
+TEST(FileMapping, AFifoIsOpenedWithoutWaitingAndNotMapped)
+{
+    const std::string fifo = testsupport::TempPath("open.fifo");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const TString name = TString::FromAnsi(fifo.c_str());
+    const auto child = testsupport::RunInChild([&](std::string& report) {
+        ::alarm(20);
+        ::SetLastError(0);
+        HANDLE lonelyWriter = ::CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (lonelyWriter != INVALID_HANDLE_VALUE ||
+            ::GetLastError() != static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)) {
+            report += "writing without a reader: error " + std::to_string(::GetLastError()) + "\n";
+        }
+        HANDLE reader = ::CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (reader == INVALID_HANDLE_VALUE) {
+            report += "the reader did not open\n";
+            return 1;
+        }
+        if (::GetFileType(reader) != FILE_TYPE_PIPE) {
+            report += "a FIFO is not FILE_TYPE_PIPE\n";
+        }
+        if (::CreateFileMappingW(reader, nullptr, PAGE_READONLY, 0, 0, nullptr) != nullptr ||
+            ::GetLastError() != static_cast<DWORD>(ERROR_NOT_SUPPORTED)) {
+            report += "a FIFO was mapped, or not with ERROR_NOT_SUPPORTED\n";
+        }
+        HANDLE writer = ::CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (writer == INVALID_HANDLE_VALUE) {
+            report += "the writer did not open\n";
+            return 1;
+        }
+        // The reader waits for a byte that comes later (a non-blocking handle would
+        // fail at once).
+        HANDLE thread = ::CreateThread(
+            nullptr, 0,
+            [](LPVOID handle) -> DWORD {
+                ::Sleep(200);
+                DWORD done = 0;
+                return ::WriteFile(static_cast<HANDLE>(handle), "z", 1, &done, nullptr) ? 0 : 1;
+            },
+            writer, 0, nullptr);
+        char byte = 0;
+        DWORD read = 0;
+        if (!::ReadFile(reader, &byte, 1, &read, nullptr) || read != 1 || byte != 'z') {
+            report += "the read did not wait for the byte: error " +
+                      std::to_string(::GetLastError()) + "\n";
+        }
+        ::WaitForSingleObject(thread, INFINITE);
+        ::CloseHandle(thread);
+        ::CloseHandle(writer);
+        ::CloseHandle(reader);
+        return report.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(0, child.status) << child.output;
+    ::unlink(fifo.c_str());
+}
+
+// A PAGE_READWRITE mapping that makes its file longer reserves the file's blocks:
+// on a full filesystem it fails with ERROR_DISK_FULL (instead of a view whose first
+// write into the missing blocks raises SIGBUS), and the file keeps its length. One
+// that fits is backed entirely. (A 1 MiB tmpfs, mounted in a child process.)
+TEST(FileMapping, GrowingOnAFullFilesystemFailsWithDiskFull)
+{
+    const auto child = testsupport::RunInChild([](std::string& report) {
+        std::string why;
+        const std::string dir = testsupport::MountSmallTmpfs(1 << 20, why);
+        if (dir.empty()) {
+            report = why;
+            return testsupport::kChildSkipped;
+        }
+        const TString path = TString::FromAnsi((dir + "/grow.bin").c_str());
+        HANDLE file = ::CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD done = 0;
+        ::WriteFile(file, "abc", 3, &done, nullptr);
+        ::SetLastError(0);
+        HANDLE mapping = ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 4 << 20, nullptr);
+        if (mapping != nullptr || ::GetLastError() != static_cast<DWORD>(ERROR_DISK_FULL)) {
+            report += "4 MiB on 1 MiB: error " + std::to_string(::GetLastError()) + "\n";
+            if (mapping != nullptr) {
+                ::CloseHandle(mapping);
+            }
+        }
+        LARGE_INTEGER size{};
+        ::GetFileSizeEx(file, &size);
+        if (size.QuadPart != 3) {
+            report += "the file's length became " + std::to_string(size.QuadPart) + "\n";
+        }
+        mapping = ::CreateFileMappingW(file, nullptr, PAGE_READWRITE, 0, 512 << 10, nullptr);
+        auto* view = mapping ? static_cast<char*>(::MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0))
+                             : nullptr;
+        if (!view) {
+            report += "a mapping that fits failed\n";
+            return 1;
+        }
+        std::memset(view + 3, 'w', (512 << 10) - 3);
+        ::UnmapViewOfFile(view);
+        ::CloseHandle(mapping);
+        ::CloseHandle(file);
+        const std::string bytes = ReadAllBytes(path);
+        if (bytes != "abc" + std::string((512 << 10) - 3, 'w')) {
+            report += "the mapping that fits does not read back\n";
+        }
+        return report.empty() ? 0 : 1;
+    });
+    if (child.status == testsupport::kChildSkipped) {
+        GTEST_SKIP() << child.output;
+    }
+    EXPECT_EQ(0, child.status) << child.output;
 }

@@ -3,7 +3,9 @@
 #include "testsupport.h"
 
 #include <cstring>
+#include <string>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -341,4 +343,92 @@ TEST(VirtualMemory, QueryWalksTheWholeAddressSpace)
     EXPECT_TRUE(sawOurReserve);
     EXPECT_TRUE(sawCode);
     EXPECT_TRUE(::VirtualFree(base, 0, MEM_RELEASE));
+}
+
+// GlobalMemoryStatusEx needs dwLength set (ERROR_INVALID_PARAMETER otherwise) and
+// reports the process's user address space, of which a lot is free, and the
+// machine's memory.
+TEST(VirtualMemory, GlobalMemoryStatus)
+{
+    MEMORYSTATUSEX status{};
+    ::SetLastError(0);
+    EXPECT_FALSE(::GlobalMemoryStatusEx(&status));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), ::GetLastError());
+
+    status.dwLength = sizeof status;
+    ASSERT_TRUE(::GlobalMemoryStatusEx(&status));
+    SYSTEM_INFO info;
+    ::GetSystemInfo(&info);
+    struct rlimit limit;
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_AS, &limit));
+    if (limit.rlim_cur == RLIM_INFINITY) {
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(info.lpMaximumApplicationAddress) + 1 -
+                      reinterpret_cast<std::uintptr_t>(info.lpMinimumApplicationAddress),
+                  status.ullTotalVirtual);
+        EXPECT_GT(status.ullAvailVirtual, 0x100000000ull);
+    }
+    EXPECT_LT(status.ullAvailVirtual, status.ullTotalVirtual);
+    EXPECT_GT(status.ullTotalPhys, 0u);
+    EXPECT_LE(status.ullAvailPhys, status.ullTotalPhys);
+    EXPECT_LE(status.dwMemoryLoad, 100u);
+    EXPECT_GE(status.ullTotalPageFile, status.ullTotalPhys);
+}
+
+// Under an address-space limit (RLIMIT_AS, `ulimit -v`) the total is the limit and
+// what is available is what the process may still map: a reservation of that size
+// (on the allocation granularity) succeeds, and one of 1 MiB more fails. (In a
+// child process, which alone carries the limit.)
+TEST(VirtualMemory, GlobalMemoryStatusHonoursTheAddressSpaceLimit)
+{
+    if (testsupport::kUnderSanitizer) {
+        GTEST_SKIP() << "the sanitizer's run time maps memory of its own at any time, which "
+                        "an address-space limit that the test uses up would refuse";
+    }
+    const auto child = testsupport::RunInChild([](std::string& report) {
+        MEMORYSTATUSEX before{};
+        before.dwLength = sizeof before;
+        ::GlobalMemoryStatusEx(&before);
+        const ULONGLONG used = before.ullTotalVirtual - before.ullAvailVirtual;
+        const ULONGLONG allowance = 64ull << 20;
+        struct rlimit limit;
+        ::getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = used + allowance;
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+            report = "setrlimit failed";
+            return testsupport::kChildSkipped;
+        }
+        MEMORYSTATUSEX status{};
+        status.dwLength = sizeof status;
+        if (!::GlobalMemoryStatusEx(&status)) {
+            report += "GlobalMemoryStatusEx failed";
+            return 1;
+        }
+        if (status.ullTotalVirtual != used + allowance) {
+            report += "total " + std::to_string(status.ullTotalVirtual) + ", limit " +
+                      std::to_string(used + allowance) + "\n";
+        }
+        if (status.ullAvailVirtual > allowance || status.ullAvailVirtual < allowance / 2) {
+            report += "available " + std::to_string(status.ullAvailVirtual) +
+                      " of an allowance of " + std::to_string(allowance) + "\n";
+        }
+        const SIZE_T fits = static_cast<SIZE_T>(status.ullAvailVirtual) & ~SIZE_T{0xFFFF};
+        void* p = ::VirtualAlloc(nullptr, fits, MEM_RESERVE, PAGE_READWRITE);
+        if (p == nullptr) {
+            report += "reserving the available " + std::to_string(fits) + " bytes failed\n";
+        } else {
+            ::VirtualFree(p, 0, MEM_RELEASE);
+        }
+        ::SetLastError(0);
+        void* q = ::VirtualAlloc(nullptr, static_cast<SIZE_T>(status.ullAvailVirtual) + (1 << 20),
+                                 MEM_RESERVE, PAGE_READWRITE);
+        if (q != nullptr || ::GetLastError() != static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY)) {
+            report +=
+                "reserving more than is available did not fail with ERROR_NOT_ENOUGH_MEMORY\n";
+        }
+        return report.empty() ? 0 : 1;
+    });
+    if (child.status == testsupport::kChildSkipped) {
+        GTEST_SKIP() << child.output;
+    }
+    EXPECT_EQ(0, child.status) << child.output;
 }

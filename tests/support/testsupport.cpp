@@ -1,11 +1,14 @@
 // Shared test helpers.
 #include "testsupport.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -210,6 +213,108 @@ int StatusOfForkedChild(const std::function<int()>& body, int seconds)
 std::string HelperPath(const std::string& name)
 {
     return std::string(ZANTH_TEST_BIN_DIR) + "/" + name;
+}
+
+ChildResult RunInChild(const std::function<int(std::string& report)>& body)
+{
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return {-1, "pipe failed"};
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        return {-1, "fork failed"};
+    }
+    if (pid == 0) {
+        ::close(pipeFds[0]);
+        std::string report;
+        int status = 0;
+        try {
+            status = body(report);
+        } catch (const TException&) {
+            DecrementPendingCount();
+            report += "library error: " + GetErrorText().AsAnsi();
+            status = 98;
+        } catch (const std::exception& error) {
+            report += std::string("exception: ") + error.what();
+            status = 99;
+        }
+        for (std::size_t done = 0; done < report.size();) {
+            const ssize_t n = ::write(pipeFds[1], report.data() + done, report.size() - done);
+            if (n <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        ::_exit(status);
+    }
+    ::close(pipeFds[1]);
+    std::string output;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status)) {
+        return {-WTERMSIG(status), output};
+    }
+    return {WEXITSTATUS(status), output};
+}
+
+namespace {
+
+bool WriteText(const char* path, const std::string& text)
+{
+    const int fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool done = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return done;
+}
+
+} // namespace
+
+std::string MountSmallTmpfs(std::size_t bytes, std::string& why)
+{
+    std::string dir = TempPath("tmpfs.XXXXXX");
+    if (::mkdtemp(dir.data()) == nullptr) {
+        why = std::string("mkdtemp: ") + std::strerror(errno);
+        return {};
+    }
+    if (::unshare(CLONE_NEWNS) != 0) {
+        // Not root: a user namespace of our own makes us root for the mount.
+        const uid_t uid = ::getuid();
+        const gid_t gid = ::getgid();
+        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
+            why = std::string("cannot make a mount namespace to mount a small tmpfs (") +
+                  std::strerror(errno) + "): needs root or unprivileged user namespaces";
+            return {};
+        }
+        if (!WriteText("/proc/self/setgroups", "deny") ||
+            !WriteText("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1") ||
+            !WriteText("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
+            why = std::string("cannot map the user into a user namespace: ") + std::strerror(errno);
+            return {};
+        }
+    }
+    // Nothing mounted here reaches the test process or the rest of the system.
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        why = std::string("cannot make the mounts private: ") + std::strerror(errno);
+        return {};
+    }
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0700";
+    if (::mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) != 0) {
+        why = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
+        return {};
+    }
+    return dir;
 }
 
 CaughtError CatchError(const std::function<void()>& body)

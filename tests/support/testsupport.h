@@ -93,6 +93,39 @@ int StatusOfForkedChild(const std::function<int()>& body, int seconds = 30);
 // The path of a helper program built next to the tests.
 std::string HelperPath(const std::string& name);
 
+// Runs `body` in a child process (fork) and returns its exit status (-signal when a
+// signal ended it: a SIGBUS, or the SIGALRM of a call that never returned) with
+// what the body put in `report` as the output. A library error that escapes the
+// body is reported with its error stack. The child ends with _exit: it runs no
+// destructors of the test process and unloads nothing.
+ChildResult RunInChild(const std::function<int(std::string& report)>& body);
+
+// The exit status of a child that could not set up its test (RunInChild); its
+// report says why, and the test is skipped with it.
+constexpr int kChildSkipped = 77;
+
+// Whether the tests run under AddressSanitizer or ThreadSanitizer. Their run times
+// map memory of their own at any moment (shadow, thread-local blocks), so a test
+// that leaves the process no address space to spare (RLIMIT_AS) cannot run there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kUnderSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kUnderSanitizer = true;
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+#else
+constexpr bool kUnderSanitizer = false;
+#endif
+
+// In a child of RunInChild only: mounts a tmpfs of `bytes` bytes on a new directory
+// under $TMPDIR and returns that directory. The mount lives in a mount namespace of
+// the child's own (as root, or as root of a new user namespace), so it goes away
+// with the child. Returns an empty string, with the reason in `why`, where no
+// namespace or mount can be made.
+std::string MountSmallTmpfs(std::size_t bytes, std::string& why);
+
 // Catches a library error, checks its catalog and message, and leaves the thread's
 // error state clean again.
 struct CaughtError

@@ -3,7 +3,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <sys/resource.h>
 
 namespace {
 
@@ -52,6 +54,20 @@ std::string Hex(unsigned long long value)
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%llx", value);
     return buffer;
+}
+
+// The address space that the process's mappings take (VmSize), which the kernel
+// holds against RLIMIT_AS.
+ULONGLONG MappedBytes()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmSize:", 0) == 0) {
+            return std::stoull(line.substr(7)) * 1024;
+        }
+    }
+    return 0;
 }
 
 } // namespace
@@ -330,6 +346,43 @@ TEST(FlexibleMemory, MaxFreeIsATrueFigure)
     unsigned char* p = memory.Commit(static_cast<LONG>(free) - 100, 100);
     p[99] = 1;
     EXPECT_EQ(1u, memory.Check());
+}
+
+// Under an address-space limit (`ulimit -v`) MaxFree() is what the limit leaves, not
+// the largest gap of the address space: at most the allowance, still a whole number
+// of granules less 8, and Reserve can take it. (In a child process, which alone
+// carries the limit.)
+TEST(FlexibleMemory, MaxFreeHonoursTheAddressSpaceLimit)
+{
+    if (testsupport::kUnderSanitizer) {
+        GTEST_SKIP() << "the sanitizer's run time maps memory of its own at any time, which "
+                        "an address-space limit that the test uses up would refuse";
+    }
+    const auto child = testsupport::RunInChild([](std::string& report) {
+        const ULONGLONG allowance = 48ull << 20;
+        struct rlimit limit;
+        ::getrlimit(RLIMIT_AS, &limit);
+        limit.rlim_cur = MappedBytes() + allowance;
+        if (::setrlimit(RLIMIT_AS, &limit) != 0) {
+            report = "setrlimit failed";
+            return testsupport::kChildSkipped;
+        }
+        const ULONG free = ZCFlexibleMemory::MaxFree();
+        if (free > allowance || free < allowance / 2 || (free + 8) % 0x10000 != 0) {
+            report += "MaxFree() = " + std::to_string(free) + " under an allowance of " +
+                      std::to_string(allowance);
+            return 1;
+        }
+        ZCFlexibleMemory memory;
+        memory.Reserve(static_cast<LONG>(free));
+        unsigned char* p = memory.Commit(static_cast<LONG>(free) - 100, 100);
+        p[99] = 1;
+        return memory.Check() == 1 ? 0 : 1;
+    });
+    if (child.status == testsupport::kChildSkipped) {
+        GTEST_SKIP() << child.output;
+    }
+    EXPECT_EQ(0, child.status) << child.output;
 }
 
 // The window can grow to a large size in small steps without moving, and only

@@ -3,12 +3,15 @@
 #include "testsupport.h"
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -521,6 +524,42 @@ TEST(WriteBuffer, RequestLargerThanTheReservationRaisesMessage2)
     EXPECT_EQ(std::vector<unsigned char>(data.begin(), data.begin() + 150), writer.sink);
 }
 
+// The writer's buffer is at most the size given to its constructor (Part 7.1: a
+// request larger than the reserved size cannot be committed), not the whole last
+// page of the reservation: TFileWriteBuffer(100, ...) refuses a write of 101 bytes
+// as it refuses one of 4088, with message 2 naming the request's byte count. The
+// pending bytes stay and reach the file.
+TEST(WriteBuffer, ARequestLargerThanTheConstructorsSizeRaisesMessage2WithItsCount)
+{
+    const TString path = WideTempPath("limit.bin");
+    const std::vector<unsigned char> data = Pattern(8192);
+    TFile file;
+    file.Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+    {
+        TFileWriteBuffer writer(100, &file, 0);
+        writer.BeginWrite(100); // the whole buffer may be committed
+        writer.EndWrite(0);
+        writer.Write(data.data(), 60);
+        for (LONG n : {LONG{101}, LONG{4088}, LONG{4089}, LONG{8192}}) {
+            const auto caught = CatchError([&] { writer.Write(data.data() + 60, n); });
+            ExpectFlexError(caught, 2);
+            char count[16];
+            std::snprintf(count, sizeof count, "%x", static_cast<unsigned>(n));
+            EXPECT_EQ(count, caught.entry.a1.AsAnsi()) << n;
+            EXPECT_NE(std::string::npos,
+                      caught.text.find(std::string("could not commit 0x") + count + " bytes"))
+                << caught.text;
+            EXPECT_EQ(60, writer.Size());
+        }
+        ExpectFlexError(CatchError([&] { writer.BeginWrite(101); }), 2);
+        writer.Write(data.data() + 60, 40); // 100 pending: the buffer is full
+        EXPECT_EQ(100, writer.BufferSize());
+        writer.Write(data.data() + 100, 100); // writes the first 100 out
+        EXPECT_EQ(100u, file.Length());
+    }
+    EXPECT_TRUE(std::vector<unsigned char>(data.begin(), data.begin() + 200) == FileBytes(path));
+}
+
 // A derived class that forgets Finish() in its destructor loses its pending bytes:
 // the base cannot reach the sink any more. That is raised as an error instead of
 // calling a function of a class that is gone.
@@ -851,6 +890,105 @@ TEST(FileWriteBuffer, PositionPast4GiBIsAnError)
     EXPECT_EQ(2, caught.message);
     EXPECT_NE(std::string::npos, caught.text.find("TFileWriteBuffer::Position")) << caught.text;
     EXPECT_EQ(0x100000000ull, file.Position());
+}
+
+// A write that fails part of the way (the file may grow no further: RLIMIT_FSIZE,
+// as a full disk would refuse it) keeps pending only the bytes that did not reach
+// the file. A retry after the limit is lifted (Finish, or the destructor) writes
+// each byte once, so the file is exactly what was written. (In a child process,
+// which alone carries the limit.)
+TEST(FileWriteBuffer, ARetriedWriteAfterAPartialFailureWritesEachByteOnce)
+{
+    for (const bool byDestructor : {false, true}) {
+        const std::string name = byDestructor ? "retry-destructor.bin" : "retry-finish.bin";
+        const auto child = testsupport::RunInChild([&](std::string& report) {
+            const std::size_t total = 300 * 1024;
+            const std::vector<unsigned char> data = Pattern(total);
+            const TString path = WideTempPath(name);
+            ::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit limit;
+            ::getrlimit(RLIMIT_FSIZE, &limit);
+            const rlim_t unlimited = limit.rlim_cur;
+            TFile file;
+            file.Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+            auto* writer = new TFileWriteBuffer(0, &file, 0);
+            writer->Write(data.data(), static_cast<LONG>(total));
+            limit.rlim_cur = 100 * 1024;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            const auto caught = CatchError([&] { writer->Finish(); });
+            if (!caught.raised || caught.text.find("[TFile::FileErrors 2]") != 0) {
+                report += "the write did not fail as the file's error: " + caught.text + "\n";
+            }
+            if (file.Length() != 100 * 1024 || writer->Size() != 200 * 1024) {
+                report += "after the failure: file " + std::to_string(file.Length()) +
+                          " bytes, pending " + std::to_string(writer->Size()) + "\n";
+            }
+            limit.rlim_cur = unlimited;
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            if (byDestructor) {
+                delete writer;
+            } else {
+                writer->Finish();
+                delete writer;
+            }
+            file.Close();
+            if (FileBytes(path) != data) {
+                report += "the file is " + std::to_string(FileBytes(path).size()) +
+                          " bytes and not what was written\n";
+            }
+            return report.empty() ? 0 : 1;
+        });
+        EXPECT_EQ(0, child.status) << name << ": " << child.output;
+    }
+}
+
+// The case on a real full disk: a 300 KiB write on a filesystem with room
+// for less fails part of the way; after space is freed, the retry completes the
+// file exactly (it used to come out 344 KiB, corrupt from the point of failure).
+// (A 512 KiB tmpfs, mounted in a child process.)
+TEST(FileWriteBuffer, ARetryAfterFreeingSpaceOnAFullDiskGivesTheExactFile)
+{
+    const auto child = testsupport::RunInChild([](std::string& report) {
+        std::string why;
+        const std::string dir = testsupport::MountSmallTmpfs(512 * 1024, why);
+        if (dir.empty()) {
+            report = why;
+            return testsupport::kChildSkipped;
+        }
+        const TString filler = TString::FromAnsi((dir + "/filler.bin").c_str());
+        WriteFileBytes(filler, Pattern(320 * 1024));
+        const TString path = TString::FromAnsi((dir + "/data.bin").c_str());
+        const std::vector<unsigned char> data = Pattern(300 * 1024);
+        TFile file;
+        file.Open(path, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS);
+        {
+            TFileWriteBuffer writer(0, &file, 0);
+            writer.Write(data.data(), static_cast<LONG>(data.size()));
+            const auto caught = CatchError([&] { writer.Finish(); });
+            if (!caught.raised || caught.text.find("[TFile::FileErrors 2]") != 0) {
+                report += "the write did not fail as the file's error: " + caught.text + "\n";
+            }
+            if (file.Length() == 0 || file.Length() >= data.size() ||
+                writer.Size() != static_cast<LONG>(data.size() - file.Length())) {
+                report += "after the failure: file " + std::to_string(file.Length()) +
+                          " bytes, pending " + std::to_string(writer.Size()) + "\n";
+            }
+            if (!::DeleteFileW(filler)) {
+                report += "the filler could not be deleted\n";
+            }
+            writer.Finish();
+        }
+        file.Close();
+        if (FileBytes(path) != data) {
+            report += "the file is " + std::to_string(FileBytes(path).size()) +
+                      " bytes and not what was written\n";
+        }
+        return report.empty() ? 0 : 1;
+    });
+    if (child.status == testsupport::kChildSkipped) {
+        GTEST_SKIP() << child.output;
+    }
+    EXPECT_EQ(0, child.status) << child.output;
 }
 
 // Errors of the file pass through unchanged, from Finish and from the destructor

@@ -3,7 +3,9 @@
 
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <type_traits>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -38,6 +40,26 @@ std::string ReadFile(const TString& path)
         EXPECT_EQ(bytes.size(), file.Read(bytes.data(), static_cast<DWORD>(bytes.size())));
     }
     return bytes;
+}
+
+// Opens `path` (size 0: read-only) expecting it to fail with message 0 of the
+// catalog and the file name; returns the error stack, or why it did not fail.
+std::string MapErrorStack(TMemFile& file, const TString& path, DWORD size)
+{
+    try {
+        file.Open(path, size);
+    } catch (const TException& error) {
+        DecrementPendingCount();
+        std::string stack = GetErrorText().AsAnsi();
+        ClearError();
+        if (error.Message() != 0 || error.Entry().a1 != path ||
+            stack.find("[TMemFile::MemmapError 0] The file \"" + path.AsAnsi() +
+                       "\" could not be mapped into memory.") != 0) {
+            stack = "not message 0 on top: " + stack;
+        }
+        return stack;
+    }
+    return "no error";
 }
 
 } // namespace
@@ -87,7 +109,8 @@ TEST(MemFile, ReadOnlyMappingShowsTheFile)
 }
 
 // A missing file fails in the file object; an empty file cannot be mapped and
-// raises message 0 with the file name, the system error beneath.
+// raises message 0 with the file name, and beneath it message 1, which says that
+// the file is empty (not the misleading system text of ERROR_FILE_INVALID).
 TEST(MemFile, OpenErrors)
 {
     TMemFile file;
@@ -98,23 +121,120 @@ TEST(MemFile, OpenErrors)
 
     const TString empty = WideTempPath("empty.bin");
     WriteFile(empty, "");
-    try {
-        file.Open(empty, 0);
-        FAIL() << "an empty file was mapped";
-    } catch (const TException& error) {
-        DecrementPendingCount();
-        EXPECT_EQ(0, error.Message());
-        EXPECT_EQ(empty, error.Entry().a1);
-        EXPECT_EQ(0u, std::string(error.what()).find("[TMemFile::MemmapError 0]")) << error.what();
-        const std::string stack = GetErrorText().AsAnsi();
-        EXPECT_NE(std::string::npos,
-                  stack.find("[system error " + std::to_string(ERROR_FILE_INVALID) + "]"))
-            << stack;
-        ClearError();
-    }
+    const std::string stack = MapErrorStack(file, empty, 0);
+    EXPECT_NE(std::string::npos,
+              stack.find("[TMemFile::MemmapError 1] The file is empty, and an empty file "
+                         "cannot be mapped."))
+        << stack;
+    EXPECT_EQ(std::string::npos, stack.find("system error")) << stack;
     EXPECT_EQ(nullptr, file());
     // The failed open left nothing open: the file can be removed and reopened.
     EXPECT_TRUE(::DeleteFileW(empty));
+}
+
+// A file longer than 4 GiB cannot be mapped whole (the mapped size is 32 bits): the
+// reason beneath message 0 says the file is too large (message 3), not that memory
+// ran out. The file is sparse, so it takes no space.
+TEST(MemFile, AFileOver4GiBIsTooLarge)
+{
+    const TString path = WideTempPath("huge.bin");
+    {
+        TFile huge;
+        huge.Open(path, GENERIC_WRITE, 0, CREATE_ALWAYS);
+        huge.Seek(0x100000001LL, FILE_BEGIN);
+        huge.Truncate();
+    }
+    TMemFile file;
+    const std::string stack = MapErrorStack(file, path, 0);
+    EXPECT_NE(std::string::npos, stack.find("[TMemFile::MemmapError 3] The file is larger than "
+                                            "4 GiB, too large to be mapped whole"))
+        << stack;
+    EXPECT_EQ(std::string::npos, stack.find("Not enough memory")) << stack;
+    EXPECT_TRUE(::DeleteFileW(path));
+}
+
+// Only regular files are mapped. A FIFO is refused at once, read-only or writable,
+// rather than waited on for ever (the child's alarm ends a wait); a device is
+// refused as well. Each time message 2 beneath message 0 says why.
+TEST(MemFile, OnlyRegularFilesAreMappedAndAFifoIsNotWaitedOn)
+{
+    const std::string fifo = testsupport::TempPath("map.fifo");
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    const auto child = testsupport::RunInChild([&](std::string& report) {
+        ::alarm(20);
+        const char* notRegular = "[TMemFile::MemmapError 2] The file is not a regular file: "
+                                 "only regular files can be mapped, not devices, FIFOs or "
+                                 "sockets.";
+        TMemFile file;
+        const struct
+        {
+            std::string path;
+            DWORD size;
+        } cases[] = {{fifo, 0}, {fifo, 4096}, {"/dev/null", 0}, {"/dev/zero", 0}};
+        for (const auto& c : cases) {
+            const std::string stack =
+                MapErrorStack(file, TString::FromAnsi(c.path.c_str()), c.size);
+            if (stack.find(notRegular) == std::string::npos || file() != nullptr) {
+                report += c.path + " (" + std::to_string(c.size) + "): " + stack + "\n";
+            }
+        }
+        return report.empty() ? 0 : 1;
+    });
+    EXPECT_EQ(0, child.status) << child.output;
+    ::unlink(fifo.c_str());
+}
+
+// A writable mapping that makes its file longer reserves the blocks: on a full
+// filesystem Open fails with message 0 and ERROR_DISK_FULL beneath, instead of the
+// process dying of SIGBUS when it writes the view. The file is left empty, and a
+// mapping that fits is written whole. (A 1 MiB tmpfs, mounted in a child process.)
+TEST(MemFile, AFullDiskFailsTheOpenInsteadOfTheFirstWrite)
+{
+    const auto child = testsupport::RunInChild([](std::string& report) {
+        std::string why;
+        const std::string dir = testsupport::MountSmallTmpfs(1 << 20, why);
+        if (dir.empty()) {
+            report = why;
+            return testsupport::kChildSkipped;
+        }
+        const TString big = TString::FromAnsi((dir + "/big.bin").c_str());
+        TMemFile file;
+        bool refused = false;
+        try {
+            file.Open(big, 4 << 20);
+            std::memset(file(), 0x5A, 4 << 20); // SIGBUS where no block is reserved
+        } catch (const TException& error) {
+            DecrementPendingCount();
+            refused = true;
+            const std::string stack = GetErrorText().AsAnsi();
+            ClearError();
+            if (error.Message() != 0 ||
+                stack.find("[TMemFile::MemmapError 0]") == std::string::npos ||
+                stack.find("[system error 112] There is not enough space on the disk.") ==
+                    std::string::npos) {
+                report += "unexpected error: " + stack + "\n";
+            }
+        }
+        if (!refused) {
+            report += "a 4 MiB mapping was opened on a 1 MiB filesystem\n";
+        }
+        if (ReadFile(big).size() != 0) {
+            report += "the refused file is not empty\n";
+        }
+        const TString fits = TString::FromAnsi((dir + "/fits.bin").c_str());
+        const std::string bytes = Pattern(600 * 1024);
+        file.Open(fits, static_cast<DWORD>(bytes.size()));
+        std::memcpy(file(), bytes.data(), bytes.size());
+        file.Close(static_cast<DWORD>(bytes.size()));
+        if (ReadFile(fits) != bytes) {
+            report += "the file that fits does not read back\n";
+        }
+        return report.empty() ? 0 : 1;
+    });
+    if (child.status == testsupport::kChildSkipped) {
+        GTEST_SKIP() << child.output;
+    }
+    EXPECT_EQ(0, child.status) << child.output;
 }
 
 // Destroying the object, or opening it again, without Close keeps a written file at

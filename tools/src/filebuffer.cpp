@@ -78,7 +78,19 @@ void TFileWriteBuffer::Destructor()
 
 void TFileWriteBuffer::WriteData(unsigned char* src, LONG n)
 {
-    m_pFile->Write(src, static_cast<DWORD>(n));
+    // A full disk can take part of the bytes before it refuses the rest. Those that
+    // reached the file leave the buffer, so that a retry after space was freed
+    // writes each byte once, where it belongs, instead of writing them again behind
+    // themselves.
+    DWORD written = 0;
+    try {
+        m_pFile->Write(src, static_cast<DWORD>(n), written);
+    } catch (const TException&) {
+        if (src == BufferStart()) {
+            Delivered(static_cast<LONG>(written));
+        }
+        throw;
+    }
 }
 
 void TFileWriteBuffer::Seek(LONG offset, ULONG mode)

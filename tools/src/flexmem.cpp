@@ -221,6 +221,19 @@ unsigned char* ZCFlexibleMemory::Commit(LONG first, LONG size)
     return m_pStart + first;
 }
 
+unsigned char* ZCFlexibleMemory::CommitWithinReserved(LONG first, LONG size)
+{
+    if (m_pStart != nullptr && size > 0 &&
+        (first < 0 || static_cast<LONGLONG>(first) + size > m_ReservedSize)) {
+        // The pages of the reservation might still hold the window, but the
+        // caller's size does not: refuse it as the platform refuses pages outside
+        // the reservation, naming the bytes that were asked for.
+        ::SetLastError(ERROR_INVALID_ADDRESS);
+        Raise(2, Hex(static_cast<ULONGLONG>(size)));
+    }
+    return Commit(first, size);
+}
+
 void ZCFlexibleMemory::Decommit()
 {
     if (m_WindowSize <= 0) {
@@ -280,6 +293,13 @@ ULONG ZCFlexibleMemory::MaxFree()
             break;
         }
         at = next;
+    }
+    // A free region is no use beyond what the process may still map in all: an
+    // address-space limit (ulimit -v) leaves far less than the largest gap.
+    MEMORYSTATUSEX status{};
+    status.dwLength = sizeof status;
+    if (::GlobalMemoryStatusEx(&status) && status.ullAvailVirtual < largest) {
+        largest = static_cast<SIZE_T>(status.ullAvailVirtual);
     }
     // Reserve takes a 32-bit size: the largest it can ask for, as whole granules,
     // is 2 GiB (n = 0x7FFFFFF8 reserves exactly 0x80000000 bytes).

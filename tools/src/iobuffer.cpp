@@ -161,15 +161,29 @@ unsigned char* TWriteBuffer::MakeRoom(LONG n)
         return m_pCurrent;
     }
     if (n > BufferSize()) {
-        // Pending bytes keep their place: the window only grows at its end.
+        // Pending bytes keep their place: the window only grows at its end. A request
+        // larger than the reserved size cannot be committed (message 2 with the
+        // request's byte count), even where the reservation's last page would hold it.
         const std::ptrdiff_t pending = m_pCurrent - BufferStart();
-        m_Memory.Commit(0, n);
+        m_Memory.CommitWithinReserved(0, n);
         m_pCurrent = BufferStart() + pending;
     }
     if (n > Room()) {
         Finish();
     }
     return m_pCurrent;
+}
+
+void TWriteBuffer::Delivered(LONG n)
+{
+    const LONG pending = static_cast<LONG>(m_pCurrent - BufferStart());
+    n = std::clamp<LONG>(n, 0, pending);
+    if (n == 0) {
+        return;
+    }
+    std::memmove(BufferStart(), BufferStart() + n, static_cast<std::size_t>(pending - n));
+    m_pCurrent -= n;
+    m_Size = static_cast<LONG>(m_pCurrent - BufferStart());
 }
 
 void TWriteBuffer::Finish()

@@ -54,6 +54,15 @@ void TMemFile::RaiseMapError(const TString& name)
     ThrowNewError(MemmapError, 0, name, TString::NullString, TString::NullString, nullptr);
 }
 
+void TMemFile::RefuseFile(const TString& name, WORD reason)
+{
+    // No system call failed: the file is of a kind that cannot be mapped. The reason
+    // stands beneath message 0 in place of a system error.
+    m_File.Close();
+    PushError(MemmapError, reason, name, TString::NullString, TString::NullString);
+    ThrowNewError(MemmapError, 0, name, TString::NullString, TString::NullString, nullptr);
+}
+
 void TMemFile::Open(TString name, DWORD size)
 {
     // As in Destructor: a file written through the old mapping keeps its size.
@@ -63,17 +72,27 @@ void TMemFile::Open(TString name, DWORD size)
     DWORD access;
     if (m_ReadOnly) {
         m_File.Open(name, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    } else {
+        m_File.Open(name, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+    }
+    // Only a regular file has bytes to map. (The open did not wait for a FIFO's other
+    // end, and nothing is read from a device.)
+    if (::GetFileType(m_File.Handle()) != FILE_TYPE_DISK) {
+        RefuseFile(name, kNotRegular);
+    }
+    if (m_ReadOnly) {
         const ULONGLONG length = m_File.Length();
+        if (length == 0) {
+            RefuseFile(name, kEmpty);
+        }
         if (length > 0xFFFFFFFFull) {
             // The size of the object is 32 bits: a larger file cannot be mapped whole.
-            ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            RaiseMapError(name);
+            RefuseFile(name, kTooLarge);
         }
         m_Size = static_cast<DWORD>(length);
         protect = PAGE_READONLY;
         access = FILE_MAP_READ;
     } else {
-        m_File.Open(name, GENERIC_READ | GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
         m_Size = size;
         protect = PAGE_READWRITE;
         access = FILE_MAP_WRITE;

@@ -28,6 +28,10 @@ public:
     DWORD Read(void* buffer, DWORD count);
     // Writes all `count` bytes or raises an error.
     void Write(const void* buffer, DWORD count);
+    // The same, and stores in `written` how many bytes reached the file, also when
+    // the write fails part of the way (a full disk): a caller that retries then
+    // writes only the rest.
+    void Write(const void* buffer, DWORD count, DWORD& written);
     void Flush();
 
     ULONGLONG Length() const;

@@ -55,6 +55,11 @@ public:
     // Start() + first; size 0 decommits everything and returns null. Pages that the
     // old and new windows share keep their contents; new pages read as zeros.
     unsigned char* Commit(LONG first, LONG size);
+    // Commit for a caller whose windows must stay within the size passed to
+    // Reserve, not just within its pages (the buffered writer, Part 7.1): a window
+    // that passes that size raises message 2 with the window's size as the count,
+    // and the object stays as it was.
+    unsigned char* CommitWithinReserved(LONG first, LONG size);
     // Decommits the whole window.
     void Decommit();
     // Commits the window at its offset with its size plus delta (negative shrinks).
@@ -62,10 +67,12 @@ public:
     // 1 when the window is empty or both guard words are intact, else 0.
     unsigned int Check() const;
     // The largest size that Reserve can take now: the largest free region of the
-    // address space, limited to what the 32-bit size of Reserve can ask for, rounded
-    // down to the allocation granularity, less 8 (the guard words). On a 64-bit
-    // system the free space is far larger than 32 bits, so the result is normally
-    // 0x7FFFFFF8 (a reservation of 2 GiB); it is 0 when no granule is free.
+    // address space, limited to what the process may still map in all (an
+    // address-space limit, `ulimit -v`, as GlobalMemoryStatusEx reports it) and to
+    // what the 32-bit size of Reserve can ask for, rounded down to the allocation
+    // granularity, less 8 (the guard words). On a 64-bit system without a limit the
+    // free space is far larger than 32 bits, so the result is normally 0x7FFFFFF8 (a
+    // reservation of 2 GiB); it is 0 when no granule is free.
     static ULONG MaxFree();
 
     unsigned char* Start() const { return m_pStart; }

@@ -125,15 +125,18 @@ private:
 // binds the sink by implementing WriteData and the positioning operations.
 //
 // The buffer is committed on demand and is as large as the largest single request
-// so far (at most the reserved size; a larger request raises FlexibleMemoryError
-// message 2). So a writer whose requests are all the same size passes each one to
-// its sink; to collect many small pieces, give the buffer its full size first with
-// BeginWrite(size) followed by EndWrite(0). Pending bytes reach the sink when a
-// request does not fit, on Finish, and on Seek, End or Position of a derived class.
+// so far (at most the size given to the constructor; a larger request raises
+// FlexibleMemoryError message 2 with its byte count). So a writer whose requests are
+// all the same size passes each one to its sink; to collect many small pieces, give
+// the buffer its full size first with BeginWrite(size) followed by EndWrite(0).
+// Pending bytes reach the sink when a request does not fit, on Finish, and on Seek,
+// End or Position of a derived class.
 //
 // A derived class writes out pending bytes in its own destructor (call Finish()
 // there): when TWriteBuffer's destructor runs, the sink is gone. Bytes still pending
-// then are lost, and the destructor raises a free-text error saying so.
+// then are lost, and the destructor raises a free-text error saying so. When the sink
+// fails, the bytes stay pending for a later Finish, except those that it reported as
+// delivered (Delivered).
 //
 // Thread rules: one thread at a time per object.
 class ZANTH_TOOLS_API TWriteBuffer : public TIOBuffer
@@ -184,8 +187,14 @@ public:
     void Finish();
 
 protected:
-    // Passes n bytes to the sink (all of them, or raises an error).
+    // Passes n bytes to the sink (all of them, or raises an error). A sink that took
+    // some of them before it failed calls Delivered with their count before it
+    // raises, so that they are no longer pending.
     virtual void WriteData(unsigned char* src, LONG n) = 0;
+    // For WriteData when the sink failed part-way: the first n pending bytes reached
+    // the sink. They leave the buffer (the rest moves to its start), so that a retry
+    // (Finish, or the derived class's destructor) passes each byte to the sink once.
+    void Delivered(LONG n);
 
 private:
     std::ptrdiff_t Room() const { return BufferEnd() - m_pCurrent; }

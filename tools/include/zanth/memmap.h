@@ -12,8 +12,13 @@
 //
 // The object owns the file, the mapping and the view. It can be moved (the source is
 // left closed) but not copied: two objects never share the handles. Errors: catalog
-// MemmapError, message 0 (the file cannot be mapped; the file name as %1 and the
-// system error beneath); errors of opening and cutting the file come from TFile.
+// MemmapError, message 0 (the file cannot be mapped; the file name as %1). Beneath
+// it stands the system error of the mapping, or the reason why the file cannot be
+// mapped at all: message 1 (it is empty), 2 (it is not a regular file: a device, a
+// FIFO or a socket; such a file is refused without waiting for it) or 3 (it is
+// larger than 4 GiB). A writable mapping reserves the file's blocks, so a full disk
+// fails Open (ERROR_DISK_FULL beneath) rather than a later write into the view.
+// Errors of opening and cutting the file come from TFile.
 // Thread rules: one thread at a time per object.
 class ZANTH_TOOLS_API TMemFile
 {
@@ -63,7 +68,15 @@ private:
         void Swap(TMappedFile& other) noexcept;
     };
 
+    // Messages of MemmapError that say why a file cannot be mapped; they stand
+    // beneath message 0.
+    static constexpr WORD kEmpty = 1;
+    static constexpr WORD kNotRegular = 2;
+    static constexpr WORD kTooLarge = 3;
+
     [[noreturn]] void RaiseMapError(const TString& name);
+    // Closes the file and raises message 0 with message `reason` beneath it.
+    [[noreturn]] void RefuseFile(const TString& name, WORD reason);
 
     TMappedFile m_File;
     HANDLE m_hMapping = nullptr;

@@ -193,6 +193,21 @@ typedef struct _MEMORY_BASIC_INFORMATION
     DWORD Type;
 } MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
 
+typedef ULONGLONG DWORDLONG;
+
+typedef struct _MEMORYSTATUSEX
+{
+    DWORD dwLength;
+    DWORD dwMemoryLoad;
+    DWORDLONG ullTotalPhys;
+    DWORDLONG ullAvailPhys;
+    DWORDLONG ullTotalPageFile;
+    DWORDLONG ullAvailPageFile;
+    DWORDLONG ullTotalVirtual;
+    DWORDLONG ullAvailVirtual;
+    DWORDLONG ullAvailExtendedVirtual;
+} MEMORYSTATUSEX, *LPMEMORYSTATUSEX;
+
 typedef DWORD(WINAPI* PTHREAD_START_ROUTINE)(LPVOID parameter);
 typedef PTHREAD_START_ROUTINE LPTHREAD_START_ROUTINE;
 typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD controlType);
@@ -575,6 +590,7 @@ WINBASEAPI LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocat
 WINBASEAPI BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
 WINBASEAPI SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION buffer,
                                       SIZE_T length);
+WINBASEAPI BOOL WINAPI GlobalMemoryStatusEx(LPMEMORYSTATUSEX buffer);
 WINBASEAPI HANDLE WINAPI CreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES attributes,
                                             DWORD protect, DWORD maximumSizeHigh,
                                             DWORD maximumSizeLow, LPCWSTR name);
