@@ -281,7 +281,7 @@ TEST(FileMapping, OnlyRegularFilesAreMapped)
 
 // CreateFileW never waits for the other end of a FIFO, as Windows' CreateFile never
 // waits for a pipe: opening one for reading returns at once, opening one for writing
-// while nobody reads fails with ERROR_DEVICE_NOT_CONNECTED. Reads and writes on the
+// while nobody reads fails with ERROR_PIPE_NOT_CONNECTED. Reads and writes on the
 // handle wait as usual (a read waits for the byte a writer sends later). A mapping
 // of it is refused. (In a child process, whose alarm ends a wait that never ends.)
 TEST(FileMapping, AFifoIsOpenedWithoutWaitingAndNotMapped)
@@ -295,7 +295,7 @@ TEST(FileMapping, AFifoIsOpenedWithoutWaitingAndNotMapped)
         HANDLE lonelyWriter = ::CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (lonelyWriter != INVALID_HANDLE_VALUE ||
-            ::GetLastError() != static_cast<DWORD>(ERROR_DEVICE_NOT_CONNECTED)) {
+            ::GetLastError() != static_cast<DWORD>(ERROR_PIPE_NOT_CONNECTED)) {
             report += "writing without a reader: error " + std::to_string(::GetLastError()) + "\n";
         }
         HANDLE reader = ::CreateFileW(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
