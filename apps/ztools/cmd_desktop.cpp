@@ -2,8 +2,11 @@
 // what the version record reports, and claiming a single-instance name.
 #include "commands.h"
 
+#include <zanth/win32/zanthext.h>
+
 #include <iostream>
 #include <list>
+#include <memory>
 #include <vector>
 
 namespace ztools {
@@ -15,6 +18,7 @@ struct ListOptions
     std::string mask = "*.*";
     bool recurse = false;
     bool vector = false;
+    bool progress = false; // also when standard error is not a terminal
 };
 
 void RunList(const ListOptions& options)
@@ -23,18 +27,30 @@ void RunList(const ListOptions& options)
     if (!browser.Get()) {
         throw std::bad_alloc();
     }
-    const TString directory = TString::FromAnsi(options.directory.c_str());
+    const TString directory = FileNameArgument(options.directory);
     const TString mask = TString::FromAnsi(options.mask.c_str());
     const UINT recurse = options.recurse ? 1 : 0;
+    // A recursive listing shows a bar on standard error while it walks the tree.
+    std::unique_ptr<TTerminalProgressView> view;
+    if (recurse && (options.progress || ZanthStreamIsTerminal(stderr))) {
+        view = std::make_unique<TTerminalProgressView>();
+        view->Open(u"ls", 0, 100, 1, 0);
+    }
     if (options.vector) {
         std::vector<TString> out;
         browser->GetFileVector(directory, mask, &out, recurse, 1);
+        if (view) {
+            view->Close();
+        }
         for (const TString& path : out) {
             std::cout << Utf8(path) << "\n";
         }
     } else {
         std::list<TString> out;
         browser->GetFileList(directory, mask, &out, recurse, 1);
+        if (view) {
+            view->Close();
+        }
         for (const TString& path : out) {
             std::cout << Utf8(path) << "\n";
         }
@@ -78,6 +94,8 @@ void AddDesktopCommands(CLI::App& app)
     ls->add_flag("-r,--recurse", list->recurse, "Descend into subdirectories");
     ls->add_flag("--vector", list->vector,
                  "Use GetFileVector: the directory's own files first, directories not listed");
+    ls->add_flag("--progress", list->progress,
+                 "Show progress of a recursive listing even when standard error is not a terminal");
     ls->callback([list] { RunList(*list); });
 
     app.add_subcommand("os", "What COSVersionInfo reports, and the default font")->callback(RunOs);

@@ -508,3 +508,37 @@ TEST(SingleInstance, FindPrevInstanceSearchesTheWindowTitles)
 }
 
 } // namespace
+
+// A recursive listing reports to the thread's progress view: a step per entry of
+// the starting directory, so the bar moves forward only and ends at its max.
+TEST(FileBrowserProgress, RecursiveListingMovesTheBarToItsEnd)
+{
+    class Positions : public TProgressView
+    {
+    public:
+        std::vector<LONG> shown;
+
+    protected:
+        void Display(LONG position) override { shown.push_back(position); }
+    };
+    const std::string root = TempPath("progress-tree");
+    for (int i = 0; i < 4; ++i) {
+        for (int k = 0; k < 3; ++k) {
+            Touch(root + "/dir" + std::to_string(i) + "/f" + std::to_string(k) + ".txt");
+        }
+    }
+    for (const char* mask : {"*.*", "*.txt"}) { // "*.txt" matches nothing at the top
+        SCOPED_TRACE(mask);
+        Positions view;
+        view.Open(u"listing", 0, 100, 1, 0);
+        const auto listed = Vector(root, mask, 1);
+        view.Close();
+        EXPECT_EQ(listed.size(), 12u);
+        ASSERT_FALSE(view.shown.empty());
+        EXPECT_EQ(view.shown.back(), 100);
+        EXPECT_TRUE(std::is_sorted(view.shown.begin(), view.shown.end()));
+    }
+    // Without a view the listing is the same.
+    TProgressView::Init();
+    EXPECT_EQ(Vector(root, "*.*", 1).size(), 12u);
+}

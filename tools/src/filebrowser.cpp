@@ -7,6 +7,7 @@
 // identity while the walk is below it, and a subdirectory that is already on the way
 // down (a symbolic link to a parent) is not entered again.
 #include <zanth/filebrowser.h>
+#include <zanth/progress.h>
 
 #include <zanth/win32/zanthext.h>
 
@@ -69,7 +70,16 @@ public:
 
     void Run(const WCHAR* directory)
     {
-        Enter(PrefixOf(directory), nullptr);
+        TString prefix = PrefixOf(directory);
+        // A recursive listing reports its progress to the thread's view, if there
+        // is one: a step per entry of the starting directory (or per subdirectory
+        // when nothing there matches), each step spanning all that lies below it.
+        std::unique_ptr<TProgress> progress;
+        if (m_Recurse) {
+            progress = std::make_unique<TProgress>(u"listing", 0, CountTopSteps(prefix), 0);
+            m_pProgress = progress.get();
+        }
+        Enter(std::move(prefix), nullptr);
         while (!m_Frames.empty()) {
             Frame& frame = *m_Frames.back();
             if (frame.find != INVALID_HANDLE_VALUE) {
@@ -109,6 +119,37 @@ private:
     };
 
     bool TopLevel() const { return m_Frames.size() == 1; }
+
+    // The steps the starting directory will take: the entries its search finds (dot
+    // entries aside), or its subdirectories when the search finds nothing.
+    LONG CountTopSteps(const TString& prefix)
+    {
+        auto count = [](const TString& pattern, bool directoriesOnly) {
+            LONG steps = 0;
+            WIN32_FIND_DATAW data;
+            HANDLE find = ::FindFirstFileW(pattern, &data);
+            if (find == INVALID_HANDLE_VALUE) {
+                return steps;
+            }
+            do {
+                if (!IsDotName(data.cFileName) &&
+                    (!directoriesOnly || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))) {
+                    ++steps;
+                }
+            } while (::FindNextFileW(find, &data) && steps < 0x7FFFFFFF);
+            ::FindClose(find);
+            return steps;
+        };
+        const LONG matching = count(prefix + m_Mask, false);
+        return matching > 0 ? matching : count(prefix + u"*.*", true);
+    }
+
+    void TopStep()
+    {
+        if (m_pProgress && TopLevel()) {
+            m_pProgress->Do(1);
+        }
+    }
 
     // Opens the search of one directory (given as its prefix) and pushes its frame.
     void Enter(TString prefix, const TString* path)
@@ -179,6 +220,9 @@ private:
         }
         frame.havePending = false;
         const bool top = TopLevel();
+        if (!IsDotName(frame.data.cFileName)) {
+            TopStep();
+        }
         TString path = frame.prefix + frame.data.cFileName;
         if ((frame.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
             if (IsDotName(frame.data.cFileName)) {
@@ -203,6 +247,7 @@ private:
         }
         TString path = std::move(frame.directories.front());
         frame.directories.pop_front();
+        TopStep();
         Enter(PrefixOf(path), &path);
     }
 
@@ -213,6 +258,7 @@ private:
     // Declared before the frames, which take themselves off it when they go.
     std::set<Identity> m_OnPath;
     std::vector<std::unique_ptr<Frame>> m_Frames;
+    TProgress* m_pProgress = nullptr; // the recursive listing's record, if any
 };
 
 template <class Container> void Append(void* context, TString&& path)
