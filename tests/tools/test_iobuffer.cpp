@@ -524,7 +524,7 @@ TEST(WriteBuffer, RequestLargerThanTheReservationRaisesMessage2)
     EXPECT_EQ(std::vector<unsigned char>(data.begin(), data.begin() + 150), writer.sink);
 }
 
-// The writer's buffer is at most the size given to its constructor (Part 7.1: a
+// The writer's buffer is at most the size given to its constructor (a
 // request larger than the reserved size cannot be committed), not the whole last
 // page of the reservation: TFileWriteBuffer(100, ...) refuses a write of 101 bytes
 // as it refuses one of 4088, with message 2 naming the request's byte count. The

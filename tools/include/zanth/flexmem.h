@@ -56,7 +56,7 @@ public:
     // old and new windows share keep their contents; new pages read as zeros.
     unsigned char* Commit(LONG first, LONG size);
     // Commit for a caller whose windows must stay within the size passed to
-    // Reserve, not just within its pages (the buffered writer, Part 7.1): a window
+    // Reserve, not just within its pages (the buffered writer): a window
     // that passes that size raises message 2 with the window's size as the count,
     // and the object stays as it was.
     unsigned char* CommitWithinReserved(LONG first, LONG size);
