@@ -1,6 +1,7 @@
 // Clocks: the performance counter (the monotonic clock in nanoseconds), system
 // time as FILETIME (100-ns units since 1601-01-01 UTC) and SYSTEMTIME in UTC and in
 // the local time zone, and the conversions between the two.
+#include "futex.h"
 #include "internal.h"
 
 #include <ctime>
