@@ -1,7 +1,8 @@
 // Internals shared by the platform layer's source files: kernel objects behind
-// HANDLEs, the process-wide handle table, the waitable-object protocol used by
-// WaitForSingleObject/WaitForMultipleObjects, and small conversion helpers.
-// Nothing here is exported.
+// HANDLEs, the process-wide handle table (handle_table.cpp), the waitable-object
+// protocol used by WaitForSingleObject/WaitForMultipleObjects (waitable.cpp,
+// wait.cpp), the UTF-8/UTF-16 helpers (unicode.cpp), errno translation
+// (errno_map.cpp) and the long-path helpers (long_path.cpp). Nothing here is exported.
 #ifndef ZANTH_PLATFORM_INTERNAL_H
 #define ZANTH_PLATFORM_INTERNAL_H
 
@@ -213,6 +214,10 @@ template <class Fn> bool WithHandle(HANDLE handle, Fn& fn)
 // Removes a handle; returns its object (null with ERROR_INVALID_HANDLE if unknown).
 ObjectPtr RemoveHandle(HANDLE handle);
 
+// A new handle to a just-made object, keeping the last error that its making set
+// (ERROR_ALREADY_EXISTS, say); null for a null object or a full table.
+HANDLE HandleOrNull(ObjectPtr object);
+
 // ---------------------------------------------------------------------------
 // Helpers
 // ---------------------------------------------------------------------------
@@ -243,29 +248,8 @@ void SetLastErrorFromErrno(int error);
 // including the terminator (and sets ERROR_INSUFFICIENT_BUFFER).
 DWORD CopyOut(const std::u16string& text, LPWSTR buffer, DWORD size);
 
-// Monotonic milliseconds-resolution deadline helper for waits.
-class Deadline
-{
-public:
-    explicit Deadline(DWORD milliseconds);
-    bool Infinite() const { return m_Infinite; }
-    // Remaining nanoseconds; 0 once expired.
-    std::int64_t RemainingNs() const;
-
-private:
-    bool m_Infinite;
-    std::int64_t m_End;
-};
-
-std::int64_t MonotonicNs();
-
-// Sleeps on a futex word while it holds `expected`, for at most `ns` nanoseconds
-// (negative: no limit). Returns false on time-out.
-bool FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t ns);
-void FutexWakeAll(std::atomic<std::uint32_t>& word);
-
 // ---------------------------------------------------------------------------
-// Long paths (find.cpp)
+// Long paths (long_path.cpp)
 // ---------------------------------------------------------------------------
 } // namespace zanth::platform
 
