@@ -251,6 +251,130 @@ bool PointerTarget(int fd, LONGLONG distance, DWORD moveMethod, LONGLONG& target
     return true;
 }
 
+// The open(2) flags of a CreateFileW call.
+struct OpenRequest
+{
+    int flags = 0;
+    bool write = false;
+    // The disposition empties an existing file.
+    bool truncate = false;
+    // FILE_FLAG_OPEN_REPARSE_POINT asks for a symbolic link itself rather than its
+    // target. A link cannot be read or written here, so such an open of a link is
+    // refused (O_NOFOLLOW) instead of reaching the target.
+    bool noFollow = false;
+};
+
+// The access, the creation disposition and the flags as open(2) flags; false for
+// an unknown disposition, or TRUNCATE_EXISTING without write access.
+bool MakeOpenRequest(DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndAttributes,
+                     OpenRequest& request)
+{
+    const bool read = desiredAccess & (GENERIC_READ | GENERIC_ALL);
+    request.write = desiredAccess & (GENERIC_WRITE | GENERIC_ALL);
+    request.noFollow = flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT;
+    const int accessMode = read && request.write ? O_RDWR : request.write ? O_WRONLY : O_RDONLY;
+    request.flags = O_CLOEXEC | (request.noFollow ? O_NOFOLLOW : 0) | accessMode;
+    switch (creationDisposition) {
+    case CREATE_NEW:
+        request.flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        request.flags |= O_CREAT;
+        request.truncate = true;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        request.flags |= O_CREAT;
+        break;
+    case TRUNCATE_EXISTING:
+        if (!request.write) {
+            return false;
+        }
+        request.truncate = true;
+        break;
+    default:
+        return false;
+    }
+    if (request.truncate && !request.write) {
+        // CREATE_ALWAYS without write access still empties the file on Windows;
+        // open read-write for the truncation only if the caller may not write.
+        request.flags = (request.flags & ~O_ACCMODE) | O_RDWR;
+    }
+    return true;
+}
+
+// With the share lock held: why an open of an existing file must be refused
+// (ERROR_SUCCESS when it may go ahead).
+DWORD RefuseExisting(const struct stat& before, DWORD creationDisposition,
+                     const OpenRequest& request, ShareTable& shares, DWORD desiredAccess,
+                     DWORD shareMode)
+{
+    if (S_ISDIR(before.st_mode)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (creationDisposition == CREATE_NEW) {
+        return ERROR_FILE_EXISTS;
+    }
+    if (S_ISLNK(before.st_mode)) {
+        return ERROR_CANT_ACCESS_FILE;
+    }
+    // The read-only attribute (no write permission bit) refuses writing and
+    // emptying to everybody, the superuser included, as it does on Windows.
+    if (S_ISREG(before.st_mode) && IsReadOnly(before) && (request.write || request.truncate)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!shares.CompatibleLocked(before.st_dev, before.st_ino, desiredAccess, shareMode)) {
+        return ERROR_SHARING_VIOLATION;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Opens the path without waiting for the other end of a FIFO (Windows' CreateFile
+// never waits for a pipe): O_NONBLOCK for the open only, taken off again so that
+// reads and writes wait as usual. A lease on the file refuses a non-blocking open;
+// the open then waits for the lease to break, as a plain one does. `before` is the
+// state of an existing file (null for a new one). Returns the descriptor, never
+// one of the standard streams, or -1 with the last error set.
+int OpenWithoutWaiting(const std::string& path, const OpenRequest& request, mode_t mode,
+                       const struct stat* before)
+{
+    int fd = ::open(path.c_str(), request.flags | O_NONBLOCK, mode);
+    if (fd < 0 && errno == EWOULDBLOCK) {
+        fd = ::open(path.c_str(), request.flags & ~O_NONBLOCK, mode);
+    }
+    if (fd < 0) {
+        int error = errno;
+        if (error == EEXIST) {
+            ::SetLastError(ERROR_FILE_EXISTS);
+        } else if (error == ELOOP && request.noFollow) {
+            ::SetLastError(ERROR_CANT_ACCESS_FILE); // made a link since it was looked at
+        } else if (error == ENXIO && before && S_ISFIFO(before->st_mode)) {
+            ::SetLastError(ERROR_PIPE_NOT_CONNECTED); // a FIFO nobody reads
+        } else {
+            SetPathError(path, error);
+        }
+        return -1;
+    }
+    if (fd <= STDERR_FILENO) {
+        // Standard input, output or error is closed. A file must not take its place:
+        // what the program then wrote to its standard output would land in the file.
+        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+        const int error = errno;
+        ::close(fd);
+        if (moved < 0) {
+            SetLastErrorFromErrno(error);
+            return -1;
+        }
+        fd = moved;
+    }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status >= 0 && (status & O_NONBLOCK)) {
+        ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
 } // namespace
 
 FileObject::FileObject(int fd, DWORD access, DWORD share, DWORD flags, std::uint64_t device,
@@ -279,45 +403,11 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         ::SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    const bool read = desiredAccess & (GENERIC_READ | GENERIC_ALL);
-    const bool write = desiredAccess & (GENERIC_WRITE | GENERIC_ALL);
-    // FILE_FLAG_OPEN_REPARSE_POINT asks for a symbolic link itself rather than its
-    // target. A link cannot be read or written here, so such an open of a link is
-    // refused (O_NOFOLLOW) instead of reaching the target.
-    const bool noFollow = flagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT;
-    const int accessMode = read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
-    int flags = O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0) | accessMode;
-    bool truncate = false;
-    switch (creationDisposition) {
-    case CREATE_NEW:
-        flags |= O_CREAT | O_EXCL;
-        break;
-    case CREATE_ALWAYS:
-        flags |= O_CREAT;
-        truncate = true;
-        break;
-    case OPEN_EXISTING:
-        break;
-    case OPEN_ALWAYS:
-        flags |= O_CREAT;
-        break;
-    case TRUNCATE_EXISTING:
-        if (!write) {
-            ::SetLastError(ERROR_INVALID_PARAMETER);
-            return INVALID_HANDLE_VALUE;
-        }
-        truncate = true;
-        break;
-    default:
+    OpenRequest request;
+    if (!MakeOpenRequest(desiredAccess, creationDisposition, flagsAndAttributes, request)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (truncate && !write) {
-        // CREATE_ALWAYS without write access still empties the file on Windows;
-        // open read-write for the truncation only if the caller may not write.
-        flags = (flags & ~O_ACCMODE) | O_RDWR;
-    }
-
     std::string path;
     if (!PathFromName(fileName, path)) {
         return INVALID_HANDLE_VALUE;
@@ -327,71 +417,19 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
 
     struct stat before;
     const bool existed =
-        (noFollow ? ::lstat(path.c_str(), &before) : ::stat(path.c_str(), &before)) == 0;
+        (request.noFollow ? ::lstat(path.c_str(), &before) : ::stat(path.c_str(), &before)) == 0;
     if (existed) {
-        if (S_ISDIR(before.st_mode)) {
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (creationDisposition == CREATE_NEW) {
-            ::SetLastError(ERROR_FILE_EXISTS);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (S_ISLNK(before.st_mode)) {
-            ::SetLastError(ERROR_CANT_ACCESS_FILE);
-            return INVALID_HANDLE_VALUE;
-        }
-        // The read-only attribute (no write permission bit) refuses writing and
-        // emptying to everybody, the superuser included, as it does on Windows.
-        if (S_ISREG(before.st_mode) && IsReadOnly(before) && (write || truncate)) {
-            ::SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        if (!shares.CompatibleLocked(before.st_dev, before.st_ino, desiredAccess, shareMode)) {
-            ::SetLastError(ERROR_SHARING_VIOLATION);
+        const DWORD refusal =
+            RefuseExisting(before, creationDisposition, request, shares, desiredAccess, shareMode);
+        if (refusal != ERROR_SUCCESS) {
+            ::SetLastError(refusal);
             return INVALID_HANDLE_VALUE;
         }
     }
     const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
-    // The open never waits for the other end of a FIFO (Windows' CreateFile never
-    // waits for a pipe): O_NONBLOCK for the open only, taken off again below so that
-    // reads and writes wait as usual. A lease on the file refuses a non-blocking
-    // open; the open then waits for the lease to break, as a plain one does.
-    int fd = ::open(path.c_str(), flags | O_NONBLOCK, mode);
-    if (fd < 0 && errno == EWOULDBLOCK) {
-        fd = ::open(path.c_str(), flags & ~O_NONBLOCK, mode);
-    }
+    const int fd = OpenWithoutWaiting(path, request, mode, existed ? &before : nullptr);
     if (fd < 0) {
-        int error = errno;
-        if (error == EEXIST) {
-            ::SetLastError(ERROR_FILE_EXISTS);
-        } else if (error == ELOOP && noFollow) {
-            ::SetLastError(ERROR_CANT_ACCESS_FILE); // made a link since the check above
-        } else if (error == ENXIO && existed && S_ISFIFO(before.st_mode)) {
-            ::SetLastError(ERROR_PIPE_NOT_CONNECTED); // a FIFO nobody reads
-        } else {
-            SetPathError(path, error);
-        }
         return INVALID_HANDLE_VALUE;
-    }
-    if (fd <= STDERR_FILENO) {
-        // Standard input, output or error is closed. A file must not take its place:
-        // what the program then wrote to its standard output would land in the file.
-        const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-        const int error = errno;
-        ::close(fd);
-        if (moved < 0) {
-            SetLastErrorFromErrno(error);
-            return INVALID_HANDLE_VALUE;
-        }
-        fd = moved;
-    }
-    // Reads and writes wait as usual again, whatever the file is.
-    {
-        const int status = ::fcntl(fd, F_GETFL);
-        if (status >= 0 && (status & O_NONBLOCK)) {
-            ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
-        }
     }
     struct stat info;
     if (::fstat(fd, &info) != 0 ||
@@ -401,7 +439,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         ::SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    if (truncate && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
+    if (request.truncate && S_ISREG(info.st_mode) && ::ftruncate(fd, 0) != 0) {
         int error = errno;
         ::close(fd);
         SetLastErrorFromErrno(error);
