@@ -23,54 +23,16 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
 BOOL WINAPI SetEvent(HANDLE event)
 {
     WakeBatch batch;
-    bool isEvent = false;
-    ObjectPtr shared;
-    auto set = [&](KernelObject& object) {
-        if ((isEvent = object.Type() == ObjectType::Event)) {
-            if (static_cast<WaitableObject&>(object).IsShared()) {
-                shared = object.shared_from_this();
-            } else {
-                static_cast<EventObject&>(object).Set();
-            }
-        }
-    };
-    if (!WithHandle(event, set)) {
-        return FALSE;
-    }
-    if (!isEvent) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (shared) {
-        static_cast<SharedObject&>(*shared).Set();
-    }
-    return TRUE;
+    auto local = [](KernelObject& object) { static_cast<EventObject&>(object).Set(); };
+    auto named = [](SharedObject& object) { object.Set(); };
+    return WithLocalOrNamed(event, ObjectType::Event, local, named) ? TRUE : FALSE;
 }
 
 BOOL WINAPI ResetEvent(HANDLE event)
 {
-    bool isEvent = false;
-    ObjectPtr shared;
-    auto reset = [&](KernelObject& object) {
-        if ((isEvent = object.Type() == ObjectType::Event)) {
-            if (static_cast<WaitableObject&>(object).IsShared()) {
-                shared = object.shared_from_this();
-            } else {
-                static_cast<EventObject&>(object).Reset();
-            }
-        }
-    };
-    if (!WithHandle(event, reset)) {
-        return FALSE;
-    }
-    if (!isEvent) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (shared) {
-        static_cast<SharedObject&>(*shared).Reset();
-    }
-    return TRUE;
+    auto local = [](KernelObject& object) { static_cast<EventObject&>(object).Reset(); };
+    auto named = [](SharedObject& object) { object.Reset(); };
+    return WithLocalOrNamed(event, ObjectType::Event, local, named) ? TRUE : FALSE;
 }
 
 } // extern "C"

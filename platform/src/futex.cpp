@@ -31,7 +31,11 @@ std::int64_t Deadline::RemainingNs() const
     return left > 0 ? left : 0;
 }
 
-bool FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t ns)
+namespace {
+
+// One futex call: `operation` with its value, and for a wait the limit in
+// nanoseconds (negative: none).
+long Futex(std::atomic<std::uint32_t>& word, int operation, std::uint32_t value, std::int64_t ns)
 {
     timespec timeout;
     timespec* limit = nullptr;
@@ -40,41 +44,37 @@ bool FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::in
         timeout.tv_nsec = static_cast<long>(ns % 1000000000);
         limit = &timeout;
     }
-    long rc = syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT_PRIVATE,
-                      expected, limit, nullptr, 0);
-    return !(rc == -1 && errno == ETIMEDOUT);
+    return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), operation, value, limit,
+                   nullptr, 0);
 }
 
-void FutexWakeAll(std::atomic<std::uint32_t>& word)
+constexpr std::uint32_t kEveryone = INT_MAX;
+
+} // namespace
+
+bool FutexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t ns)
 {
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, INT_MAX,
-            nullptr, nullptr, 0);
+    return !(Futex(word, FUTEX_WAIT_PRIVATE, expected, ns) == -1 && errno == ETIMEDOUT);
 }
 
 void FutexWakeOne(std::atomic<std::uint32_t>& word)
 {
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE_PRIVATE, 1, nullptr,
-            nullptr, 0);
+    Futex(word, FUTEX_WAKE_PRIVATE, 1, -1);
+}
+
+void FutexWakeAll(std::atomic<std::uint32_t>& word)
+{
+    Futex(word, FUTEX_WAKE_PRIVATE, kEveryone, -1);
 }
 
 bool FutexWaitShared(std::atomic<std::uint32_t>& word, std::uint32_t expected, std::int64_t ns)
 {
-    timespec timeout;
-    timespec* limit = nullptr;
-    if (ns >= 0) {
-        timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
-        timeout.tv_nsec = static_cast<long>(ns % 1000000000);
-        limit = &timeout;
-    }
-    long rc = syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAIT, expected,
-                      limit, nullptr, 0);
-    return !(rc == -1 && errno == ETIMEDOUT);
+    return !(Futex(word, FUTEX_WAIT, expected, ns) == -1 && errno == ETIMEDOUT);
 }
 
 void FutexWakeShared(std::atomic<std::uint32_t>& word)
 {
-    syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&word), FUTEX_WAKE, INT_MAX, nullptr,
-            nullptr, 0);
+    Futex(word, FUTEX_WAKE, kEveryone, -1);
 }
 
 } // namespace zanth::platform

@@ -49,26 +49,12 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex)
 {
     WakeBatch batch;
     BOOL released = FALSE;
-    bool isMutex = false;
-    ObjectPtr shared;
-    auto release = [&](KernelObject& object) {
-        if ((isMutex = object.Type() == ObjectType::Mutex)) {
-            if (static_cast<WaitableObject&>(object).IsShared()) {
-                shared = object.shared_from_this();
-            } else {
-                released = static_cast<MutexObject&>(object).Release(CurrentThreadId());
-            }
-        }
+    auto local = [&](KernelObject& object) {
+        released = static_cast<MutexObject&>(object).Release(CurrentThreadId());
     };
-    if (!WithHandle(mutex, release)) {
+    auto named = [&](SharedObject& object) { released = object.Release(); };
+    if (!WithLocalOrNamed(mutex, ObjectType::Mutex, local, named)) {
         return FALSE;
-    }
-    if (!isMutex) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
-    if (shared) {
-        released = static_cast<SharedObject&>(*shared).Release();
     }
     return released;
 }

@@ -94,6 +94,37 @@ private:
     std::unordered_map<std::u16string, std::weak_ptr<KernelObject>> m_Objects;
 };
 
+// Runs `local(object)` on the unnamed object of that type behind `handle`, inside
+// the handle's visit, or `named(sharedObject)` on a named one after the visit (its
+// lock may be held by another process, which a visit must not wait for). False,
+// with ERROR_INVALID_HANDLE for a handle to an object of another type.
+template <class Local, class Named>
+bool WithLocalOrNamed(HANDLE handle, ObjectType type, Local local, Named named)
+{
+    bool matches = false;
+    ObjectPtr shared;
+    auto visit = [&](KernelObject& object) {
+        if ((matches = object.Type() == type)) {
+            if (static_cast<WaitableObject&>(object).IsShared()) {
+                shared = object.shared_from_this();
+            } else {
+                local(object);
+            }
+        }
+    };
+    if (!WithHandle(handle, visit)) {
+        return false;
+    }
+    if (!matches) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    if (shared) {
+        named(static_cast<SharedObject&>(*shared));
+    }
+    return true;
+}
+
 // The process's name table (never destroyed).
 NameTable& Names();
 

@@ -260,6 +260,32 @@ DWORD CopyOut(const std::u16string& text, LPWSTR buffer, DWORD size)
 
 } // namespace zanth::platform
 
+namespace {
+
+// The end of MultiByteToWideChar and WideCharToMultiByte: refuses ill-formed input
+// when the caller asked for that, answers a size query (a buffer of length 0) or
+// copies the result into the buffer.
+template <class String>
+int DeliverConverted(const String& out, bool refuse, typename String::value_type* buffer,
+                     int bufferLength)
+{
+    if (refuse) {
+        ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+        return 0;
+    }
+    if (bufferLength == 0) {
+        return static_cast<int>(out.size());
+    }
+    if (out.size() > static_cast<std::size_t>(bufferLength)) {
+        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(buffer, out.data(), out.size() * sizeof(typename String::value_type));
+    return static_cast<int>(out.size());
+}
+
+} // namespace
+
 using namespace zanth::platform;
 
 extern "C" {
@@ -280,20 +306,8 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int text
     std::size_t length =
         withTerminator ? std::strlen(text) + 1 : static_cast<std::size_t>(textLength);
     bool bad = false;
-    std::u16string out = Utf8ToUtf16(text, length, bad);
-    if (bad && (flags & MB_ERR_INVALID_CHARS)) {
-        ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
-    if (wideLength == 0) {
-        return static_cast<int>(out.size());
-    }
-    if (out.size() > static_cast<std::size_t>(wideLength)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(wide, out.data(), out.size() * sizeof(WCHAR));
-    return static_cast<int>(out.size());
+    const std::u16string out = Utf8ToUtf16(text, length, bad);
+    return DeliverConverted(out, bad && (flags & MB_ERR_INVALID_CHARS), wide, wideLength);
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text,
@@ -313,20 +327,8 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
         ++length; // the terminator is converted too
     }
     bool bad = false;
-    std::string out = Utf16ToUtf8(wide, length, bad);
-    if (bad && (flags & WC_ERR_INVALID_CHARS)) {
-        ::SetLastError(ERROR_NO_UNICODE_TRANSLATION);
-        return 0;
-    }
-    if (textLength == 0) {
-        return static_cast<int>(out.size());
-    }
-    if (out.size() > static_cast<std::size_t>(textLength)) {
-        ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return 0;
-    }
-    std::memcpy(text, out.data(), out.size());
-    return static_cast<int>(out.size());
+    const std::string out = Utf16ToUtf8(wide, length, bad);
+    return DeliverConverted(out, bad && (flags & WC_ERR_INVALID_CHARS), text, textLength);
 }
 
 DWORD ZanthFileNameFromBytes(LPCSTR bytes, LPWSTR name, DWORD size)
