@@ -1,5 +1,6 @@
 # Compiler settings shared by every target, and the helper that builds one of
-# the three shared libraries with hidden visibility, an export macro and a SONAME.
+# the three shared libraries with an export macro and a SONAME (symbols are
+# hidden unless exported: the top-level CMakeLists.txt sets the visibility).
 
 set(ZANTH_SANITIZER "" CACHE STRING "Sanitizer build: empty, 'asan' (address + undefined) or 'tsan'")
 set_property(CACHE ZANTH_SANITIZER PROPERTY STRINGS "" asan tsan)
@@ -25,19 +26,22 @@ if(ZANTH_BUILD_FUZZ)
     add_compile_options(-fsanitize=fuzzer-no-link)
 endif()
 
-# zanth_add_shared_library(<target> OUTPUT <name> EXPORT_MACRO_DEFINE <define> SOURCES ...)
+# zanth_add_shared_library(<target> OUTPUT <name> BUILD_DEFINE <define> SOURCES ...)
 function(zanth_add_shared_library target)
     cmake_parse_arguments(ARG "" "OUTPUT;BUILD_DEFINE" "SOURCES" ${ARGN})
     add_library(${target} SHARED ${ARG_SOURCES})
     set_target_properties(${target} PROPERTIES
         OUTPUT_NAME ${ARG_OUTPUT}
         VERSION ${PROJECT_VERSION}
-        SOVERSION ${PROJECT_VERSION_MAJOR}
-        CXX_VISIBILITY_PRESET hidden
-        VISIBILITY_INLINES_HIDDEN ON)
+        SOVERSION ${PROJECT_VERSION_MAJOR})
     target_compile_definitions(${target} PRIVATE ${ARG_BUILD_DEFINE})
     target_compile_features(${target} PUBLIC cxx_std_20)
     target_link_libraries(${target} PRIVATE zanth_warnings)
+    # The layers above the platform call its functions by their private aliases
+    # (cmake/ZanthPlatformBinding.cmake).
+    if(TARGET zanth_platform_binding)
+        target_link_libraries(${target} PRIVATE zanth_platform_binding)
+    endif()
     # clang links the sanitizer runtime into the executable only, so a sanitized
     # shared library has undefined runtime symbols until it is loaded.
     if(NOT (ZANTH_SANITIZER AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
