@@ -1,4 +1,4 @@
-# Installs headers, the three libraries, the CMake package ZanthTools
+# Installs the three libraries with their header file sets, the CMake package ZanthTools
 # (targets Zanth::tools, Zanth::corewu, Zanth::platform) and zanth-tools.pc.
 include(CMakePackageConfigHelpers)
 
@@ -7,12 +7,7 @@ install(TARGETS zanthplatform corewu zanthtools
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/platform/include/
-                  ${PROJECT_SOURCE_DIR}/corewu/include/
-                  ${PROJECT_SOURCE_DIR}/tools/include/
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+        FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 install(EXPORT ZanthToolsTargets
         NAMESPACE Zanth::
