@@ -11,7 +11,9 @@
 //
 // Opening never waits: a FIFO without a reader refuses a writer at once
 // (ERROR_PIPE_NOT_CONNECTED) instead of blocking the caller until one comes.
+#include "file_object.h"
 #include "internal.h"
+#include "long_path.h"
 
 #include <zanth/win32/zanthext.h>
 

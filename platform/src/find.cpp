@@ -14,6 +14,7 @@
 // "name" and "*." matches the names without an extension. "." and ".." are
 // reported first, as Windows reports them, when the mask matches them.
 #include "internal.h"
+#include "long_path.h"
 
 #include <zanth/win32/zanthext.h>
 

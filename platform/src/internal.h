@@ -2,7 +2,7 @@
 // HANDLEs, the process-wide handle table (handle_table.cpp), the waitable-object
 // protocol used by WaitForSingleObject/WaitForMultipleObjects (waitable.cpp,
 // wait.cpp), the UTF-8/UTF-16 helpers (unicode.cpp), errno translation
-// (errno_map.cpp) and the long-path helpers (long_path.cpp). Nothing here is exported.
+// (errno_map.cpp). Nothing here is exported.
 #ifndef ZANTH_PLATFORM_INTERNAL_H
 #define ZANTH_PLATFORM_INTERNAL_H
 
@@ -144,31 +144,6 @@ private:
     std::vector<Registration> m_Waiters;
 };
 
-// An open file (or device). The descriptor is closed when the last handle and the
-// last user (a mapping, a running I/O) let go of the object.
-class FileObject : public KernelObject
-{
-public:
-    FileObject(int fd, DWORD access, DWORD share, DWORD flags, std::uint64_t device,
-               std::uint64_t inode);
-    ~FileObject() override;
-
-    int Descriptor() const { return m_Fd; }
-    DWORD Access() const { return m_Access; }
-    DWORD Share() const { return m_Share; }
-    DWORD Flags() const { return m_Flags; }
-    bool CanRead() const { return (m_Access & (GENERIC_READ | GENERIC_ALL)) != 0; }
-    bool CanWrite() const { return (m_Access & (GENERIC_WRITE | GENERIC_ALL)) != 0; }
-
-private:
-    int m_Fd;
-    DWORD m_Access;
-    DWORD m_Share;
-    DWORD m_Flags;
-    std::uint64_t m_Device;
-    std::uint64_t m_Inode;
-};
-
 // ---------------------------------------------------------------------------
 // Handle table
 // ---------------------------------------------------------------------------
@@ -247,24 +222,6 @@ void SetLastErrorFromErrno(int error);
 // returns the length without the terminator when it fits, else the size needed
 // including the terminator (and sets ERROR_INSUFFICIENT_BUFFER).
 DWORD CopyOut(const std::u16string& text, LPWSTR buffer, DWORD size);
-
-// ---------------------------------------------------------------------------
-// Long paths (long_path.cpp)
-// ---------------------------------------------------------------------------
-} // namespace zanth::platform
-
-#include <sys/stat.h>
-
-namespace zanth::platform {
-
-// The directory holding the last component of `path`, walked in pieces below the
-// kernel's PATH_MAX when the path is longer; `rest` receives what is left to open
-// relative to it. Returns AT_FDCWD for a short path, a descriptor the caller closes
-// for a long one, or -1 with errno set.
-int OpenLongPathParent(const std::string& path, std::string& rest);
-
-// stat() for a path of any length; follows symbolic links.
-int StatLongPath(const std::string& path, struct stat* info);
 
 } // namespace zanth::platform
 

@@ -1,6 +1,6 @@
 // Paths longer than the kernel's PATH_MAX: the directory search and the file
-// identity reach them through these helpers (internal.h).
-#include "internal.h"
+// identity reach them through these helpers (long_path.h).
+#include "long_path.h"
 
 #include <cerrno>
 #include <climits>

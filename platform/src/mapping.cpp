@@ -12,6 +12,7 @@
 // reserves the file's blocks (posix_fallocate) before it succeeds, so that a full
 // filesystem fails the mapping with ERROR_DISK_FULL instead of killing the process
 // with SIGBUS at the first write into the view.
+#include "file_object.h"
 #include "internal.h"
 
 #include <zanth/win32/zanthext.h>
