@@ -68,15 +68,7 @@ std::string CommDirectory()
     if (const char* dir = std::getenv(ZANTH_COMM_DIR_ENV); dir && *dir) {
         return dir;
     }
-    std::string base;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
-        base = config;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::string(home) + "/.config";
-    } else {
-        base = "/tmp";
-    }
-    return base + "/zanth/ports";
+    return UserConfigHome() + "/zanth/ports";
 }
 
 std::string LinkPath(DWORD port)
@@ -135,6 +127,88 @@ int AboveStandardStreams(int fd)
     ::close(fd);
     errno = error;
     return moved;
+}
+
+// The shape of most communications calls: the port behind the handle, a pointer
+// argument that must not be null, and the work under the port's lock.
+template <class T, class Work> BOOL OnPort(HANDLE file, T* argument, Work&& work)
+{
+    auto port = LookupComm(file);
+    if (!port) {
+        return FALSE;
+    }
+    if (!argument) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(port->Lock());
+    return work(*port);
+}
+
+BOOL GetCommStateLocked(CommObject& port, DCB& dcb)
+{
+    termios2 t;
+    if (!GetTermios(port.Descriptor(), t)) {
+        return FALSE;
+    }
+    DCB result = port.m_HasDcb ? port.m_Dcb : DCB{};
+    commmap::TermiosToDcb(t, result);
+    if (port.m_HasDcb && t.c_cflag == port.m_AppliedCflag) {
+        // The device still holds what was set: report the values it cannot keep
+        // (a pseudo-terminal's fixed 8 data bits without parity) as they were set.
+        result.ByteSize = port.m_Dcb.ByteSize;
+        result.Parity = port.m_Dcb.Parity;
+        result.fParity = port.m_Dcb.fParity;
+        result.StopBits = port.m_Dcb.StopBits;
+    }
+    int lines = 0;
+    if (::ioctl(port.Descriptor(), TIOCMGET, &lines) == 0) {
+        if (result.fDtrControl != DTR_CONTROL_HANDSHAKE) {
+            result.fDtrControl = (lines & TIOCM_DTR) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+        }
+        if (result.fRtsControl != RTS_CONTROL_HANDSHAKE &&
+            result.fRtsControl != RTS_CONTROL_TOGGLE) {
+            result.fRtsControl = (lines & TIOCM_RTS) ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+        }
+    }
+    result.DCBlength = sizeof(DCB);
+    dcb = result;
+    return TRUE;
+}
+
+
+BOOL SetCommStateLocked(CommObject& port, const DCB& dcb)
+{
+    const int fd = port.Descriptor();
+    termios2 t;
+    if (!GetTermios(fd, t)) {
+        return FALSE;
+    }
+    if (!commmap::DcbToTermios(dcb, t)) {
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (::ioctl(fd, TCSETS2, &t) != 0) {
+        ::SetLastError(CommError(errno));
+        return FALSE;
+    }
+    termios2 applied;
+    if (!GetTermios(fd, applied)) {
+        return FALSE;
+    }
+    if (commmap::OutputSpeed(applied) != dcb.BaudRate) {
+        // The driver cannot run at this speed.
+        ::SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    port.m_AppliedCflag = applied.c_cflag;
+    port.m_Dcb = dcb;
+    port.m_HasDcb = true;
+    SetModemLine(fd, TIOCM_DTR, dcb.fDtrControl != DTR_CONTROL_DISABLE);
+    if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE) {
+        SetModemLine(fd, TIOCM_RTS, dcb.fRtsControl != RTS_CONTROL_DISABLE);
+    }
+    return TRUE;
 }
 
 } // namespace
@@ -268,85 +342,12 @@ extern "C" {
 
 BOOL WINAPI GetCommState(HANDLE file, LPDCB dcb)
 {
-    auto port = LookupComm(file);
-    if (!port) {
-        return FALSE;
-    }
-    if (!dcb) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(port->Lock());
-    termios2 t;
-    if (!GetTermios(port->Descriptor(), t)) {
-        return FALSE;
-    }
-    DCB result = port->m_HasDcb ? port->m_Dcb : DCB{};
-    commmap::TermiosToDcb(t, result);
-    if (port->m_HasDcb && t.c_cflag == port->m_AppliedCflag) {
-        // The device still holds what was set: report the values it cannot keep
-        // (a pseudo-terminal's fixed 8 data bits without parity) as they were set.
-        result.ByteSize = port->m_Dcb.ByteSize;
-        result.Parity = port->m_Dcb.Parity;
-        result.fParity = port->m_Dcb.fParity;
-        result.StopBits = port->m_Dcb.StopBits;
-    }
-    int lines = 0;
-    if (::ioctl(port->Descriptor(), TIOCMGET, &lines) == 0) {
-        if (result.fDtrControl != DTR_CONTROL_HANDSHAKE) {
-            result.fDtrControl = (lines & TIOCM_DTR) ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-        }
-        if (result.fRtsControl != RTS_CONTROL_HANDSHAKE &&
-            result.fRtsControl != RTS_CONTROL_TOGGLE) {
-            result.fRtsControl = (lines & TIOCM_RTS) ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-        }
-    }
-    result.DCBlength = sizeof(DCB);
-    *dcb = result;
-    return TRUE;
+    return OnPort(file, dcb, [&](CommObject& port) { return GetCommStateLocked(port, *dcb); });
 }
 
 BOOL WINAPI SetCommState(HANDLE file, LPDCB dcb)
 {
-    auto port = LookupComm(file);
-    if (!port) {
-        return FALSE;
-    }
-    if (!dcb) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(port->Lock());
-    const int fd = port->Descriptor();
-    termios2 t;
-    if (!GetTermios(fd, t)) {
-        return FALSE;
-    }
-    if (!commmap::DcbToTermios(*dcb, t)) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (::ioctl(fd, TCSETS2, &t) != 0) {
-        ::SetLastError(CommError(errno));
-        return FALSE;
-    }
-    termios2 applied;
-    if (!GetTermios(fd, applied)) {
-        return FALSE;
-    }
-    if (commmap::OutputSpeed(applied) != dcb->BaudRate) {
-        // The driver cannot run at this speed.
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    port->m_AppliedCflag = applied.c_cflag;
-    port->m_Dcb = *dcb;
-    port->m_HasDcb = true;
-    SetModemLine(fd, TIOCM_DTR, dcb->fDtrControl != DTR_CONTROL_DISABLE);
-    if (dcb->fRtsControl != RTS_CONTROL_HANDSHAKE) {
-        SetModemLine(fd, TIOCM_RTS, dcb->fRtsControl != RTS_CONTROL_DISABLE);
-    }
-    return TRUE;
+    return OnPort(file, dcb, [&](CommObject& port) { return SetCommStateLocked(port, *dcb); });
 }
 
 BOOL WINAPI SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue)
@@ -378,17 +379,10 @@ BOOL WINAPI SetCommMask(HANDLE file, DWORD eventMask)
 
 BOOL WINAPI GetCommMask(HANDLE file, LPDWORD eventMask)
 {
-    auto port = LookupComm(file);
-    if (!port) {
-        return FALSE;
-    }
-    if (!eventMask) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(port->Lock());
-    *eventMask = port->m_Mask;
-    return TRUE;
+    return OnPort(file, eventMask, [&](CommObject& port) {
+        *eventMask = port.m_Mask;
+        return TRUE;
+    });
 }
 
 BOOL WINAPI WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped)
@@ -473,32 +467,18 @@ BOOL WINAPI PurgeComm(HANDLE file, DWORD flags)
 
 BOOL WINAPI GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts)
 {
-    auto port = LookupComm(file);
-    if (!port) {
-        return FALSE;
-    }
-    if (!timeouts) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(port->Lock());
-    *timeouts = port->m_Timeouts;
-    return TRUE;
+    return OnPort(file, timeouts, [&](CommObject& port) {
+        *timeouts = port.m_Timeouts;
+        return TRUE;
+    });
 }
 
 BOOL WINAPI SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts)
 {
-    auto port = LookupComm(file);
-    if (!port) {
-        return FALSE;
-    }
-    if (!timeouts) {
-        ::SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    std::lock_guard<std::mutex> guard(port->Lock());
-    port->m_Timeouts = *timeouts;
-    return TRUE;
+    return OnPort(file, timeouts, [&](CommObject& port) {
+        port.m_Timeouts = *timeouts;
+        return TRUE;
+    });
 }
 
 BOOL WINAPI CancelIo(HANDLE file)

@@ -62,7 +62,7 @@ ZCSerialCom::ZCSerialCom()
       m_Event3(1, 0, nullptr), m_Time(5000), m_ReceiveMutex(0, nullptr),
       m_WriteMutex(0, nullptr), m_ReceiveBuffer(ReceiveBufferSize), m_pWritePosition(nullptr),
       m_pQueue(nullptr), m_FlowControl(FlowControlNone), m_Unused1(0), m_Unused2(0),
-      m_RoomEvent(1, 0, nullptr), m_PurgeOnReaderStart(false)
+      m_RoomEvent(1, 0, nullptr)
 {
     m_DCB.DCBlength = 28;
     m_pWritePosition = m_ReceiveBuffer.Start();
@@ -154,7 +154,6 @@ void ZCSerialCom::Open(DWORD port, DWORD baudRate, unsigned char byteSize, unsig
     if (!PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
         RaiseCommError(2);
     }
-    m_PurgeOnReaderStart = true;
     StartReader(u"ZCSerialCom::CommThread");
 }
 
@@ -258,7 +257,6 @@ UINT ZCSerialCom::Start()
         m_pCommThread.Attach(nullptr);
     }
     // Bytes that arrived while no reader ran stay in the device for the new one.
-    m_PurgeOnReaderStart = false;
     StartReader(u"ZCSerialCom::CommThread@start");
     if (!::SetCommState(m_hPort, &m_DCB)) {
         RaiseCommError(2);
@@ -338,12 +336,13 @@ DWORD ZCSerialCom::CommThread(ZCThreadBase* thread, void* serial)
     ZCEvent event(1, 0, nullptr);
     OVERLAPPED overlapped{};
     overlapped.hEvent = event.Handle();
+    // A pending event wait writes its mask when it ends: it must outlive the guard.
+    DWORD mask = 0;
     PendingGuard pending(port, overlapped);
     const HANDLE list[2] = {thread->GetStopEvent()->Handle(), event.Handle()};
 
-    if (self->m_PurgeOnReaderStart) {
-        ::PurgeComm(port, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    }
+    // No purge here: Open has purged the fresh port already, and bytes that arrive
+    // once Open (or Start) has returned belong to the caller.
     for (;;) {
         // A full receive buffer: the bytes wait in the device until Receive has
         // taken the held ones.
@@ -365,7 +364,6 @@ DWORD ZCSerialCom::CommThread(ZCThreadBase* thread, void* serial)
             continue;
         }
 
-        DWORD mask = 0;
         if (::WaitCommEvent(port, &mask, &overlapped)) {
             self->GetCommStatus();
             if (self->m_ComStat.cbInQue == 0) {

@@ -134,8 +134,6 @@ private:
     // Set by Receive when it has made room; the reader waits on it while the
     // receive buffer is full.
     ZCEvent m_RoomEvent;
-    // Whether the next reader purges the device first (after Open, not after Start).
-    bool m_PurgeOnReaderStart;
 };
 
 } // namespace ZANTH
