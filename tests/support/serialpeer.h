@@ -162,6 +162,32 @@ public:
         }
     }
 
+    // Writes to its standard input.
+    bool Write(const std::string& text)
+    {
+        return m_Input >= 0 && ::write(m_Input, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    }
+
+    // Closes its standard input and waits for the program to end by itself;
+    // returns its exit status (-1 when it had to be killed after `seconds`).
+    int Finish(int seconds = 20)
+    {
+        if (m_Input >= 0) {
+            ::close(m_Input);
+            m_Input = -1;
+        }
+        for (int i = 0; i < seconds * 100 && m_Pid > 0; ++i) {
+            int status = 0;
+            if (::waitpid(m_Pid, &status, WNOHANG) == m_Pid) {
+                m_Pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        Stop();
+        return -1;
+    }
+
     // Closes its standard input, asks it to end and waits; returns the exit status.
     int Stop()
     {
