@@ -149,6 +149,8 @@ void BM_Receive_ZCSerialCom(benchmark::State& state)
         producer.join();
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBytes));
+    state.counters["bytes_per_burst"] =
+        static_cast<double>(state.iterations() * kBytes) / std::max(1, consumer.notes.load());
     consumer.com.Close();
 }
 BENCHMARK(BM_Receive_ZCSerialCom)->Unit(benchmark::kMillisecond)->UseRealTime();
