@@ -8,10 +8,12 @@ packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libcli11-de
 # The window tests run under an X server of their own (Xvfb); libX11 itself is
 # loaded at run time, its headers give the types.
 packages="$packages xvfb libx11-dev"
+# The serial tests drive pseudo-terminals through socat as an outside peer.
+packages="$packages socat libserialport-dev"
 for extra in "$@"; do
     case "$extra" in
     build) ;;
-    bench) packages="$packages libbenchmark-dev libpoco-dev libconcurrentqueue-dev libhowardhinnant-date-dev libxbyak-dev" ;;
+    bench) packages="$packages libbenchmark-dev libpoco-dev libconcurrentqueue-dev libhowardhinnant-date-dev libxbyak-dev libserialport-dev" ;;
     fuzz) packages="$packages clang libclang-rt-14-dev" ;;
     *) echo "deps.sh: unknown group '$extra'" >&2; exit 2 ;;
     esac

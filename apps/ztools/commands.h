@@ -59,6 +59,9 @@ void TourRegistry(std::ostream& out);
 
 void AddDesktopCommands(CLI::App& app);
 
+void AddSerialCommands(CLI::App& app);
+void TourSerial(std::ostream& out);
+
 } // namespace ztools
 
 #endif // ZTOOLS_COMMANDS_H

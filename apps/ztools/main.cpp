@@ -51,6 +51,7 @@ int main(int argc, char** argv)
         out << "The Zanth tools library, version " << ZANTH_TOOLS_VERSION << "\n";
         ztools::TourFrame(out);
         ztools::TourThreads(out);
+        ztools::TourSerial(out);
         ztools::TourDates(out);
         ztools::TourUnits(out);
         ztools::TourMemory(out);
@@ -61,6 +62,7 @@ int main(int argc, char** argv)
 
     ztools::AddFrameCommands(app);
     ztools::AddThreadCommands(app);
+    ztools::AddSerialCommands(app);
     ztools::AddDateCommands(app);
     ztools::AddUnitCommands(app);
     ztools::AddMemoryCommands(app);

@@ -24,6 +24,7 @@ constexpr BuiltinText kBuiltinTexts[] = {
 #include "texts/frame.inc"
 #include "texts/memory.inc"
 #include "texts/registry.inc"
+#include "texts/serial.inc"
 #include "texts/threads.inc"
 #include "texts/units.inc"
 };

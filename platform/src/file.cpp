@@ -11,6 +11,7 @@
 //
 // Opening never waits: a FIFO without a reader refuses a writer at once
 // (ERROR_PIPE_NOT_CONNECTED) instead of blocking the caller until one comes.
+#include "comm.h"
 #include "file_object.h"
 #include "internal.h"
 #include "long_path.h"
@@ -405,6 +406,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
         ::SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    if (IsCommName(fileName)) {
+        return CreateCommFile(fileName, desiredAccess, flagsAndAttributes);
+    }
     OpenRequest request;
     if (!MakeOpenRequest(desiredAccess, creationDisposition, flagsAndAttributes, request)) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
@@ -481,6 +485,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD byte
         ::SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
+    if (auto port = std::dynamic_pointer_cast<CommObject>(object)) {
+        return CommReadFile(port, buffer, bytesToRead, bytesRead, overlapped);
+    }
     DWORD done = 0;
     LONGLONG offset = overlapped ? OverlappedOffset(overlapped) : 0;
     if (!ReadAll(object->Descriptor(), static_cast<BYTE*>(buffer), bytesToRead, done,
@@ -513,6 +520,9 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
     if (!buffer && bytesToWrite != 0) {
         ::SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
+    }
+    if (auto port = std::dynamic_pointer_cast<CommObject>(object)) {
+        return CommWriteFile(port, buffer, bytesToWrite, bytesWritten, overlapped);
     }
     DWORD done = 0;
     LONGLONG offset = overlapped ? OverlappedOffset(overlapped) : 0;

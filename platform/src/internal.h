@@ -223,6 +223,10 @@ void SetLastErrorFromErrno(int error);
 // including the terminator (and sets ERROR_INSUFFICIENT_BUFFER).
 DWORD CopyOut(const std::u16string& text, LPWSTR buffer, DWORD size);
 
+// The user's configuration directory: $XDG_CONFIG_HOME, else ~/.config (the
+// registry's databases and the serial port directory live below it).
+std::string UserConfigHome();
+
 } // namespace zanth::platform
 
 #endif // ZANTH_PLATFORM_INTERNAL_H

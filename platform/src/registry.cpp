@@ -37,6 +37,17 @@
 #include <unordered_map>
 
 namespace zanth::platform {
+
+std::string UserConfigHome()
+{
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
+        return config;
+    }
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        return std::string(home) + "/.config";
+    }
+    return ".config";
+}
 namespace {
 
 constexpr int kRootCount = 2;
@@ -155,15 +166,7 @@ std::string DefaultPath(int root)
     if (root == 1) {
         return "/var/lib/zanth/registry-machine.db";
     }
-    std::string base;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config) {
-        base = config;
-    } else if (const char* home = std::getenv("HOME"); home && *home) {
-        base = std::string(home) + "/.config";
-    } else {
-        base = ".config";
-    }
-    return base + "/zanth/registry-user.db";
+    return UserConfigHome() + "/zanth/registry-user.db";
 }
 
 // Creates the directories above `path` (like mkdir -p); errors show up at the open.

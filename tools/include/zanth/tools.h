@@ -18,6 +18,7 @@
 #include <zanth/position.h>
 #include <zanth/progress.h>
 #include <zanth/savememory.h>
+#include <zanth/serialcom.h>
 #include <zanth/terminalprogress.h>
 #include <zanth/thread.h>
 #include <zanth/timer.h>

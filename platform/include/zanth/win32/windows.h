@@ -695,4 +695,145 @@ WINBASEAPI int WINAPI GetWindowTextW(HWND window, LPWSTR text, int maxCount);
 
 } // extern "C"
 
+// ---------------------------------------------------------------------------
+// Serial communication and overlapped I/O on devices
+// ---------------------------------------------------------------------------
+// "\\.\COMn" opens serial port n (see zanthext.h for where ports map to). A port
+// is opened exclusively: a second opener, in this process or another, receives
+// ERROR_ACCESS_DENIED. Overlapped ReadFile, WriteFile and WaitCommEvent on a port
+// opened with FILE_FLAG_OVERLAPPED complete as the device becomes ready; the event
+// in OVERLAPPED.hEvent is reset when an operation begins and set when it ends.
+#define CBR_110 110u
+#define CBR_300 300u
+#define CBR_600 600u
+#define CBR_1200 1200u
+#define CBR_2400 2400u
+#define CBR_4800 4800u
+#define CBR_9600 9600u
+#define CBR_14400 14400u
+#define CBR_19200 19200u
+#define CBR_38400 38400u
+#define CBR_56000 56000u
+#define CBR_57600 57600u
+#define CBR_115200 115200u
+#define CBR_128000 128000u
+#define CBR_256000 256000u
+
+#define NOPARITY 0
+#define ODDPARITY 1
+#define EVENPARITY 2
+#define MARKPARITY 3
+#define SPACEPARITY 4
+
+#define ONESTOPBIT 0
+#define ONE5STOPBITS 1
+#define TWOSTOPBITS 2
+
+#define DTR_CONTROL_DISABLE 0x00
+#define DTR_CONTROL_ENABLE 0x01
+#define DTR_CONTROL_HANDSHAKE 0x02
+#define RTS_CONTROL_DISABLE 0x00
+#define RTS_CONTROL_ENABLE 0x01
+#define RTS_CONTROL_HANDSHAKE 0x02
+#define RTS_CONTROL_TOGGLE 0x03
+
+#define EV_RXCHAR 0x0001u
+#define EV_RXFLAG 0x0002u
+#define EV_TXEMPTY 0x0004u
+#define EV_CTS 0x0008u
+#define EV_DSR 0x0010u
+#define EV_RLSD 0x0020u
+#define EV_BREAK 0x0040u
+#define EV_ERR 0x0080u
+#define EV_RING 0x0100u
+
+#define PURGE_TXABORT 0x0001u
+#define PURGE_RXABORT 0x0002u
+#define PURGE_TXCLEAR 0x0004u
+#define PURGE_RXCLEAR 0x0008u
+
+#define CE_RXOVER 0x0001u
+#define CE_OVERRUN 0x0002u
+#define CE_RXPARITY 0x0004u
+#define CE_FRAME 0x0008u
+#define CE_BREAK 0x0010u
+
+#define MAXDWORD 0xFFFFFFFFu
+
+typedef struct _DCB
+{
+    DWORD DCBlength;
+    DWORD BaudRate;
+    DWORD fBinary : 1;
+    DWORD fParity : 1;
+    DWORD fOutxCtsFlow : 1;
+    DWORD fOutxDsrFlow : 1;
+    DWORD fDtrControl : 2;
+    DWORD fDsrSensitivity : 1;
+    DWORD fTXContinueOnXoff : 1;
+    DWORD fOutX : 1;
+    DWORD fInX : 1;
+    DWORD fErrorChar : 1;
+    DWORD fNull : 1;
+    DWORD fRtsControl : 2;
+    DWORD fAbortOnError : 1;
+    DWORD fDummy2 : 17;
+    WORD wReserved;
+    WORD XonLim;
+    WORD XoffLim;
+    BYTE ByteSize;
+    BYTE Parity;
+    BYTE StopBits;
+    char XonChar;
+    char XoffChar;
+    char ErrorChar;
+    char EofChar;
+    char EvtChar;
+    WORD wReserved1;
+} DCB, *LPDCB;
+
+typedef struct _COMMTIMEOUTS
+{
+    DWORD ReadIntervalTimeout;
+    DWORD ReadTotalTimeoutMultiplier;
+    DWORD ReadTotalTimeoutConstant;
+    DWORD WriteTotalTimeoutMultiplier;
+    DWORD WriteTotalTimeoutConstant;
+} COMMTIMEOUTS, *LPCOMMTIMEOUTS;
+
+typedef struct _COMSTAT
+{
+    DWORD fCtsHold : 1;
+    DWORD fDsrHold : 1;
+    DWORD fRlsdHold : 1;
+    DWORD fXoffHold : 1;
+    DWORD fXoffSent : 1;
+    DWORD fEof : 1;
+    DWORD fTxim : 1;
+    DWORD fReserved : 25;
+    DWORD cbInQue;
+    DWORD cbOutQue;
+} COMSTAT, *LPCOMSTAT;
+
+#define HasOverlappedIoCompleted(lpOverlapped)                                                    \
+    (__atomic_load_n(&(lpOverlapped)->Internal, __ATOMIC_ACQUIRE) != STATUS_PENDING)
+
+extern "C" {
+
+WINBASEAPI BOOL WINAPI GetCommState(HANDLE file, LPDCB dcb);
+WINBASEAPI BOOL WINAPI SetCommState(HANDLE file, LPDCB dcb);
+WINBASEAPI BOOL WINAPI SetupComm(HANDLE file, DWORD inQueue, DWORD outQueue);
+WINBASEAPI BOOL WINAPI SetCommMask(HANDLE file, DWORD eventMask);
+WINBASEAPI BOOL WINAPI GetCommMask(HANDLE file, LPDWORD eventMask);
+WINBASEAPI BOOL WINAPI WaitCommEvent(HANDLE file, LPDWORD eventMask, LPOVERLAPPED overlapped);
+WINBASEAPI BOOL WINAPI ClearCommError(HANDLE file, LPDWORD errors, LPCOMSTAT status);
+WINBASEAPI BOOL WINAPI PurgeComm(HANDLE file, DWORD flags);
+WINBASEAPI BOOL WINAPI GetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
+WINBASEAPI BOOL WINAPI SetCommTimeouts(HANDLE file, LPCOMMTIMEOUTS timeouts);
+WINBASEAPI BOOL WINAPI CancelIo(HANDLE file);
+WINBASEAPI BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
+                                           LPDWORD transferred, BOOL wait);
+
+} // extern "C"
+
 #endif // ZANTH_WIN32_WINDOWS_H

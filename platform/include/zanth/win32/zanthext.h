@@ -111,4 +111,38 @@ ZANTH_PLATFORM_API void ZanthSetReportedVersion(const OSVERSIONINFOW* version);
 
 } // extern "C"
 
+// ---------------------------------------------------------------------------
+// Serial ports
+// ---------------------------------------------------------------------------
+extern "C" {
+
+// Where "\\.\COMn" leads: the port directory holds one symbolic link "comN" per
+// port, naming its device (/dev/ttyUSB0, /dev/serial/by-id/..., a pseudo-terminal).
+// Without a link COM1-COM4 are /dev/ttyS0-/dev/ttyS3 and other ports do not exist.
+// The directory is $ZANTH_COMM_DIR, else $XDG_CONFIG_HOME/zanth/ports
+// (~/.config/zanth/ports without XDG_CONFIG_HOME); it is read at every open.
+#define ZANTH_COMM_DIR_ENV "ZANTH_COMM_DIR"
+
+// The port directory (it need not exist). Length conventions of GetTempPathW.
+ZANTH_PLATFORM_API DWORD ZanthGetCommDirectory(LPWSTR buffer, DWORD size);
+
+// The device that port `port` (1-255) maps to now, link or default, whether or
+// not it exists. Length conventions of GetTempPathW; 0 with ERROR_FILE_NOT_FOUND
+// when the port maps nowhere, ERROR_INVALID_PARAMETER for port 0 or above 255.
+ZANTH_PLATFORM_API DWORD ZanthGetCommDevice(DWORD port, LPWSTR buffer, DWORD size);
+
+// Makes port `port` map to `device` (the link is replaced; the directory is made
+// when missing). A null or empty device removes the link, bringing the default
+// back. FALSE with the last error set on failure.
+ZANTH_PLATFORM_API BOOL ZanthMapCommPort(DWORD port, LPCWSTR device);
+
+// Opens a new pseudo-terminal pair. The master side comes back as a file handle
+// for ReadFile and WriteFile (blocking, never overlapped) and CloseHandle; the
+// other side's device path goes to `device`, ready to be mapped to a port. Closing
+// the master makes the device disappear for whoever has it open. FALSE with the
+// last error set (ERROR_INSUFFICIENT_BUFFER when `size` characters are too few).
+ZANTH_PLATFORM_API BOOL ZanthCreatePseudoTerminal(HANDLE* master, LPWSTR device, DWORD size);
+
+} // extern "C"
+
 #endif // ZANTH_WIN32_ZANTHEXT_H
