@@ -294,12 +294,7 @@ private:
     TRun& RunAt(int offset) { return m_pRuns[Normalize(m_FirstRun + offset)]; }
     void LogLine(const WCHAR* function, const WCHAR* text) const;
 
-    // The waiting messages are kept as runs of equal priority: a ring of runs sorted
-    // by descending priority (m_FirstRun, m_RunCount), each run a chain of entries in
-    // sending order. Both live in one block of capacity entries and capacity runs;
-    // unused entries form a free list. Sending appends to the run of its priority
-    // (making the run when there is none yet), receiving takes the first entry of the
-    // first run: nothing is moved but the few run records.
+    // The ring of runs and the entries (messagequeue.cpp tells how they work).
     ZCMutex m_Mutex;
     int m_Capacity;
     int m_FirstRun;
