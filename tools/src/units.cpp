@@ -1,0 +1,411 @@
+// The unit conversions of ZCUnit, ZCSUnit and ZCUnitEx, and the OEM and TWAIN unit
+// maps.
+//
+// The results must be reproducible to the last Zanth unit, so every expression
+// keeps the order of its factors (this file is compiled without contraction into
+// fused multiply-adds).
+#include <zanth/integer.h>
+#include <zanth/units.h>
+
+#include <cmath>
+#include <cstdint>
+
+namespace {
+
+// Zanth units per millimetre are applied as two factors in this order.
+constexpr double ZanthPerMmStep1 = 48000;
+constexpr double ZanthPerMmStep2 = 0.003937007874015748; // 1/254
+constexpr double ZanthPerInch = 4800;
+constexpr double InchPerTwip = 0.0006944444444444445; // 1/1440
+constexpr double TwipsPerInch = 1440;
+constexpr double InchPerPica = 0.16666666666666666; // 1/6
+constexpr double PicasPerInch = 6;
+constexpr double MmPerTenth = 0.1;
+constexpr ULONG SubstituteResolution = 400;
+
+constexpr ULONG UnitPixel = 0;
+constexpr ULONG UnitMm = 1;
+constexpr ULONG UnitInch = 2;
+constexpr ULONG UnitZanth = 3;
+constexpr ULONG UnitTwip = 4;
+constexpr ULONG UnitPica = 5;
+constexpr ULONG UnitTenthMm = 6;
+constexpr ULONG UnitZanth2 = 7;
+
+// The double cut toward zero through a 64-bit integer, low 32 bits kept; NaN and
+// values outside the 64-bit range give 0 (the low half of "integer indefinite").
+inline ULONG Trunc(double x)
+{
+    return static_cast<ULONG>(ZANTH::ZCSInt32::TruncToInt(x));
+}
+
+inline LONG TruncSigned(double x)
+{
+    return ZANTH::ZCSInt32::TruncToInt(x);
+}
+
+// The resolution of the unit-code conversions: 400 dpi stands in for 0 and -1.
+inline ULONG Resolution(ULONG resolution)
+{
+    return (resolution == 0 || resolution == 0xFFFFFFFFu) ? SubstituteResolution : resolution;
+}
+
+// |v| of a 32-bit value as an unsigned number (|-2^31| is 2^31, not a fault).
+inline ULONG Magnitude(LONG v)
+{
+    return v < 0 ? 0u - static_cast<ULONG>(v) : static_cast<ULONG>(v);
+}
+
+// -m in 32 bits, read as signed.
+inline LONG Negated(ULONG m)
+{
+    return static_cast<LONG>(0u - m);
+}
+
+// (z x r + 2400) with the product and the sum wrapping in 32 bits.
+inline double PixelNumerator(ULONG zanth, ULONG resolution)
+{
+    return static_cast<double>(static_cast<ULONG>(zanth * resolution + 2400u));
+}
+
+// Zanth units -> pixels: truncate((z x r + 2400) / 4800), the sign applied to the
+// last factor.
+inline LONG ZanthToPixel(ULONG magnitude, ULONG resolution, bool negative)
+{
+    const double factor = negative ? -ZCUnit::EinZanthInInch : ZCUnit::EinZanthInInch;
+    return TruncSigned(PixelNumerator(magnitude, resolution) * factor);
+}
+
+// Pixels -> Zanth units: truncate((p x 4800 + r / 2) / r), rounded half up.
+inline ULONG PixelToZanth(ULONG pixels, ULONG resolution)
+{
+    const double r = static_cast<double>(resolution);
+    return Trunc((static_cast<double>(pixels) * ZanthPerInch + r * 0.5) / r);
+}
+
+inline ULONG MmToZanth(double mm)
+{
+    return Trunc(((ZCUnit::EinHalbZanthInMm + mm) * ZanthPerMmStep1) * ZanthPerMmStep2);
+}
+
+inline ULONG InchToZanth(double inch)
+{
+    return Trunc((ZCUnit::EinHalbZanthInInch + inch) * ZanthPerInch);
+}
+
+// Rounds |value| down to a multiple of `step` after adding half a step; the value
+// comes back unchanged where the step is too small for a double to resolve
+// (step 0 after underflow, or a quotient that is no longer finite).
+double RoundToStep(double value, double step)
+{
+    const double magnitude = std::fabs(value);
+    const double quotient = (step * 0.5 + magnitude) / step;
+    if (step == 0.0 || !std::isfinite(quotient)) {
+        return value;
+    }
+    const double rounded = std::floor(quotient) * step;
+    return value < 0 ? -rounded : rounded;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// ZCUnit
+
+double ZCUnit::ConvertZanthToDefault(ULONG zanth, ULONG resolution) const
+{
+    return ConvertFromZanth(zanth, m_DefaultUnit, resolution);
+}
+
+ULONG ZCUnit::ConvertDefaultToZanth(double value, ULONG resolution)
+{
+    return ConvertToZanth(value, m_DefaultUnit, resolution);
+}
+
+ULONG ZCUnit::ConvertToZanth(double value, ULONG unit, ULONG resolution)
+{
+    switch (unit) {
+    case UnitPixel:
+        return PixelToZanth(Trunc(value), Resolution(resolution));
+    case UnitMm:
+        return MmToZanth(value);
+    case UnitInch:
+        return InchToZanth(value);
+    case UnitZanth:
+        return Trunc(value);
+    default:
+        return 0;
+    }
+}
+
+double ZCUnit::ConvertFromZanth(ULONG zanth, ULONG unit, ULONG resolution)
+{
+    switch (unit) {
+    case UnitPixel:
+        return static_cast<double>(
+            Trunc(PixelNumerator(zanth, Resolution(resolution)) * ZCUnit::EinZanthInInch));
+    case UnitMm:
+        return static_cast<double>(zanth) * EinZanthInMm;
+    case UnitInch:
+        return static_cast<double>(zanth) * EinZanthInInch;
+    case UnitZanth:
+        return static_cast<double>(zanth);
+    default:
+        return 0.0;
+    }
+}
+
+double ZCUnit::Convert(ULONG fromUnit, ULONG toUnit, double value, ULONG resolution)
+{
+    if (fromUnit == toUnit) {
+        return value;
+    }
+    return ConvertFromZanth(ConvertToZanth(value, fromUnit, resolution), toUnit, resolution);
+}
+
+ULONG ZCUnit::ConvertMmToZanth(double mm)
+{
+    return MmToZanth(mm);
+}
+
+ULONG ZCUnit::ConvertInchToZanth(double inch)
+{
+    return InchToZanth(inch);
+}
+
+ULONG ZCUnit::ConvertPixelToZanth(ULONG pixels, ULONG resolution)
+{
+    if (resolution == 0) {
+        return 0;
+    }
+    return PixelToZanth(pixels, resolution);
+}
+
+double ZCUnit::ConvertZanthToMm(ULONG zanth)
+{
+    return static_cast<double>(zanth) * EinZanthInMm;
+}
+
+double ZCUnit::ConvertZanthToInch(ULONG zanth)
+{
+    return static_cast<double>(zanth) * EinZanthInInch;
+}
+
+ULONG ZCUnit::ConvertZanthToPixel(ULONG zanth, ULONG resolution)
+{
+    if (resolution == 0) {
+        return 0;
+    }
+    return static_cast<ULONG>(ZanthToPixel(zanth, resolution, false));
+}
+
+double ZCUnit::RoundToDigits(double value, ULONG digits)
+{
+    if (value == 0.0 || !std::isfinite(value)) {
+        return value;
+    }
+    // The decimal exponent: log2 of the magnitude times log10(2) in extended
+    // precision (on x86 the long double log10 is exactly that instruction), rounded
+    // to a double before ceil. It is exact for every power of ten. The double
+    // log10 of the C library is not the same function: a few values just above a
+    // power of ten (1000.0000000000006) get the power's exponent from it and so
+    // one significant digit too many.
+    const double e =
+        std::ceil(static_cast<double>(std::log10(static_cast<long double>(std::fabs(value)))));
+    const double k = e >= 0 ? std::floor(e + 0.01) : -std::floor(0.01 - e);
+    const double step = std::pow(10.0, k - static_cast<double>(digits));
+    return RoundToStep(value, step);
+}
+
+double ZCUnit::RoundToDigitsAfterDecimalPoint(double value, ULONG places)
+{
+    if (value == 0.0 || !std::isfinite(value)) {
+        return value;
+    }
+    return RoundToStep(value, std::pow(10.0, -static_cast<double>(places)));
+}
+
+TString ZCUnit::FormatString(ULONG zanth, ULONG unit, ULONG resolution)
+{
+    switch (unit) {
+    case UnitPixel:
+        return TString::Formatted(u"%d", static_cast<int>(ZanthToPixel(zanth, resolution, false)));
+    case UnitMm:
+    case UnitInch:
+        return TString::Formatted(u"%.2f", ConvertFromZanth(zanth, unit, resolution));
+    default:
+        return TString();
+    }
+}
+
+TString ZCUnit::GetUnitText(ULONG unit)
+{
+    if (unit > UnitInch) {
+        return TString();
+    }
+    return GetMessageW(ZanthUnits, static_cast<WORD>(unit), TString::NullString,
+                       TString::NullString, TString::NullString);
+}
+
+// ---------------------------------------------------------------------------
+// ZCSUnit
+
+double ZCSUnit::ConvertZanthToDefault(LONG zanth, ULONG resolution) const
+{
+    return ConvertFromZanth(zanth, m_DefaultUnit, resolution);
+}
+
+LONG ZCSUnit::ConvertDefaultToZanth(double value, ULONG resolution)
+{
+    return ConvertToZanth(value, m_DefaultUnit, resolution);
+}
+
+LONG ZCSUnit::ConvertToZanth(double value, ULONG unit, ULONG resolution)
+{
+    const ULONG m = ZCUnit::ConvertToZanth(std::fabs(value), unit, resolution);
+    return value < 0 ? Negated(m) : static_cast<LONG>(m);
+}
+
+double ZCSUnit::ConvertFromZanth(LONG zanth, ULONG unit, ULONG resolution)
+{
+    const double d = ZCUnit::ConvertFromZanth(Magnitude(zanth), unit, resolution);
+    return zanth < 0 ? d * -1.0 : d;
+}
+
+double ZCSUnit::Convert(ULONG fromUnit, ULONG toUnit, double value, ULONG resolution)
+{
+    const double d = ZCUnit::Convert(fromUnit, toUnit, std::fabs(value), resolution);
+    return value < 0 ? d * -1.0 : d;
+}
+
+LONG ZCSUnit::ConvertMmToZanth(double mm)
+{
+    const double factor = mm < 0 ? -ZanthPerMmStep2 : ZanthPerMmStep2;
+    return TruncSigned(((std::fabs(mm) + EinHalbZanthInMm) * ZanthPerMmStep1) * factor);
+}
+
+LONG ZCSUnit::ConvertInchToZanth(double inch)
+{
+    const double factor = inch < 0 ? -ZanthPerInch : ZanthPerInch;
+    return TruncSigned((std::fabs(inch) + EinHalbZanthInInch) * factor);
+}
+
+LONG ZCSUnit::ConvertPixelToZanth(LONG pixels, ULONG resolution)
+{
+    if (resolution == 0) {
+        return 0;
+    }
+    const ULONG m = PixelToZanth(Magnitude(pixels), resolution);
+    return pixels < 0 ? Negated(m) : static_cast<LONG>(m);
+}
+
+double ZCSUnit::ConvertZanthToMm(LONG zanth)
+{
+    const double d = static_cast<double>(Magnitude(zanth)) * EinZanthInMm;
+    return zanth < 0 ? d * -1.0 : d;
+}
+
+double ZCSUnit::ConvertZanthToInch(LONG zanth)
+{
+    const double d = static_cast<double>(Magnitude(zanth)) * EinZanthInInch;
+    return zanth < 0 ? d * -1.0 : d;
+}
+
+LONG ZCSUnit::ConvertZanthToPixel(LONG zanth, ULONG resolution)
+{
+    if (resolution == 0) {
+        return 0;
+    }
+    return ZanthToPixel(Magnitude(zanth), resolution, zanth < 0);
+}
+
+TString ZCSUnit::FormatString(LONG zanth, ULONG unit, ULONG resolution)
+{
+    switch (unit) {
+    case UnitPixel:
+        return TString::Formatted(
+            u"%d", static_cast<int>(ZanthToPixel(Magnitude(zanth), resolution, zanth < 0)));
+    case UnitMm:
+    case UnitInch:
+        return TString::Formatted(u"%.2f", ConvertFromZanth(zanth, unit, resolution));
+    default:
+        return TString();
+    }
+}
+
+// ---------------------------------------------------------------------------
+// ZCUnitEx
+
+double ZCUnitEx::ConvertZanthToDefault(LONG zanth, ULONG resolution) const
+{
+    return ConvertFromZanth(zanth, m_DefaultUnit, resolution);
+}
+
+LONG ZCUnitEx::ConvertDefaultToZanth(double value, ULONG resolution)
+{
+    return ConvertToZanth(value, m_DefaultUnit, resolution);
+}
+
+LONG ZCUnitEx::ConvertToZanth(double value, ULONG unit, ULONG resolution)
+{
+    double inches;
+    switch (unit) {
+    case UnitTwip:
+        inches = value * InchPerTwip;
+        break;
+    case UnitPica:
+        inches = value * InchPerPica;
+        break;
+    case UnitTenthMm:
+        return ZCSUnit::ConvertToZanth(value * MmPerTenth, UnitMm, resolution);
+    case UnitZanth2:
+        return TruncSigned(value);
+    default:
+        return ZCSUnit::ConvertToZanth(value, unit, resolution);
+    }
+    const double factor = inches < 0 ? -ZanthPerInch : ZanthPerInch;
+    return TruncSigned((std::fabs(inches) + EinHalbZanthInInch) * factor);
+}
+
+double ZCUnitEx::ConvertFromZanth(LONG zanth, ULONG unit, ULONG resolution)
+{
+    const double sign = zanth < 0 ? -1.0 : 1.0;
+    switch (unit) {
+    case UnitTwip:
+        return static_cast<double>(Magnitude(zanth)) * EinZanthInInch * sign * TwipsPerInch;
+    case UnitPica:
+        return static_cast<double>(Magnitude(zanth)) * EinZanthInInch * sign * PicasPerInch;
+    case UnitTenthMm:
+        return ZCSUnit::ConvertFromZanth(static_cast<LONG>(static_cast<ULONG>(zanth) * 10u), UnitMm,
+                                         resolution);
+    case UnitZanth2:
+        return static_cast<double>(zanth);
+    default:
+        return ZCSUnit::ConvertFromZanth(zanth, unit, resolution);
+    }
+}
+
+double ZCUnitEx::Convert(ULONG fromUnit, ULONG toUnit, double value, ULONG resolution)
+{
+    return ConvertFromZanth(ConvertToZanth(value, fromUnit, resolution), toUnit, resolution);
+}
+
+ULONG ZCUnitEx::Twain2Zanth(ULONG twainUnit)
+{
+    // TWAIN: 0 inches, 1 centimetres, 2 picas, 3 points, 4 twips, 5 pixels.
+    static const ULONG map[] = {UnitInch, UnitTenthMm, UnitPica, UnitPixel, UnitTwip, UnitPixel};
+    return twainUnit < sizeof(map) / sizeof(map[0]) ? map[twainUnit] : 0;
+}
+
+ULONG ZCUnitEx::Zanth2Twain(ULONG unit)
+{
+    static const ULONG map[] = {5, 0, 0, 0, 4, 3, 1};
+    return unit < sizeof(map) / sizeof(map[0]) ? map[unit] : 0;
+}
+
+ULONG UnitFromOem(ZANTH::TUnitOem setting)
+{
+    static const ULONG aUnitList[4] = {UnitPixel, UnitMm, UnitInch, UnitZanth};
+    const auto index = static_cast<unsigned int>(setting);
+    return index < 4 ? aUnitList[index] : UnitMm;
+}
