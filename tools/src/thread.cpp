@@ -3,6 +3,8 @@
 #include "catalogs.h"
 #include "threadimpl.h"
 
+#include <corewu/errors.h>
+#include <corewu/log.h>
 #include <zanth/frame.h>
 #include <zanth/thread.h>
 
@@ -115,14 +117,8 @@ ZCThread::ZCThread(ThreadFunction function, void* parameter, UINT flag, const WC
 }
 
 ZCThread::ZCThread(UINT flag, const WCHAR* name, ThreadFunction function, void* parameter)
-    : ZCThreadBase(flag, name), m_Function(nullptr), m_Parameter(nullptr),
-      m_StatusBeforeRefusal(NotStarted)
-{
-    Constructor();
-    if (function) {
-        Start(function, parameter);
-    }
-}
+    : ZCThread(function, parameter, flag, name)
+{}
 
 ZCThread::~ZCThread()
 {
@@ -231,32 +227,29 @@ DWORD ZCThread::WaitUnitStopped()
     return WaitUntilStopped(INFINITE);
 }
 
-COREWU_PASSES_THREAD_EXIT void ZCThread::CallerFunction(void* object)
+void ZCThread::CallerFunction(void* object)
 {
     ZCThread* self = static_cast<ZCThread*>(object);
     self->m_Status.store(Running, std::memory_order_release);
     self->m_StartEvent.Set();
-    try {
-        const DWORD result = self->m_Function(self, self->m_Parameter);
+    DWORD result = 0;
+    // When the function ends its own thread (_endthread) the unwinding goes on, but
+    // the owner still learns that the thread has ended.
+    const TWorkEnd end =
+        RunCatching([self, &result] { result = self->m_Function(self, self->m_Parameter); },
+                    [self] { self->m_TerminateEvent.Set(); });
+    if (end == TWorkEnd::Returned) {
         self->m_ExitCode.store(result, std::memory_order_relaxed);
         self->m_Status.store(Terminated, std::memory_order_release);
-    } catch (TException&) {
+    } else if (end == TWorkEnd::LibraryError) {
         DecrementPendingCount();
         self->m_ExitCode.store(1, std::memory_order_relaxed);
         ZCInfo top = GetErrorInfo();
         self->m_ExceptionInfo.CopyFrom(top);
         PopError();
         self->m_Status.store(Failed, std::memory_order_release);
-#if defined(__GLIBCXX__)
-    } catch (abi::__forced_unwind&) {
-        // The function ended its own thread (_endthread): the unwinding must go
-        // on, but the owner still learns that the thread has ended.
-        self->m_TerminateEvent.Set();
-        throw;
-#endif
-    } catch (...) {
-        ZanthUnhandledException();
     }
+    // After any other exception (reported already) the status stays Running.
     // The owner may destroy the object as soon as this event is set: nothing of
     // the object is touched after it.
     self->m_TerminateEvent.Set();
