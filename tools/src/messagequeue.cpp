@@ -8,6 +8,8 @@
 // first run: nothing is moved but the few run records.
 #include "threadimpl.h"
 
+#include <corewu/errors.h>
+#include <corewu/log.h>
 #include <zanth/frame.h>
 #include <zanth/thread.h>
 
@@ -172,22 +174,14 @@ UINT ZCMessageQueueRaw::IsFull() const
     return m_Count.load(std::memory_order_relaxed) >= m_Capacity;
 }
 
-UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
+bool ZCMessageQueueRaw::LockWithRoom(UINT wait)
 {
-    if (!m_pMessageStack) {
-        return 0;
-    }
-    // The time of sending is read before the lock, so that the clock is not read
-    // while the receivers wait for the lock.
-    FILETIME now;
-    ::GetSystemTimeAsFileTime(&now);
-
     for (;;) {
         if (m_Count.load(std::memory_order_acquire) >= m_Capacity) {
             if (!wait) {
                 m_DidOverrun.store(1, std::memory_order_relaxed);
                 LogLine(u"Send", u"m_DidOverrun");
-                return 0;
+                return false;
             }
             m_NotFull.Wait(INFINITE);
             // One free place wakes every waiting sender: look again before queueing
@@ -199,19 +193,17 @@ UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
         }
         m_Mutex.Lock(INFINITE);
         if (m_Count.load(std::memory_order_relaxed) < m_Capacity) {
-            break;
+            return true;
         }
         m_Mutex.Unlock();
     }
+}
 
-    if (m_pFilters && !DoFilterLocked(message)) {
-        m_Mutex.Unlock();
-        return 0;
-    }
-
-    // The place: after every waiting message of the same or a higher priority, that
-    // is at the end of the run of this priority, or in a new run before the first
-    // run of a lower priority (binary search over the runs).
+int ZCMessageQueueRaw::FindRun(int priority)
+{
+    // After every waiting message of the same or a higher priority, that is at the
+    // end of the run of this priority, or in a new run before the first run of a
+    // lower priority (binary search over the runs).
     int low = 0;
     int high = m_RunCount;
     while (low < high) {
@@ -222,33 +214,58 @@ UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
             high = middle;
         }
     }
+    return low;
+}
 
+void ZCMessageQueueRaw::Insert(void* message, int priority, LONGLONG time, int run)
+{
     const int slot = m_FreeEntry;
     TEntry& entry = m_pMessageStack[slot];
     m_FreeEntry = entry.next;
-    entry.time = static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) |
-                                       now.dwLowDateTime);
+    entry.time = time;
     entry.message = message;
     entry.priority = priority;
     entry.next = -1;
 
-    if (low < m_RunCount && RunAt(low).priority == priority) {
-        TRun& run = RunAt(low);
-        m_pMessageStack[run.last].next = slot;
-        run.last = slot;
-    } else {
-        // A new run: move the shorter side of the ring of runs to make room. A
-        // message that outranks all waiting ones moves nothing.
-        if (low < m_RunCount - low) {
-            const int oldFirst = m_FirstRun;
-            m_FirstRun = Normalize(m_FirstRun - 1);
-            ShiftDown(m_pRuns, m_Capacity, oldFirst, low);
-        } else {
-            ShiftUp(m_pRuns, m_Capacity, Normalize(m_FirstRun + low), m_RunCount - low);
-        }
-        ++m_RunCount;
-        RunAt(low) = TRun{priority, slot, slot};
+    if (run < m_RunCount && RunAt(run).priority == priority) {
+        TRun& existing = RunAt(run);
+        m_pMessageStack[existing.last].next = slot;
+        existing.last = slot;
+        return;
     }
+    // A new run: move the shorter side of the ring of runs to make room. A message
+    // that outranks all waiting ones moves nothing.
+    if (run < m_RunCount - run) {
+        const int oldFirst = m_FirstRun;
+        m_FirstRun = Normalize(m_FirstRun - 1);
+        ShiftDown(m_pRuns, m_Capacity, oldFirst, run);
+    } else {
+        ShiftUp(m_pRuns, m_Capacity, Normalize(m_FirstRun + run), m_RunCount - run);
+    }
+    ++m_RunCount;
+    RunAt(run) = TRun{priority, slot, slot};
+}
+
+UINT ZCMessageQueueRaw::Send(void* message, int priority, UINT wait)
+{
+    if (!m_pMessageStack) {
+        return 0;
+    }
+    // The time of sending is read before the lock, so that the clock is not read
+    // while the receivers wait for the lock.
+    FILETIME now;
+    ::GetSystemTimeAsFileTime(&now);
+    const LONGLONG time = static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) |
+                                                now.dwLowDateTime);
+
+    if (!LockWithRoom(wait)) {
+        return 0;
+    }
+    if (m_pFilters && !DoFilterLocked(message)) {
+        m_Mutex.Unlock();
+        return 0;
+    }
+    Insert(message, priority, time, FindRun(priority));
 
     // An event that closes (the queue turns full) changes before the count, one that
     // opens (the queue holds a message) after it, so that a thread reading the count

@@ -4,6 +4,9 @@
 #ifndef ZANTH_THREAD_H
 #define ZANTH_THREAD_H
 
+#include <corewu/smartptr.h>
+#include <corewu/sync.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 #include <atomic>
@@ -286,6 +289,14 @@ private:
     };
 
     UINT DoFilterLocked(const void* message);
+    // The steps of Send. Waits until the queue has room and takes the lock; false,
+    // without the lock, when the queue is full and `wait` is 0.
+    bool LockWithRoom(UINT wait);
+    // Under the lock: the position among the runs where a message of `priority`
+    // belongs (a run of that priority, or the place for a new one).
+    int FindRun(int priority);
+    // Under the lock, with room: queues the message at that position.
+    void Insert(void* message, int priority, LONGLONG time, int run);
     // Brings an index that ran one lap off either end of the run ring back into it.
     int Normalize(int index) const
     {
