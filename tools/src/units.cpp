@@ -23,15 +23,6 @@ constexpr double PicasPerInch = 6;
 constexpr double MmPerTenth = 0.1;
 constexpr ULONG SubstituteResolution = 400;
 
-constexpr ULONG UnitPixel = 0;
-constexpr ULONG UnitMm = 1;
-constexpr ULONG UnitInch = 2;
-constexpr ULONG UnitZanth = 3;
-constexpr ULONG UnitTwip = 4;
-constexpr ULONG UnitPica = 5;
-constexpr ULONG UnitTenthMm = 6;
-constexpr ULONG UnitZanth2 = 7;
-
 // The double cut toward zero through a 64-bit integer, low 32 bits kept; NaN and
 // values outside the 64-bit range give 0 (the low half of "integer indefinite").
 inline ULONG Trunc(double x)
@@ -127,7 +118,7 @@ ULONG ZCUnit::ConvertToZanth(double value, ULONG unit, ULONG resolution)
     switch (unit) {
     case UnitPixel:
         return PixelToZanth(Trunc(value), Resolution(resolution));
-    case UnitMm:
+    case UnitMillimetre:
         return MmToZanth(value);
     case UnitInch:
         return InchToZanth(value);
@@ -144,7 +135,7 @@ double ZCUnit::ConvertFromZanth(ULONG zanth, ULONG unit, ULONG resolution)
     case UnitPixel:
         return static_cast<double>(
             Trunc(PixelNumerator(zanth, Resolution(resolution)) * ZCUnit::EinZanthInInch));
-    case UnitMm:
+    case UnitMillimetre:
         return static_cast<double>(zanth) * EinZanthInMm;
     case UnitInch:
         return static_cast<double>(zanth) * EinZanthInInch;
@@ -230,7 +221,7 @@ TString ZCUnit::FormatString(ULONG zanth, ULONG unit, ULONG resolution)
     switch (unit) {
     case UnitPixel:
         return TString::Formatted(u"%d", static_cast<int>(ZanthToPixel(zanth, resolution, false)));
-    case UnitMm:
+    case UnitMillimetre:
     case UnitInch:
         return TString::Formatted(u"%.2f", ConvertFromZanth(zanth, unit, resolution));
     default:
@@ -325,7 +316,7 @@ TString ZCSUnit::FormatString(LONG zanth, ULONG unit, ULONG resolution)
     case UnitPixel:
         return TString::Formatted(
             u"%d", static_cast<int>(ZanthToPixel(Magnitude(zanth), resolution, zanth < 0)));
-    case UnitMm:
+    case UnitMillimetre:
     case UnitInch:
         return TString::Formatted(u"%.2f", ConvertFromZanth(zanth, unit, resolution));
     default:
@@ -356,9 +347,9 @@ LONG ZCUnitEx::ConvertToZanth(double value, ULONG unit, ULONG resolution)
     case UnitPica:
         inches = value * InchPerPica;
         break;
-    case UnitTenthMm:
-        return ZCSUnit::ConvertToZanth(value * MmPerTenth, UnitMm, resolution);
-    case UnitZanth2:
+    case UnitTenthMillimetre:
+        return ZCSUnit::ConvertToZanth(value * MmPerTenth, UnitMillimetre, resolution);
+    case UnitZanthEx:
         return TruncSigned(value);
     default:
         return ZCSUnit::ConvertToZanth(value, unit, resolution);
@@ -375,10 +366,10 @@ double ZCUnitEx::ConvertFromZanth(LONG zanth, ULONG unit, ULONG resolution)
         return static_cast<double>(Magnitude(zanth)) * EinZanthInInch * sign * TwipsPerInch;
     case UnitPica:
         return static_cast<double>(Magnitude(zanth)) * EinZanthInInch * sign * PicasPerInch;
-    case UnitTenthMm:
-        return ZCSUnit::ConvertFromZanth(static_cast<LONG>(static_cast<ULONG>(zanth) * 10u), UnitMm,
-                                         resolution);
-    case UnitZanth2:
+    case UnitTenthMillimetre:
+        return ZCSUnit::ConvertFromZanth(static_cast<LONG>(static_cast<ULONG>(zanth) * 10u),
+                                         UnitMillimetre, resolution);
+    case UnitZanthEx:
         return static_cast<double>(zanth);
     default:
         return ZCSUnit::ConvertFromZanth(zanth, unit, resolution);
@@ -393,7 +384,8 @@ double ZCUnitEx::Convert(ULONG fromUnit, ULONG toUnit, double value, ULONG resol
 ULONG ZCUnitEx::Twain2Zanth(ULONG twainUnit)
 {
     // TWAIN: 0 inches, 1 centimetres, 2 picas, 3 points, 4 twips, 5 pixels.
-    static const ULONG map[] = {UnitInch, UnitTenthMm, UnitPica, UnitPixel, UnitTwip, UnitPixel};
+    static const ULONG map[] = {UnitInch, UnitTenthMillimetre, UnitPica, UnitPixel, UnitTwip,
+                                UnitPixel};
     return twainUnit < sizeof(map) / sizeof(map[0]) ? map[twainUnit] : 0;
 }
 
@@ -405,7 +397,8 @@ ULONG ZCUnitEx::Zanth2Twain(ULONG unit)
 
 ULONG UnitFromOem(ZANTH::TUnitOem setting)
 {
-    static const ULONG aUnitList[4] = {UnitPixel, UnitMm, UnitInch, UnitZanth};
+    static const ULONG aUnitList[4] = {ZCUnit::UnitPixel, ZCUnit::UnitMillimetre, ZCUnit::UnitInch,
+                                       ZCUnit::UnitZanth};
     const auto index = static_cast<unsigned int>(setting);
-    return index < 4 ? aUnitList[index] : UnitMm;
+    return index < 4 ? aUnitList[index] : ZCUnit::UnitMillimetre;
 }
