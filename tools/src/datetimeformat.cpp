@@ -58,31 +58,31 @@ TString ZCDateTime::FormatDate(const TString& format, unsigned short fill, unsig
         }
         const WCHAR code = mask[++i];
         switch (code) {
-        case u'd':
+        case ZCDateTime::CodeDay:
             AppendField(out, m_Day, m_Day == kEmpty, 2, pad);
             break;
-        case u'm':
+        case ZCDateTime::CodeMonth:
             AppendField(out, m_Month, m_Month == kEmpty, 2, pad);
             break;
-        case u'y':
+        case ZCDateTime::CodeYear2:
             AppendField(out, m_Year % 100, m_Year == kEmpty, 2, pad);
             break;
-        case u'Y':
+        case ZCDateTime::CodeYear:
             AppendField(out, m_Year, m_Year == kEmpty, 4, pad);
             break;
-        case u'H':
+        case ZCDateTime::CodeHour:
             AppendField(out, m_Hour, m_Hour == kEmpty, 2, pad);
             break;
-        case u'I':
+        case ZCDateTime::CodeHour12:
             AppendField(out, m_Hour > 12 ? m_Hour - 12 : m_Hour, m_Hour == kEmpty, 2, pad);
             break;
-        case u'M':
+        case ZCDateTime::CodeMinute:
             AppendField(out, m_Minute, m_Minute == kEmpty, 2, u'0');
             break;
-        case u'S':
+        case ZCDateTime::CodeSecond:
             AppendField(out, m_Second, m_Second == kEmpty, 2, u'0');
             break;
-        case u'%':
+        case ZCDateTime::CodePercent:
             out.push_back(u'%');
             break;
         default:

@@ -20,15 +20,19 @@ struct CodeWidthTable
     signed char width[128] = {};
     constexpr CodeWidthTable()
     {
-        for (char c : {'d', 'm', 'y', 'H', 'I', 'M', 'S', 'U', 'W', 'w'}) {
-            width[static_cast<unsigned char>(c)] = 2;
+        for (LONG c : {ZCDateTime::CodeDay, ZCDateTime::CodeMonth, ZCDateTime::CodeYear2,
+                       ZCDateTime::CodeHour, ZCDateTime::CodeHour12, ZCDateTime::CodeMinute,
+                       ZCDateTime::CodeSecond, ZCDateTime::CodeWeekSunday,
+                       ZCDateTime::CodeWeekMonday, ZCDateTime::CodeWeekday}) {
+            width[c] = 2;
         }
-        width[static_cast<unsigned char>('Y')] = 4;
-        width[static_cast<unsigned char>('p')] = 4;
-        width[static_cast<unsigned char>('j')] = 3;
-        width[static_cast<unsigned char>('%')] = 1;
-        for (char c : {'a', 'A', 'b', 'B'}) {
-            width[static_cast<unsigned char>(c)] = -1;
+        width[ZCDateTime::CodeYear] = 4;
+        width[ZCDateTime::CodeAmPm] = 4;
+        width[ZCDateTime::CodeDayOfYear] = 3;
+        width[ZCDateTime::CodePercent] = 1;
+        for (LONG c : {ZCDateTime::CodeShortWeekday, ZCDateTime::CodeLongWeekday,
+                       ZCDateTime::CodeShortMonth, ZCDateTime::CodeLongMonth}) {
+            width[c] = -1;
         }
     }
 };
@@ -62,7 +66,7 @@ inline void CodeWidth(WCHAR ch, LONG& code, LONG& width)
 template <class Add> void ScanCodes(const WCHAR* format, std::size_t length, Add&& add)
 {
     LONGLONG position = 0;
-    LONG code = -1;
+    LONG code = ZCDateTime::CodeNone;
     LONG width = 0;
     std::size_t rest = 0;
     for (;;) {
@@ -81,7 +85,7 @@ template <class Add> void ScanCodes(const WCHAR* format, std::size_t length, Add
             return;
         }
         rest = at + 2 < length ? at + 2 : length;
-        position += ch == u'Y' ? 4 : 2;
+        position += ch == ZCDateTime::CodeYear ? 4 : 2;
     }
 }
 

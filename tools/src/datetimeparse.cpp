@@ -5,6 +5,7 @@
 #include "datetimeimpl.h"
 
 #include <algorithm>
+#include <corewu/widestr.h>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -140,18 +141,18 @@ private:
 int FieldOf(LONG code)
 {
     switch (code) {
-    case u'd':
+    case ZCDateTime::CodeDay:
         return 0;
-    case u'm':
+    case ZCDateTime::CodeMonth:
         return 1;
-    case u'Y':
-    case u'y':
+    case ZCDateTime::CodeYear:
+    case ZCDateTime::CodeYear2:
         return 2;
-    case u'H':
+    case ZCDateTime::CodeHour:
         return 3;
-    case u'M':
+    case ZCDateTime::CodeMinute:
         return 4;
-    case u'S':
+    case ZCDateTime::CodeSecond:
         return 5;
     default:
         return -1;
@@ -164,7 +165,7 @@ int FieldOf(LONG code)
 void StoreField(LONG (&fields)[6], int field, LONG code, LONGLONG number)
 {
     LONGLONG magnitude = number < 0 ? -number : number;
-    if (code == u'y' && magnitude != 0) {
+    if (code == ZCDateTime::CodeYear2 && magnitude != 0) {
         magnitude += 1900;
     }
     const LONG value = magnitude > kLongMax ? kLongMax : static_cast<LONG>(magnitude);
@@ -264,7 +265,7 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
     LONGLONG lastInsert = -1; // where the last of them stands in the nudged text
     // The codes and their positions exactly as ScanCodes finds them, in one pass.
     LONGLONG position = 0;
-    LONG code = -1;
+    LONG code = ZCDateTime::CodeNone;
     LONG width = 0;
     for (std::size_t i = 0; i < maskLength; ++i) {
         if (mask[i] != u'%') {
@@ -275,7 +276,7 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
         CodeWidth(letter, code, width);
         ++i; // the letter belongs to the code
         const LONGLONG at = position;
-        position += letter == u'Y' ? 4 : 2;
+        position += letter == ZCDateTime::CodeYear ? 4 : 2;
         const int field = FieldOf(code);
         if (field < 0) {
             continue;
@@ -316,7 +317,7 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
         if (number == 0) {
             read[field] = field <= 2 ? kEmpty : 0;
         } else {
-            read[field] = code == u'y' ? number + 1900 : number;
+            read[field] = code == ZCDateTime::CodeYear2 ? number + 1900 : number;
         }
         if (consumed < width) {
             lastInsert = at + consumed < nudgedLength ? at + consumed : nudgedLength;
