@@ -134,7 +134,42 @@ WCHAR* Result(ZCFormat::TFormatInfo* chosen, ZCFormat::TFormatInfo& window)
     return chosen ? chosen->Name : window.Name;
 }
 
-constexpr ULONGLONG NoScore = ~0ULL;
+// What a search makes of one record: it ends the walk (the list is sorted, so no
+// later record can qualify), it does not qualify, or it has a score.
+enum class Verdict
+{
+    Stop,
+    Skip,
+    Scored
+};
+
+// The walk of the three searches: the records in list order (a null list is empty,
+// null records are passed over), each judged by `judge(record, score)`; the first
+// record with the lowest score is chosen and its position stored.
+template <class Judge>
+ZCFormat::TFormatInfo* Choose(TPtrList<ZCFormat::TFormatInfo*>* list, void*& position, Judge judge)
+{
+    ULONGLONG best = ~0ULL;
+    ZCFormat::TFormatInfo* chosen = nullptr;
+    for (POSITION next = list ? list->GetHeadPosition() : nullptr; next;) {
+        const POSITION here = next;
+        ZCFormat::TFormatInfo* info = list->GetNext(next);
+        if (!info) {
+            continue;
+        }
+        ULONGLONG score = 0;
+        const Verdict verdict = judge(*info, score);
+        if (verdict == Verdict::Stop) {
+            break;
+        }
+        if (verdict == Verdict::Scored && score < best) {
+            best = score;
+            chosen = info;
+            position = here;
+        }
+    }
+    return chosen;
+}
 
 } // namespace
 
@@ -143,24 +178,13 @@ WCHAR* ZCFormat::GetFormatInside(ULONG x, ULONG y, TPtrList<TFormatInfo*>* list,
 {
     const SearchStart size = StartSearch(x, y, landscape, position);
     const ULONGLONG area = size.shortSide * size.longSide;
-    ULONGLONG best = NoScore;
-    TFormatInfo* chosen = nullptr;
-    for (POSITION next = list ? list->GetHeadPosition() : nullptr; next;) {
-        const POSITION here = next;
-        TFormatInfo* info = list->GetNext(next);
-        if (!info) {
-            continue;
+    TFormatInfo* chosen = Choose(list, position, [&](const TFormatInfo& info, ULONGLONG& score) {
+        if (info.SizeX > size.shortSide || info.SizeY > size.longSide) {
+            return Verdict::Stop;
         }
-        if (info->SizeX > size.shortSide || info->SizeY > size.longSide) {
-            break;
-        }
-        const ULONGLONG score = area - ULONGLONG{info->SizeX} * info->SizeY;
-        if (score < best) {
-            best = score;
-            chosen = info;
-            position = here;
-        }
-    }
+        score = area - ULONGLONG{info.SizeX} * info.SizeY;
+        return Verdict::Scored;
+    });
     return Result(chosen, m_aFormatInfo[0]);
 }
 
@@ -169,24 +193,13 @@ WCHAR* ZCFormat::GetFormatOutside(ULONG x, ULONG y, TPtrList<TFormatInfo*>* list
 {
     const SearchStart size = StartSearch(x, y, landscape, position);
     const ULONGLONG area = size.shortSide * size.longSide;
-    ULONGLONG best = NoScore;
-    TFormatInfo* chosen = nullptr;
-    for (POSITION next = list ? list->GetHeadPosition() : nullptr; next;) {
-        const POSITION here = next;
-        TFormatInfo* info = list->GetNext(next);
-        if (!info) {
-            continue;
+    TFormatInfo* chosen = Choose(list, position, [&](const TFormatInfo& info, ULONGLONG& score) {
+        if (info.SizeX < size.shortSide || info.SizeY < size.longSide) {
+            return Verdict::Stop;
         }
-        if (info->SizeX < size.shortSide || info->SizeY < size.longSide) {
-            break;
-        }
-        const ULONGLONG score = ULONGLONG{info->SizeX} * info->SizeY - area;
-        if (score < best) {
-            best = score;
-            chosen = info;
-            position = here;
-        }
-    }
+        score = ULONGLONG{info.SizeX} * info.SizeY - area;
+        return Verdict::Scored;
+    });
     return Result(chosen, m_aFormatInfo[0]);
 }
 
@@ -194,28 +207,17 @@ WCHAR* ZCFormat::GetFormatClosest(ULONG x, ULONG y, TPtrList<TFormatInfo*>* list
                                   void*& position, ULONG tolerance)
 {
     const SearchStart size = StartSearch(x, y, landscape, position);
-    ULONGLONG best = NoScore;
-    TFormatInfo* chosen = nullptr;
-    for (POSITION next = list ? list->GetHeadPosition() : nullptr; next;) {
-        const POSITION here = next;
-        TFormatInfo* info = list->GetNext(next);
-        if (!info) {
-            continue;
-        }
-        const ULONGLONG dx = info->SizeX > size.shortSide ? info->SizeX - size.shortSide
-                                                          : size.shortSide - info->SizeX;
+    TFormatInfo* chosen = Choose(list, position, [&](const TFormatInfo& info, ULONGLONG& score) {
+        const ULONGLONG dx =
+            info.SizeX > size.shortSide ? info.SizeX - size.shortSide : size.shortSide - info.SizeX;
         const ULONGLONG dy =
-            info->SizeY > size.longSide ? info->SizeY - size.longSide : size.longSide - info->SizeY;
+            info.SizeY > size.longSide ? info.SizeY - size.longSide : size.longSide - info.SizeY;
         if (dx > tolerance || dy > tolerance) {
-            continue;
+            return Verdict::Skip;
         }
-        const ULONGLONG score = dx * dy;
-        if (score < best) {
-            best = score;
-            chosen = info;
-            position = here;
-        }
-    }
+        score = dx * dy;
+        return Verdict::Scored;
+    });
     return Result(chosen, m_aFormatInfo[0]);
 }
 
