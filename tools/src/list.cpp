@@ -1,4 +1,5 @@
 // TList and TListElement: the intrusive doubly linked list.
+#include <corewu/errors.h>
 #include <zanth/list.h>
 
 TListElement::~TListElement() noexcept(false) {}

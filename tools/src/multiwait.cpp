@@ -1,5 +1,6 @@
 // ZCMultiMessage: the library's own events, and the waits on any one or all of two
 // to eight events.
+#include <corewu/log.h>
 #include <zanth/frame.h>
 #include <zanth/thread.h>
 

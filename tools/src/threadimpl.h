@@ -3,6 +3,8 @@
 #ifndef ZANTH_SRC_THREADIMPL_H
 #define ZANTH_SRC_THREADIMPL_H
 
+#include <corewu/tstring.h>
+#include <corewu/widestr.h>
 #include <zanth/config.h>
 
 #include <cstddef>
