@@ -484,7 +484,8 @@ struct UnitName
     const char* name;
     ULONG unit;
 };
-const UnitName kUnits[] = {{"px", 0}, {"mm", 1}, {"in", 2}};
+const UnitName kUnits[] = {
+    {"px", ZCUnit::UnitPixel}, {"mm", ZCUnit::UnitMillimetre}, {"in", ZCUnit::UnitInch}};
 
 ULONG UnitOf(const std::string& name)
 {
@@ -499,9 +500,9 @@ ULONG UnitOf(const std::string& name)
 ULONG ToZanth(double value, ULONG unit, ULONG dpi)
 {
     switch (unit) {
-    case 0:
+    case ZCUnit::UnitPixel:
         return ZCUnit::ConvertPixelToZanth(static_cast<ULONG>(value), dpi);
-    case 1:
+    case ZCUnit::UnitMillimetre:
         return ZCUnit::ConvertMmToZanth(value);
     default:
         return ZCUnit::ConvertInchToZanth(value);
@@ -547,7 +548,7 @@ void AddFormat(const std::string& name, const std::string& size, ULONG dpi)
     ZCUserFormat formats(0);
     formats.ReadFormatList();
     const ULONG unit = *end ? UnitOf(end) : formats.GetUnits();
-    if (unit > 2) {
+    if (unit > ZCUnit::UnitInch) {
         Fail("formats add", "give the size's unit (mm, in or px)");
     }
     for (POSITION position = formats.FormatList().GetHeadPosition(); position;) {

@@ -24,13 +24,13 @@ struct UnitName
 
 // The units `convert` accepts, with their ZCUnitEx codes.
 const UnitName kUnits[] = {
-    {"px", 0, 0.0},
-    {"mm", 1, 4800 / 25.4},
-    {"in", 2, 4800.0},
-    {"zanth", 3, 1.0},
-    {"twip", 4, 4800 / 1440.0},
-    {"pica", 5, 800.0},
-    {"tenth-mm", 6, 480 / 25.4},
+    {"px", ZCUnit::UnitPixel, 0.0},
+    {"mm", ZCUnit::UnitMillimetre, 4800 / 25.4},
+    {"in", ZCUnit::UnitInch, 4800.0},
+    {"zanth", ZCUnit::UnitZanth, 1.0},
+    {"twip", ZCUnitEx::UnitTwip, 4800 / 1440.0},
+    {"pica", ZCUnitEx::UnitPica, 800.0},
+    {"tenth-mm", ZCUnitEx::UnitTenthMillimetre, 480 / 25.4},
 };
 
 const UnitName& ParseUnit(const std::string& text, const char* what)
@@ -80,15 +80,18 @@ void Convert(const std::string& valueText, const std::string& fromText, const st
     // Zanth values are signed 32-bit numbers here; beyond that they would wrap. The
     // library truncates Zanth units and rounds the others to the nearest unit, so the
     // largest value accepted is the one that gives exactly 2147483647.
-    const double perUnit = from.code == 0 ? 4800.0 / effectiveDpi : from.zanthPerUnit;
-    const double magnitude = from.code == 0 ? std::trunc(std::fabs(value)) : std::fabs(value);
-    const double units = from.code == 3 ? magnitude : magnitude * perUnit + 0.5;
+    const double perUnit =
+        from.code == ZCUnit::UnitPixel ? 4800.0 / effectiveDpi : from.zanthPerUnit;
+    const double magnitude =
+        from.code == ZCUnit::UnitPixel ? std::trunc(std::fabs(value)) : std::fabs(value);
+    const double units = from.code == ZCUnit::UnitZanth ? magnitude : magnitude * perUnit + 0.5;
     const auto tooLarge = [&] {
         return CLI::ValidationError("VALUE", valueText + " " + fromText +
                                                  " does not fit 32-bit Zanth units "
                                                  "(at most 2147483647, about 447,000 inches)");
     };
-    if (std::floor(units) > 2147483647.0 || (from.code == 0 && magnitude > 4294967295.0)) {
+    if (std::floor(units) > 2147483647.0 ||
+        (from.code == ZCUnit::UnitPixel && magnitude > 4294967295.0)) {
         throw tooLarge();
     }
 
@@ -102,8 +105,8 @@ void Convert(const std::string& valueText, const std::string& fromText, const st
     // Zanth units x 10 for tenths of a millimetre. Refuse rather than print a wrapped
     // number.
     const double zanthMagnitude = std::fabs(static_cast<double>(zanth));
-    if ((to.code == 0 && zanthMagnitude * effectiveDpi + 2400.0 > 4294967295.0) ||
-        (to.code == 6 && zanthMagnitude * 10.0 > 2147483647.0)) {
+    if ((to.code == ZCUnit::UnitPixel && zanthMagnitude * effectiveDpi + 2400.0 > 4294967295.0) ||
+        (to.code == ZCUnitEx::UnitTenthMillimetre && zanthMagnitude * 10.0 > 2147483647.0)) {
         throw CLI::ValidationError("VALUE", valueText + " " + fromText + " in " + toText +
                                                 " does not fit the 32-bit arithmetic of the "
                                                 "conversion");
@@ -111,7 +114,7 @@ void Convert(const std::string& valueText, const std::string& fromText, const st
     const double result = ZCUnitEx::ConvertFromZanth(zanth, to.code, dpi);
     std::cout << Number(value) << " " << from.name << " = " << Number(result) << " " << to.name
               << "  (via " << zanth << " Zanth units";
-    if (from.code == 0 || to.code == 0) {
+    if (from.code == ZCUnit::UnitPixel || to.code == ZCUnit::UnitPixel) {
         std::cout << ", " << Number(effectiveDpi) << " dpi";
     }
     std::cout << ")\n";
@@ -141,8 +144,8 @@ std::string Sizes(const TFormatInfo& info)
 {
     std::ostringstream out;
     out << info.SizeX << " x " << info.SizeY << " Zanth units, "
-        << Utf8(ZCUnit::FormatString(info.SizeX, 1, 0)) << " x "
-        << Utf8(ZCUnit::FormatString(info.SizeY, 1, 0)) << " mm";
+        << Utf8(ZCUnit::FormatString(info.SizeX, ZCUnit::UnitMillimetre, 0)) << " x "
+        << Utf8(ZCUnit::FormatString(info.SizeY, ZCUnit::UnitMillimetre, 0)) << " mm";
     return out.str();
 }
 
@@ -156,8 +159,8 @@ void PaperList()
         TheFormat.InitFormat(i, &info);
         std::ostringstream zanth, mm;
         zanth << info.SizeX << " x " << info.SizeY;
-        mm << Utf8(ZCUnit::FormatString(info.SizeX, 1, 0)) << " x "
-           << Utf8(ZCUnit::FormatString(info.SizeY, 1, 0));
+        mm << Utf8(ZCUnit::FormatString(info.SizeX, ZCUnit::UnitMillimetre, 0)) << " x "
+           << Utf8(ZCUnit::FormatString(info.SizeY, ZCUnit::UnitMillimetre, 0));
         std::ostringstream cls;
         cls << info.Class << " " << ClassName(info.Class);
         std::cout << std::left << std::setw(4) << i << std::setw(15) << Utf8(TString(info.Name))
@@ -179,7 +182,9 @@ struct Request
 // `what` names the argument that the value came from, for the error.
 ULONG ToZanth(double value, ULONG unit, const std::string& text, const char* what)
 {
-    const double perUnit = unit == 1 ? 4800 / 25.4 : unit == 2 ? 4800.0 : 1.0;
+    const double perUnit = unit == ZCUnit::UnitMillimetre ? 4800 / 25.4
+                           : unit == ZCUnit::UnitInch     ? 4800.0
+                                                          : 1.0;
     if (value * perUnit + 1.0 > 4294967295.0) {
         throw CLI::ValidationError(what, text + " does not fit 32-bit Zanth units");
     }
@@ -192,9 +197,10 @@ Request ParseSize(const std::string& text)
     {
         const char* suffix;
         ULONG unit;
-    } kSuffixes[] = {{"zanth", 3}, {"mm", 1}, {"in", 2}};
+    } kSuffixes[] = {
+        {"zanth", ZCUnit::UnitZanth}, {"mm", ZCUnit::UnitMillimetre}, {"in", ZCUnit::UnitInch}};
     std::string numbers = text;
-    Request request{0, 0, 1, "mm"};
+    Request request{0, 0, ZCUnit::UnitMillimetre, "mm"};
     for (const auto& suffix : kSuffixes) {
         const std::string s = suffix.suffix;
         if (numbers.size() > s.size() &&
@@ -267,8 +273,8 @@ void PaperFind(const std::string& sizeText, bool inside, bool outside, const std
     }
 
     std::cout << "request: " << request.x << " x " << request.y << " Zanth units ("
-              << Utf8(ZCUnit::FormatString(request.x, 1, 0)) << " x "
-              << Utf8(ZCUnit::FormatString(request.y, 1, 0)) << " mm)\n";
+              << Utf8(ZCUnit::FormatString(request.x, ZCUnit::UnitMillimetre, 0)) << " x "
+              << Utf8(ZCUnit::FormatString(request.y, ZCUnit::UnitMillimetre, 0)) << " mm)\n";
 
     UINT landscape = 0;
     const TFormatInfo* found = nullptr;
@@ -392,24 +398,30 @@ void TourUnits(std::ostream& out)
         << ", ConvertMmToZanth(210.0) = " << ZCUnit::ConvertMmToZanth(210.0)
         << ", ConvertInchToZanth(8.5) = " << ZCUnit::ConvertInchToZanth(8.5) << "\n";
     out << "ZCUnit::ConvertToZanth(100 px, resolution 0 -> 400 dpi) = "
-        << ZCUnit::ConvertToZanth(100.0, 0, 0)
-        << ", ConvertFromZanth(1200, px, 300 dpi) = " << ZCUnit::ConvertFromZanth(1200, 0, 300)
-        << "\n";
+        << ZCUnit::ConvertToZanth(100.0, ZCUnit::UnitPixel, 0)
+        << ", ConvertFromZanth(1200, px, 300 dpi) = "
+        << ZCUnit::ConvertFromZanth(1200, ZCUnit::UnitPixel, 300) << "\n";
     out << "ZCSUnit::ConvertMmToZanth(-0.0027) = " << ZCSUnit::ConvertMmToZanth(-0.0027)
         << " (signed values round like positive ones)\n";
-    out << "ZCUnitEx::ConvertToZanth(1440 twips) = " << ZCUnitEx::ConvertToZanth(1440.0, 4, 0)
-        << ", (6 picas) = " << ZCUnitEx::ConvertToZanth(6.0, 5, 0) << "\n";
-    out << "ZCUnit::Convert(mm, mm, 1.2345) = " << Number(ZCUnit::Convert(1, 1, 1.2345, 0))
-        << ", ZCUnitEx::Convert(mm, mm, 1.2345) = " << Number(ZCUnitEx::Convert(1, 1, 1.2345, 0))
+    out << "ZCUnitEx::ConvertToZanth(1440 twips) = "
+        << ZCUnitEx::ConvertToZanth(1440.0, ZCUnitEx::UnitTwip, 0)
+        << ", (6 picas) = " << ZCUnitEx::ConvertToZanth(6.0, ZCUnitEx::UnitPica, 0) << "\n";
+    out << "ZCUnit::Convert(mm, mm, 1.2345) = "
+        << Number(ZCUnit::Convert(ZCUnit::UnitMillimetre, ZCUnit::UnitMillimetre, 1.2345, 0))
+        << ", ZCUnitEx::Convert(mm, mm, 1.2345) = "
+        << Number(ZCUnitEx::Convert(ZCUnit::UnitMillimetre, ZCUnit::UnitMillimetre, 1.2345, 0))
         << " (always via whole Zanth units)\n";
-    out << "FormatString(56183, mm) = \"" << Utf8(ZCUnit::FormatString(56183, 1, 0))
-        << "\", FormatString(4800, px, 300) = \"" << Utf8(ZCUnit::FormatString(4800, 0, 300))
-        << "\", GetUnitText(1) = \"" << Utf8(ZCUnit::GetUnitText(1)) << "\"\n";
+    out << "FormatString(56183, mm) = \""
+        << Utf8(ZCUnit::FormatString(56183, ZCUnit::UnitMillimetre, 0))
+        << "\", FormatString(4800, px, 300) = \""
+        << Utf8(ZCUnit::FormatString(4800, ZCUnit::UnitPixel, 300)) << "\", GetUnitText(1) = \""
+        << Utf8(ZCUnit::GetUnitText(ZCUnit::UnitMillimetre)) << "\"\n";
     out << "RoundToDigits(1234.5, 2) = " << Number(ZCUnit::RoundToDigits(1234.5, 2))
         << ", RoundToDigitsAfterDecimalPoint(2.346, 2) = "
         << Number(ZCUnit::RoundToDigitsAfterDecimalPoint(2.346, 2)) << "\n";
     out << "TWAIN: Twain2Zanth(2 picas) = " << ZCUnitEx::Twain2Zanth(2)
-        << ", Zanth2Twain(5 pica) = " << ZCUnitEx::Zanth2Twain(5) << " (not inverse)\n";
+        << ", Zanth2Twain(5 pica) = " << ZCUnitEx::Zanth2Twain(ZCUnitEx::UnitPica)
+        << " (not inverse)\n";
 
     TFormatInfo a4;
     TheFormat.InitFormat(5, &a4);

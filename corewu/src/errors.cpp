@@ -6,6 +6,9 @@
 #include <corewu/sync.h>
 
 #include <cstdio>
+#if defined(__GLIBCXX__)
+#include <cxxabi.h> // abi::__forced_unwind, how glibc ends a thread
+#endif
 #include <exception>
 #include <vector>
 
@@ -184,8 +187,29 @@ int InternalShowErrorBox(HWND, const WCHAR* caption, const WCHAR*)
                                                           MB_OK | MB_ICONERROR, 0);
 }
 
-COREWU_PASSES_THREAD_EXIT void RunDestructorWork(void (*work)(void*), void* context,
-                                                 TDestructorErrors policy)
+COREWU_PASSES_THREAD_EXIT TWorkEnd RunCatching(void (*work)(void*), void* context,
+                                               void (*atThreadExit)(void*), void* exitContext)
+{
+    try {
+        work(context);
+        return TWorkEnd::Returned;
+    } catch (TException&) {
+        return TWorkEnd::LibraryError;
+#if defined(__GLIBCXX__)
+    } catch (abi::__forced_unwind&) {
+        // The work ended its thread: the unwinding must go on.
+        if (atThreadExit) {
+            atThreadExit(exitContext);
+        }
+        throw;
+#endif
+    } catch (...) {
+        ZanthUnhandledException();
+        return TWorkEnd::OtherException;
+    }
+}
+
+void RunDestructorWork(void (*work)(void*), void* context, TDestructorErrors policy)
 {
     // Another error is being dealt with when an exception is in flight, or when
     // an error is pending and a handler is running (a catch site that cleans up
@@ -194,28 +218,20 @@ COREWU_PASSES_THREAD_EXIT void RunDestructorWork(void (*work)(void*), void* cont
     // the errors of every later destructor on this thread.
     const bool handling = GetPendingCount() > 0 && std::current_exception() != nullptr;
     const ULONG depth = GetErrorCount();
-    try {
-        work(context);
-    } catch (TException&) {
-        DecrementPendingCount();
-        const bool nothingElse = !handling && std::uncaught_exceptions() == 0;
-        if (nothingElse) {
-            if (policy == TDestructorErrors::Rethrow) {
-                ThrowLastError();
-            }
-            ClearError();
-            return;
+    if (RunCatching(work, context) != TWorkEnd::LibraryError) {
+        return;
+    }
+    DecrementPendingCount();
+    const bool nothingElse = !handling && std::uncaught_exceptions() == 0;
+    if (nothingElse) {
+        if (policy == TDestructorErrors::Rethrow) {
+            ThrowLastError();
         }
-        while (GetErrorCount() > depth) {
-            PopError();
-        }
-#if defined(__GLIBCXX__)
-    } catch (abi::__forced_unwind&) {
-        // The work ended its thread (ExitThread, _endthread): the unwinding must go on.
-        throw;
-#endif
-    } catch (...) {
-        ZanthUnhandledException();
+        ClearError();
+        return;
+    }
+    while (GetErrorCount() > depth) {
+        PopError();
     }
 }
 

@@ -84,13 +84,6 @@ void AppendPadded(std::u16string& out, const Directive& directive, const std::u1
     }
 }
 
-void TrimToPrecision(std::u16string& value, int precision)
-{
-    if (precision >= 0 && value.size() > static_cast<std::size_t>(precision)) {
-        value.resize(static_cast<std::size_t>(precision));
-    }
-}
-
 // A UTF-16 argument. With a precision the array need not be terminated (as in
 // C): no unit beyond the precision is read.
 std::u16string WideArgument(const WCHAR* text, int precision)
@@ -174,6 +167,198 @@ std::u16string NarrowArgument(const char* text, int precision)
     return value;
 }
 
+// The arguments of one FormatV call, read in order.
+class Arguments
+{
+public:
+    explicit Arguments(va_list arguments) { va_copy(m_List, arguments); }
+    ~Arguments() { va_end(m_List); }
+    Arguments(const Arguments&) = delete;
+    Arguments& operator=(const Arguments&) = delete;
+
+    template <class T> T Next() { return va_arg(m_List, T); }
+
+    // An integer argument as the length modifier has it (promoted types are read
+    // and narrowed back, as printf does).
+    long long Signed(Length length)
+    {
+        switch (length) {
+        case Length::Char:
+            return static_cast<signed char>(Next<int>());
+        case Length::Short:
+            return static_cast<short>(Next<int>());
+        case Length::Long64:
+            return Next<long long>();
+        case Length::Size:
+            return static_cast<long long>(Next<std::ptrdiff_t>());
+        default:
+            return Next<int>();
+        }
+    }
+    unsigned long long Unsigned(Length length)
+    {
+        switch (length) {
+        case Length::Char:
+            return static_cast<unsigned char>(Next<unsigned>());
+        case Length::Short:
+            return static_cast<unsigned short>(Next<unsigned>());
+        case Length::Long64:
+            return Next<unsigned long long>();
+        case Length::Size:
+            return Next<std::size_t>();
+        default:
+            return Next<unsigned>();
+        }
+    }
+
+private:
+    va_list m_List;
+};
+
+// Reads a run of decimal digits into `value`, capped at kMaxField.
+const WCHAR* ReadField(const WCHAR* p, int& value)
+{
+    value = 0;
+    for (; *p >= u'0' && *p <= u'9'; ++p) {
+        value = std::min(value * 10 + (*p - u'0'), kMaxField);
+    }
+    return p;
+}
+
+// Parses flags, width, precision and length modifier of the directive that starts
+// after its '%' at `p`, fetching the widths and precisions given as '*'. Returns
+// the position of the conversion character (the terminator when there is none).
+const WCHAR* ParseDirective(const WCHAR* p, Arguments& args, Directive& directive)
+{
+    while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'0' || *p == u'#') {
+        if (directive.flags.find(static_cast<char>(*p)) == std::string::npos) {
+            directive.flags.push_back(static_cast<char>(*p));
+        }
+        ++p;
+    }
+    if (*p == u'*') {
+        // A negative width means left alignment; widths and precisions from
+        // arguments are capped like written ones, so no value overflows or asks
+        // for gigabytes of padding.
+        const int width = args.Next<int>();
+        if (width < 0) {
+            directive.flags.push_back('-');
+        }
+        directive.width =
+            width < -kMaxField || width > kMaxField ? kMaxField : (width < 0 ? -width : width);
+        ++p;
+    } else if (*p >= u'0' && *p <= u'9') {
+        p = ReadField(p, directive.width);
+    }
+    if (*p == u'.') {
+        ++p;
+        if (*p == u'*') {
+            const int precision = args.Next<int>();
+            directive.precision = precision < 0 ? -1 : std::min(precision, kMaxField);
+            ++p;
+        } else {
+            p = ReadField(p, directive.precision);
+        }
+    }
+    // Length modifiers, with the 32-bit Windows meaning of l.
+    if (p[0] == u'h' && p[1] == u'h') {
+        directive.length = Length::Char;
+        p += 2;
+    } else if (*p == u'h') {
+        directive.length = Length::Short;
+        ++p;
+    } else if (p[0] == u'l' && p[1] == u'l') {
+        directive.length = Length::Long64;
+        p += 2;
+    } else if (*p == u'l' || *p == u'w') {
+        ++p;
+    } else if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
+        directive.length = Length::Long64;
+        p += 3;
+    } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
+        p += 3;
+    } else if (*p == u'I' || *p == u'z' || *p == u't' || *p == u'j') {
+        directive.length = (*p == u'j') ? Length::Long64 : Length::Size;
+        ++p;
+    } else if (*p == u'L') {
+        directive.length = Length::LongDouble;
+        ++p;
+    }
+    directive.conversion = static_cast<char>(*p);
+    return p;
+}
+
+// A string argument: a null pointer reads "(null)"; the precision bounds what is
+// read of the argument and what is written of it, then the width pads it.
+template <class Char, class Decode>
+void AppendString(std::u16string& out, const Directive& directive, const Char* text, Decode decode)
+{
+    std::u16string value = text ? decode(text, directive.precision) : std::u16string(u"(null)");
+    if (directive.precision >= 0 && value.size() > static_cast<std::size_t>(directive.precision)) {
+        value.resize(static_cast<std::size_t>(directive.precision));
+    }
+    AppendPadded(out, directive, value);
+}
+
+// Fetches the argument of a parsed directive and writes it. False for a conversion
+// character that is none, which fetches nothing.
+bool AppendConversion(std::u16string& out, const Directive& directive, WCHAR conversion,
+                      Arguments& args)
+{
+    switch (conversion) {
+    case u'd':
+    case u'i':
+        AppendNumber(out, directive, "ll", args.Signed(directive.length));
+        return true;
+    case u'u':
+    case u'x':
+    case u'X':
+    case u'o':
+        AppendNumber(out, directive, "ll", args.Unsigned(directive.length));
+        return true;
+    case u'f':
+    case u'F':
+    case u'e':
+    case u'E':
+    case u'g':
+    case u'G':
+    case u'a':
+    case u'A':
+        if (directive.length == Length::LongDouble) {
+            AppendNumber(out, directive, "L", args.Next<long double>());
+        } else {
+            AppendNumber(out, directive, "", args.Next<double>());
+        }
+        return true;
+    case u'p': {
+        // Every digit of the address, as 64-bit Windows prints it.
+        Directive pointer;
+        pointer.conversion = 'X';
+        pointer.flags.assign(1, '0');
+        pointer.width = 16;
+        AppendNumber(
+            out, pointer, "ll",
+            static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(args.Next<void*>())));
+        return true;
+    }
+    case u'c':
+    case u'C':
+        AppendPadded(out, directive, std::u16string(1, static_cast<char16_t>(args.Next<int>())));
+        return true;
+    case u's':
+        AppendString(out, directive, args.Next<const WCHAR*>(), WideArgument);
+        return true;
+    case u'S':
+        AppendString(out, directive, args.Next<const char*>(), NarrowArgument);
+        return true;
+    case u'%':
+        out.push_back(u'%');
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 TString& TString::Format(const WCHAR* format, ...)
@@ -195,201 +380,34 @@ TString TString::Formatted(const WCHAR* format, ...)
     return result;
 }
 
+// One pass over the format: plain characters are copied, each directive is parsed,
+// its argument fetched and written.
 TString& TString::FormatV(const WCHAR* format, va_list arguments)
 {
-    std::u16string out;
     if (!format) {
         m_Text.clear();
         return *this;
     }
-    va_list args;
-    va_copy(args, arguments);
+    Arguments args(arguments);
+    std::u16string out;
     for (const WCHAR* p = format; *p; ++p) {
         if (*p != u'%') {
             out.push_back(*p);
             continue;
         }
-        const WCHAR* start = p++;
+        const WCHAR* const start = p;
         Directive directive;
-        while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'0' || *p == u'#') {
-            if (directive.flags.find(static_cast<char>(*p)) == std::string::npos) {
-                directive.flags.push_back(static_cast<char>(*p));
-            }
-            ++p;
-        }
-        if (*p == u'*') {
-            // A negative width means left alignment; widths and precisions from
-            // arguments are capped like written ones, so no value overflows or
-            // asks for gigabytes of padding.
-            const int width = va_arg(args, int);
-            if (width < 0) {
-                directive.flags.push_back('-');
-            }
-            directive.width =
-                width < -kMaxField || width > kMaxField ? kMaxField : (width < 0 ? -width : width);
-            ++p;
-        } else {
-            while (*p >= u'0' && *p <= u'9') {
-                directive.width = (directive.width < 0 ? 0 : directive.width) * 10 + (*p - u'0');
-                if (directive.width > kMaxField) {
-                    directive.width = kMaxField;
-                }
-                ++p;
-            }
-        }
-        if (*p == u'.') {
-            ++p;
-            directive.precision = 0;
-            if (*p == u'*') {
-                const int precision = va_arg(args, int);
-                directive.precision = precision < 0 ? -1 : std::min(precision, kMaxField);
-                ++p;
-            } else {
-                while (*p >= u'0' && *p <= u'9') {
-                    directive.precision = directive.precision * 10 + (*p - u'0');
-                    if (directive.precision > kMaxField) {
-                        directive.precision = kMaxField;
-                    }
-                    ++p;
-                }
-            }
-        }
-        // Length modifiers, with the 32-bit Windows meaning of l.
-        if (p[0] == u'h' && p[1] == u'h') {
-            directive.length = Length::Char;
-            p += 2;
-        } else if (*p == u'h') {
-            directive.length = Length::Short;
-            ++p;
-        } else if (p[0] == u'l' && p[1] == u'l') {
-            directive.length = Length::Long64;
-            p += 2;
-        } else if (*p == u'l' || *p == u'w') {
-            ++p;
-        } else if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
-            directive.length = Length::Long64;
-            p += 3;
-        } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
-            p += 3;
-        } else if (*p == u'I' || *p == u'z' || *p == u't' || *p == u'j') {
-            directive.length = (*p == u'j') ? Length::Long64 : Length::Size;
-            ++p;
-        } else if (*p == u'L') {
-            directive.length = Length::LongDouble;
-            ++p;
-        }
-        directive.conversion = static_cast<char>(*p);
-        switch (*p) {
-        case u'd':
-        case u'i': {
-            long long value;
-            switch (directive.length) {
-            case Length::Char:
-                value = static_cast<signed char>(va_arg(args, int));
-                break;
-            case Length::Short:
-                value = static_cast<short>(va_arg(args, int));
-                break;
-            case Length::Long64:
-                value = va_arg(args, long long);
-                break;
-            case Length::Size:
-                value = static_cast<long long>(va_arg(args, std::ptrdiff_t));
-                break;
-            default:
-                value = va_arg(args, int);
-                break;
-            }
-            AppendNumber(out, directive, "ll", value);
-            break;
-        }
-        case u'u':
-        case u'x':
-        case u'X':
-        case u'o': {
-            unsigned long long value;
-            switch (directive.length) {
-            case Length::Char:
-                value = static_cast<unsigned char>(va_arg(args, unsigned));
-                break;
-            case Length::Short:
-                value = static_cast<unsigned short>(va_arg(args, unsigned));
-                break;
-            case Length::Long64:
-                value = va_arg(args, unsigned long long);
-                break;
-            case Length::Size:
-                value = va_arg(args, std::size_t);
-                break;
-            default:
-                value = va_arg(args, unsigned);
-                break;
-            }
-            AppendNumber(out, directive, "ll", value);
-            break;
-        }
-        case u'f':
-        case u'F':
-        case u'e':
-        case u'E':
-        case u'g':
-        case u'G':
-        case u'a':
-        case u'A':
-            if (directive.length == Length::LongDouble) {
-                AppendNumber(out, directive, "L", va_arg(args, long double));
-            } else {
-                AppendNumber(out, directive, "", va_arg(args, double));
-            }
-            break;
-        case u'p': {
-            Directive pointer;
-            pointer.conversion = 'X';
-            pointer.flags.assign(1, '0');
-            pointer.width = 16;
-            pointer.precision = -1;
-            AppendNumber(out, pointer, "ll",
-                         static_cast<unsigned long long>(
-                             reinterpret_cast<std::uintptr_t>(va_arg(args, void*))));
-            break;
-        }
-        case u'c':
-        case u'C': {
-            std::u16string text(1, static_cast<char16_t>(va_arg(args, int)));
-            AppendPadded(out, directive, text);
-            break;
-        }
-        case u's': {
-            const WCHAR* text = va_arg(args, const WCHAR*);
-            std::u16string value =
-                text ? WideArgument(text, directive.precision) : std::u16string(u"(null)");
-            TrimToPrecision(value, directive.precision);
-            AppendPadded(out, directive, value);
-            break;
-        }
-        case u'S': {
-            const char* text = va_arg(args, const char*);
-            std::u16string value =
-                text ? NarrowArgument(text, directive.precision) : std::u16string(u"(null)");
-            TrimToPrecision(value, directive.precision);
-            AppendPadded(out, directive, value);
-            break;
-        }
-        case u'%':
-            out.push_back(u'%');
-            break;
-        case 0:
-            // A lone % at the end: keep what was written.
+        p = ParseDirective(p + 1, args, directive);
+        if (*p == 0) {
+            // A directive cut off by the end of the format: keep what was written.
             out.append(start, p);
-            --p;
             break;
-        default:
+        }
+        if (!AppendConversion(out, directive, *p, args)) {
             // Unknown conversion: copy it through unchanged.
             out.append(start, p + 1);
-            break;
         }
     }
-    va_end(args);
     m_Text = std::move(out);
     return *this;
 }

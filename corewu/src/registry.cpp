@@ -432,8 +432,9 @@ BOOL TRegistry::Write(const TString& name, ULONG value, UINT quiet, UINT flush)
 }
 #endif
 
-BOOL TRegistry::Transfer(UINT direction, const TString& name, int& value, int defaultValue,
-                         UINT quiet)
+template <class Value, class Default>
+BOOL TRegistry::TransferValue(UINT direction, const TString& name, Value& value,
+                              const Default& defaultValue, UINT quiet)
 {
     if (direction > TransferWrite) {
         Fail(kBadDirection, ERROR_SUCCESS, name, quiet, TString(static_cast<DWORD>(direction), 10));
@@ -441,39 +442,30 @@ BOOL TRegistry::Transfer(UINT direction, const TString& name, int& value, int de
     }
     return direction == TransferRead ? Read(name, value, defaultValue, quiet, 0)
                                      : Write(name, value, quiet, 0);
+}
+
+BOOL TRegistry::Transfer(UINT direction, const TString& name, int& value, int defaultValue,
+                         UINT quiet)
+{
+    return TransferValue(direction, name, value, defaultValue, quiet);
 }
 
 BOOL TRegistry::Transfer(UINT direction, const TString& name, unsigned int& value,
                          unsigned int defaultValue, UINT quiet)
 {
-    if (direction > TransferWrite) {
-        Fail(kBadDirection, ERROR_SUCCESS, name, quiet, TString(static_cast<DWORD>(direction), 10));
-        return FALSE;
-    }
-    return direction == TransferRead ? Read(name, value, defaultValue, quiet, 0)
-                                     : Write(name, value, quiet, 0);
+    return TransferValue(direction, name, value, defaultValue, quiet);
 }
 
 BOOL TRegistry::Transfer(UINT direction, const TString& name, TString& value,
                          const TString& defaultValue, UINT quiet)
 {
-    if (direction > TransferWrite) {
-        Fail(kBadDirection, ERROR_SUCCESS, name, quiet, TString(static_cast<DWORD>(direction), 10));
-        return FALSE;
-    }
-    return direction == TransferRead ? Read(name, value, defaultValue, quiet, 0)
-                                     : Write(name, value, quiet, 0);
+    return TransferValue(direction, name, value, defaultValue, quiet);
 }
 
 BOOL TRegistry::Transfer(UINT direction, const TString& name, TPoint& value,
                          const TPoint& defaultValue, UINT quiet)
 {
-    if (direction > TransferWrite) {
-        Fail(kBadDirection, ERROR_SUCCESS, name, quiet, TString(static_cast<DWORD>(direction), 10));
-        return FALSE;
-    }
-    return direction == TransferRead ? Read(name, value, defaultValue, quiet, 0)
-                                     : Write(name, value, quiet, 0);
+    return TransferValue(direction, name, value, defaultValue, quiet);
 }
 
 BOOL TRegistry::DeleteValue(const TString& name, UINT quiet)

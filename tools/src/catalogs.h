@@ -3,6 +3,7 @@
 #ifndef ZANTH_SRC_CATALOGS_H
 #define ZANTH_SRC_CATALOGS_H
 
+#include <corewu/messages.h>
 #include <zanth/config.h>
 
 namespace ZANTH::detail {

@@ -2,6 +2,7 @@
 // pointer. Writing itself is inline in the header (a bounds test and the stores).
 #include "catalogs.h"
 
+#include <corewu/errors.h>
 #include <zanth/codegenerator.h>
 
 #include <algorithm>

@@ -1,4 +1,5 @@
 // ConsoleControlHandler: turns a console's end request into the library's stop event.
+#include <corewu/log.h>
 #include <zanth/frame.h>
 #include <zanth/timer.h>
 

@@ -6,6 +6,7 @@
 // the one a depth-first recursion gives. Each directory entered is remembered by its
 // identity while the walk is below it, and a subdirectory that is already on the way
 // down (a symbolic link to a parent) is not entered again.
+#include <corewu/errors.h>
 #include <zanth/filebrowser.h>
 #include <zanth/progress.h>
 

@@ -2,6 +2,7 @@
 // the caller owns.
 #include "iobufferimpl.h"
 
+#include <corewu/errors.h>
 #include <zanth/iobuffer.h>
 
 namespace {

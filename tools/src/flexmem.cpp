@@ -3,6 +3,7 @@
 // Address arithmetic is done on integers (uintptr_t) rather than on pointers, so
 // that a window asked for outside the reservation is computed without undefined
 // behaviour and then refused as a clear error (message 2).
+#include <corewu/errors.h>
 #include <zanth/flexmem.h>
 #include <zanth/memcheck.h>
 

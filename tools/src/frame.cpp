@@ -1,5 +1,6 @@
 // The library frame's functions: allocation entry points, the message box and the
 // common-dialog error texts.
+#include <corewu/callback.h>
 #include <zanth/frame.h>
 #include <zanth/messages.h>
 

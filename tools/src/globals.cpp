@@ -7,6 +7,8 @@
 // destroyed in the lifecycle trace (a no-op unless a test switches the trace on).
 #include "catalogs.h"
 
+#include <corewu/lifecycle.h>
+#include <corewu/module.h>
 #include <zanth/datetime.h>
 #include <zanth/flexmem.h>
 #include <zanth/frame.h>

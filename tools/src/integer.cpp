@@ -1,6 +1,9 @@
 // ZCSInt32, ZCSInt64 and the word helpers. Where the processor would raise an
 // integer-divide fault (a zero divisor, a quotient too large for its register),
 // a base-library error of the catalog "CoreErrors" is raised instead.
+#include <corewu/errors.h>
+#include <corewu/messages.h>
+#include <corewu/tstring.h>
 #include <zanth/integer.h>
 
 #include <cmath>

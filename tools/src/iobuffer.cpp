@@ -3,6 +3,7 @@
 // can answer as it stands) are inline in the header; this file holds the rest.
 #include "iobufferimpl.h"
 
+#include <corewu/errors.h>
 #include <zanth/iobuffer.h>
 
 #include <algorithm>

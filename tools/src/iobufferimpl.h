@@ -2,6 +2,7 @@
 #ifndef ZANTH_SRC_IOBUFFERIMPL_H
 #define ZANTH_SRC_IOBUFFERIMPL_H
 
+#include <corewu/errors.h>
 #include <zanth/config.h>
 
 namespace ZANTH::detail {

@@ -1,4 +1,5 @@
 // TList and TListElement: the intrusive doubly linked list.
+#include <corewu/errors.h>
 #include <zanth/list.h>
 
 TListElement::~TListElement() noexcept(false) {}
@@ -36,32 +37,29 @@ void TList::AddTail(TListElement* element)
 
 void TList::AddHead(TList& other)
 {
-    if (other.m_pHead == nullptr) {
-        return;
-    }
-    if (m_pHead == nullptr) {
-        m_pHead = other.m_pHead;
-        m_pTail = other.m_pTail;
-        return;
-    }
-    other.m_pTail->m_pNext = m_pHead;
-    m_pHead->m_pPrev = other.m_pTail;
-    m_pHead = other.m_pHead;
+    Join(other.m_pHead, other.m_pTail, m_pHead, m_pTail);
 }
 
 void TList::AddTail(TList& other)
 {
-    if (other.m_pHead == nullptr) {
+    Join(m_pHead, m_pTail, other.m_pHead, other.m_pTail);
+}
+
+void TList::Join(TListElement* frontHead, TListElement* frontTail, TListElement* backHead,
+                 TListElement* backTail)
+{
+    if (!frontHead) {
+        m_pHead = backHead;
+        m_pTail = backTail;
         return;
     }
-    if (m_pHead == nullptr) {
-        m_pHead = other.m_pHead;
-        m_pTail = other.m_pTail;
-        return;
+    if (backHead) {
+        frontTail->m_pNext = backHead;
+        backHead->m_pPrev = frontTail;
+        frontTail = backTail;
     }
-    other.m_pHead->m_pPrev = m_pTail;
-    m_pTail->m_pNext = other.m_pHead;
-    m_pTail = other.m_pTail;
+    m_pHead = frontHead;
+    m_pTail = frontTail;
 }
 
 void TList::Remove(TListElement* element)

@@ -7,6 +7,9 @@
 // in that order) and also in a hash index keyed by pointer, so that Delete finds the
 // most recent registration of a pointer in constant time on average: a bucket's
 // chain holds newer registrations before older ones.
+#include <corewu/errors.h>
+#include <corewu/file.h>
+#include <corewu/log.h>
 #include <zanth/memcheck.h>
 
 #include <algorithm>

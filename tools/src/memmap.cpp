@@ -1,4 +1,5 @@
 // TMemFile: a whole file mapped into memory.
+#include <corewu/errors.h>
 #include <zanth/memmap.h>
 
 #include <utility>

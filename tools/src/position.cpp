@@ -1,4 +1,5 @@
 // TPosition: logical window positions and their registry values.
+#include <corewu/errors.h>
 #include <zanth/position.h>
 
 namespace {

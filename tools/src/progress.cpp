@@ -4,6 +4,7 @@
 // in the record's own units at which the view's bar reaches its next step. Only
 // when it is reached does the record look up the thread's view, map its position
 // through the enclosing records onto the bar, and let the view draw.
+#include <corewu/errors.h>
 #include <zanth/progress.h>
 
 #include <cmath>
@@ -55,12 +56,13 @@ TProgress::TProgress(const WCHAR* name, LONG min, LONG max, UINT abortable)
     }
 }
 
+// A copy has links and a view of its own (none): the assignment copies the values.
 TProgress::TProgress(const TProgress& other)
-    : TListElement(), m_Name(other.m_Name), m_Min(other.m_Min), m_Max(other.m_Max),
-      m_Size(other.m_Size), m_Act(other.m_Act), m_Step(other.m_Step),
-      m_NextUpdate(other.m_pView ? kNever : other.m_NextUpdate), m_Abortable(other.m_Abortable),
-      m_pView(nullptr)
-{}
+    : TListElement(), m_Min(0), m_Max(0), m_Size(0), m_Act(0), m_Step(0), m_NextUpdate(kNever),
+      m_Abortable(0), m_pView(nullptr)
+{
+    *this = other;
+}
 
 TProgress& TProgress::operator=(const TProgress& other)
 {
@@ -133,10 +135,11 @@ TProgressView::TProgressView()
     : m_Min(0), m_Max(0), m_Size(0), m_Act(0), m_StepSize(0), m_Abortable(0)
 {}
 
-TProgressView::TProgressView(const TProgressView& other)
-    : m_Name(other.m_Name), m_Min(other.m_Min), m_Max(other.m_Max), m_Size(other.m_Size),
-      m_Act(other.m_Act), m_StepSize(other.m_StepSize), m_Abortable(other.m_Abortable)
-{}
+// A copy starts without records: the assignment copies the settings.
+TProgressView::TProgressView(const TProgressView& other) : TProgressView()
+{
+    *this = other;
+}
 
 TProgressView& TProgressView::operator=(const TProgressView& other)
 {

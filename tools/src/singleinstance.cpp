@@ -1,5 +1,7 @@
 // The single-instance guard: a named mutex claims the program's name, and a search
 // of the top-level windows' titles finds an earlier instance.
+#include <corewu/errors.h>
+#include <corewu/file.h>
 #include <zanth/singleinstance.h>
 
 #include <zanth/messages.h>

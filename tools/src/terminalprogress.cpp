@@ -1,4 +1,5 @@
 // TTerminalProgressView: the progress bar of command-line programs.
+#include <corewu/errors.h>
 #include <zanth/terminalprogress.h>
 
 #include <zanth/win32/zanthext.h>

@@ -1,4 +1,5 @@
 // TThreadFunc: reference-counted work done in parts or in measured time slices.
+#include <corewu/errors.h>
 #include <zanth/timer.h>
 
 TThreadFunc::TThreadFunc(LONG partSize) : m_RefCount(2), m_PartSize(partSize), m_Finished(false) {}
@@ -44,25 +45,21 @@ void TThreadFunc::ThreadDo()
     }
 }
 
-COREWU_PASSES_THREAD_EXIT bool TThreadFunc::RunWork(void (*call)(void*), void* context)
+bool TThreadFunc::RunWork(void (*call)(void*), void* context)
 {
-    try {
-        call(context);
+    // When the work ends its thread (ExitThread, _endthread) the unwinding goes on,
+    // and the work keeps its reference as it does when it is cut short.
+    switch (RunCatching(call, context)) {
+    case TWorkEnd::Returned:
         return true;
-    } catch (TException&) {
+    case TWorkEnd::LibraryError:
         DecrementPendingCount();
         Finish();
         ThrowLastError();
-#if defined(__GLIBCXX__)
-    } catch (abi::__forced_unwind&) {
-        // The work ended its thread (ExitThread, _endthread): the unwinding must go
-        // on, and the work keeps its reference as it does when it is cut short.
-        throw;
-#endif
-    } catch (...) {
-        ZanthUnhandledException();
-        return false;
+    case TWorkEnd::OtherException:
+        break;
     }
+    return false;
 }
 
 LONG TThreadFunc::ThreadDoParts(LONG parts)

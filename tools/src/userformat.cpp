@@ -1,4 +1,6 @@
 // ZCUserFormat: the user's paper formats in the registry.
+#include <corewu/errors.h>
+#include <corewu/registry.h>
 #include <zanth/userformat.h>
 
 #include <zanth/units.h>

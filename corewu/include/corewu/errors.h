@@ -7,19 +7,19 @@
 
 #include <exception>
 #include <memory>
+#include <string>
 #include <type_traits>
-#if defined(__GLIBCXX__)
-#include <cxxabi.h>
-// glibc ends a thread (pthread_exit, and so ExitThread and _endthread) by unwinding
-// its stack. A function that catches everything lets that unwinding go on with a
-// `catch (abi::__forced_unwind&) { throw; }` ahead of its `catch (...)`; the
+
+// Kept for code outside the libraries that catches glibc's thread-exit unwinding
+// itself (`catch (abi::__forced_unwind&) { throw; }` ahead of a `catch (...)`): the
 // unwinding carries no exception object, so that handler binds its reference to
-// nothing, which UBSan's null check would report. Such functions carry this mark.
+// nothing, which UBSan's null check would report; such functions carry this mark.
+// The libraries' own code leaves the unwinding to RunCatching.
+#if defined(__GLIBCXX__)
 #define COREWU_PASSES_THREAD_EXIT __attribute__((no_sanitize("null")))
 #else
 #define COREWU_PASSES_THREAD_EXIT
 #endif
-#include <string>
 
 class TErrorData;
 namespace ZANTH {
@@ -111,6 +111,54 @@ public:
     int MessageBox(const WCHAR* text, const WCHAR* caption, UINT style, int reserved);
 };
 
+// --- Work that may raise anything --------------------------------------------------
+
+namespace corewu_detail {
+// A callable as the function and context of the C-style entries below.
+template <class Callable> void CallThrough(void* context)
+{
+    (*static_cast<Callable*>(context))();
+}
+template <class Callable> void* ContextOf(Callable& callable)
+{
+    return const_cast<void*>(static_cast<const volatile void*>(std::addressof(callable)));
+}
+} // namespace corewu_detail
+
+// How the work that RunCatching ran has ended.
+enum class TWorkEnd
+{
+    Returned,      // it returned
+    LibraryError,  // it raised a TException: the error stays on the stack, still pending
+    OtherException // it raised something else, already reported by ZanthUnhandledException
+};
+
+// Runs work(context) and catches whatever it raises, so that the caller handles a
+// library error as it sees fit and nothing else escapes. The end of the thread
+// itself (ExitThread, _endthread), which glibc carries out by unwinding the stack,
+// is not caught: `atThreadExit(exitContext)` runs first when given, then the
+// unwinding goes on, as it must. The one place of the libraries that knows how the
+// C++ run time ends a thread.
+COREWU_API TWorkEnd RunCatching(void (*work)(void* context), void* context,
+                                void (*atThreadExit)(void* context) = nullptr,
+                                void* exitContext = nullptr);
+
+template <class Work> TWorkEnd RunCatching(Work&& work)
+{
+    using Callable = std::remove_reference_t<Work>;
+    return RunCatching(corewu_detail::CallThrough<Callable>, corewu_detail::ContextOf(work));
+}
+
+template <class Work, class AtThreadExit>
+TWorkEnd RunCatching(Work&& work, AtThreadExit&& atThreadExit)
+{
+    using Callable = std::remove_reference_t<Work>;
+    using ExitCallable = std::remove_reference_t<AtThreadExit>;
+    return RunCatching(corewu_detail::CallThrough<Callable>, corewu_detail::ContextOf(work),
+                       corewu_detail::CallThrough<ExitCallable>,
+                       corewu_detail::ContextOf(atThreadExit));
+}
+
 // --- The destructor rule ----------------------------------------------------------
 
 enum class TDestructorErrors
@@ -137,9 +185,7 @@ template <class Work>
 void RunDestructorWork(Work&& work, TDestructorErrors policy = TDestructorErrors::Rethrow)
 {
     using Callable = std::remove_reference_t<Work>;
-    RunDestructorWork([](void* context) { (*static_cast<Callable*>(context))(); },
-                      const_cast<void*>(static_cast<const volatile void*>(std::addressof(work))),
-                      policy);
+    RunDestructorWork(corewu_detail::CallThrough<Callable>, corewu_detail::ContextOf(work), policy);
 }
 
 #endif // COREWU_ERRORS_H

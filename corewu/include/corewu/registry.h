@@ -184,6 +184,11 @@ private:
     BOOL ReadInteger(const TString& name, DWORD& value, UINT quiet, bool isSigned);
     BOOL WriteRaw(const TString& name, DWORD type, const void* data, DWORD size, UINT quiet,
                   UINT flush);
+    // What every Transfer does: reads or writes by the direction, and refuses any
+    // other direction.
+    template <class Value, class Default>
+    BOOL TransferValue(UINT direction, const TString& name, Value& value,
+                       const Default& defaultValue, UINT quiet);
 
     HKEY m_hRoot;
     TString m_RootName; // the text of m_hRoot for messages

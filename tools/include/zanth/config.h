@@ -1,8 +1,9 @@
-// Common settings of the tools library: the export macro and the base library.
+// Common settings of the tools library: the Win32 types of the base library and the
+// export macro. Each family header includes the base library's headers it uses.
 #ifndef ZANTH_CONFIG_H
 #define ZANTH_CONFIG_H
 
-#include <corewu/corewu.h>
+#include <corewu/config.h>
 
 // Marks what libzanthtools.so exports; everything else in the library is hidden.
 #define ZANTH_TOOLS_API __attribute__((visibility("default")))

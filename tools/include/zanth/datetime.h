@@ -3,12 +3,14 @@
 #ifndef ZANTH_DATETIME_H
 #define ZANTH_DATETIME_H
 
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 #include <list>
 
-// One code of a date mask as FormatCodeInterpreter finds it: the code letter (for
-// "%%" the character '%', -1 when no known code has been seen yet), where the code's
+// One code of a date mask as FormatCodeInterpreter finds it: the code letter (one of
+// ZCDateTime::TMaskCode: for "%%" the character '%', -1 when no known code has been
+// seen yet), where the code's
 // text starts in the formatted output, and how many characters it stands for (-1
 // for the name codes %a, %A, %b and %B).
 struct TFormatCodesPos
@@ -49,6 +51,33 @@ public:
         October,
         November,
         December
+    };
+
+    // The codes of a mask: each is the letter after a '%' (the values are those
+    // letters, so a TFormatCodesPos code compares with them), with the width of its
+    // text. FormatDate writes the field codes; the others are known to the scanner
+    // only, and FormatDate copies them as they stand.
+    enum TMaskCode : LONG
+    {
+        CodeNone = -1,          // no known code seen yet (TFormatCodesPos only)
+        CodeDay = 'd',          // 2: the day
+        CodeMonth = 'm',        // 2: the month
+        CodeYear2 = 'y',        // 2: the year modulo 100 (read back as 1900 + yy)
+        CodeYear = 'Y',         // 4: the year
+        CodeHour = 'H',         // 2: the hour
+        CodeHour12 = 'I',       // 2: the hour, less 12 when above 12
+        CodeMinute = 'M',       // 2: the minute, padded with '0'
+        CodeSecond = 'S',       // 2: the second, padded with '0'
+        CodePercent = '%',      // 1: "%%" stands for a '%'
+        CodeDayOfYear = 'j',    // 3
+        CodeAmPm = 'p',         // 4
+        CodeWeekSunday = 'U',   // 2: the week of the year, from Sunday
+        CodeWeekMonday = 'W',   // 2: the week of the year, from Monday
+        CodeWeekday = 'w',      // 2
+        CodeShortWeekday = 'a', // -1: a name, of no fixed width
+        CodeLongWeekday = 'A',  // -1
+        CodeShortMonth = 'b',   // -1
+        CodeLongMonth = 'B'     // -1
     };
 
     // The standard masks.

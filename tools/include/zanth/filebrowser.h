@@ -3,6 +3,8 @@
 #ifndef ZANTH_FILEBROWSER_H
 #define ZANTH_FILEBROWSER_H
 
+#include <corewu/smartptr.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 #include <list>

@@ -3,6 +3,8 @@
 #ifndef ZANTH_FLEXMEM_H
 #define ZANTH_FLEXMEM_H
 
+#include <corewu/messages.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 // One contiguous range of reserved address space and, inside it, one committed

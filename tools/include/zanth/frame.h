@@ -3,6 +3,8 @@
 #ifndef ZANTH_FRAME_H
 #define ZANTH_FRAME_H
 
+#include <corewu/sync.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 namespace ZANTH {

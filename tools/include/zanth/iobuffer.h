@@ -3,6 +3,7 @@
 #ifndef ZANTH_IOBUFFER_H
 #define ZANTH_IOBUFFER_H
 
+#include <corewu/file.h>
 #include <zanth/config.h>
 #include <zanth/flexmem.h>
 

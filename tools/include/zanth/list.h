@@ -75,6 +75,10 @@ public:
     void DeleteAll();
 
 private:
+    // Makes this list the chain front followed by back; either may be empty.
+    void Join(TListElement* frontHead, TListElement* frontTail, TListElement* backHead,
+              TListElement* backTail);
+
     TListElement* m_pHead = nullptr;
     TListElement* m_pTail = nullptr;
 };

@@ -2,6 +2,7 @@
 #ifndef ZANTH_MEMCHECK_H
 #define ZANTH_MEMCHECK_H
 
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 #include <zanth/list.h>
 

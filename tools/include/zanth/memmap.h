@@ -2,6 +2,9 @@
 #ifndef ZANTH_MEMMAP_H
 #define ZANTH_MEMMAP_H
 
+#include <corewu/file.h>
+#include <corewu/messages.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 // A whole file mapped into memory. Open(name, 0) maps an existing file read-only;

@@ -3,6 +3,7 @@
 #ifndef ZANTH_MESSAGES_H
 #define ZANTH_MESSAGES_H
 
+#include <corewu/messages.h>
 #include <zanth/config.h>
 
 #define ZANTH_DECLARE_CATALOG(ClassName)                                                           \

@@ -3,6 +3,8 @@
 #ifndef ZANTH_PAPER_H
 #define ZANTH_PAPER_H
 
+#include <corewu/messages.h>
+#include <corewu/ptrlist.h>
 #include <zanth/config.h>
 #include <zanth/units.h>
 

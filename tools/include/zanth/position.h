@@ -3,6 +3,9 @@
 #ifndef ZANTH_POSITION_H
 #define ZANTH_POSITION_H
 
+#include <corewu/geometry.h>
+#include <corewu/registry.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 // A window position: one of nine logical places in a reference rectangle (its

@@ -4,6 +4,7 @@
 #ifndef ZANTH_PROGRESS_H
 #define ZANTH_PROGRESS_H
 
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 #include <zanth/list.h>
 

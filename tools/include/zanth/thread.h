@@ -4,6 +4,9 @@
 #ifndef ZANTH_THREAD_H
 #define ZANTH_THREAD_H
 
+#include <corewu/smartptr.h>
+#include <corewu/sync.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 #include <atomic>
@@ -286,6 +289,14 @@ private:
     };
 
     UINT DoFilterLocked(const void* message);
+    // The steps of Send. Waits until the queue has room and takes the lock; false,
+    // without the lock, when the queue is full and `wait` is 0.
+    bool LockWithRoom(UINT wait);
+    // Under the lock: the position among the runs where a message of `priority`
+    // belongs (a run of that priority, or the place for a new one).
+    int FindRun(int priority);
+    // Under the lock, with room: queues the message at that position.
+    void Insert(void* message, int priority, LONGLONG time, int run);
     // Brings an index that ran one lap off either end of the run ring back into it.
     int Normalize(int index) const
     {
@@ -294,12 +305,7 @@ private:
     TRun& RunAt(int offset) { return m_pRuns[Normalize(m_FirstRun + offset)]; }
     void LogLine(const WCHAR* function, const WCHAR* text) const;
 
-    // The waiting messages are kept as runs of equal priority: a ring of runs sorted
-    // by descending priority (m_FirstRun, m_RunCount), each run a chain of entries in
-    // sending order. Both live in one block of capacity entries and capacity runs;
-    // unused entries form a free list. Sending appends to the run of its priority
-    // (making the run when there is none yet), receiving takes the first entry of the
-    // first run: nothing is moved but the few run records.
+    // The ring of runs and the entries (messagequeue.cpp tells how they work).
     ZCMutex m_Mutex;
     int m_Capacity;
     int m_FirstRun;

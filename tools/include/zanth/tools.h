@@ -1,7 +1,9 @@
-// The tools library: includes every public header.
+// The tools library: includes every public header, and the base library's, whose
+// interface belongs to the tools library's (strings, errors, files, events).
 #ifndef ZANTH_TOOLS_H
 #define ZANTH_TOOLS_H
 
+#include <corewu/corewu.h>
 #include <zanth/config.h>
 
 #include <zanth/codegenerator.h>

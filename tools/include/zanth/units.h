@@ -3,6 +3,8 @@
 #ifndef ZANTH_UNITS_H
 #define ZANTH_UNITS_H
 
+#include <corewu/messages.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 
 namespace ZANTH {
@@ -20,11 +22,12 @@ enum TUnitOem
 
 // Unsigned conversions between Zanth units and the units users and devices speak.
 //
-// Unit codes: 0 pixel (a resolution in dots per inch is passed beside the value),
-// 1 millimetre, 2 inch, 3 Zanth unit; ZCUnitEx also knows 4 twip, 5 pica,
-// 6 tenth of a millimetre and 7 Zanth unit. Any other code is unrecognised: the
-// to-Zanth conversions give 0, the from-Zanth conversions 0.0 and the text
-// functions an empty string. No operation raises an error.
+// Unit codes (ULONG): ZCUnit::UnitPixel 0 (a resolution in dots per inch is passed
+// beside the value), UnitMillimetre 1, UnitInch 2, UnitZanth 3; ZCUnitEx also knows
+// ZCUnitEx::UnitTwip 4, UnitPica 5, UnitTenthMillimetre 6 and UnitZanthEx 7 (a
+// Zanth unit, as 3). Any other code is unrecognised: the to-Zanth conversions give
+// 0, the from-Zanth conversions 0.0 and the text functions an empty string. No
+// operation raises an error.
 //
 // Arithmetic: a double is truncated toward zero through a 64-bit integer and the
 // low 32 bits are kept, as the processor's conversion does; NaN and values outside
@@ -59,6 +62,12 @@ public:
 
     static ZMCZanthUnits ZanthUnits;
 
+    // The unit codes that all three classes understand.
+    static constexpr ULONG UnitPixel = 0; // at a resolution passed beside the value
+    static constexpr ULONG UnitMillimetre = 1;
+    static constexpr ULONG UnitInch = 2;
+    static constexpr ULONG UnitZanth = 3; // the value itself
+
     // One Zanth unit in millimetres and in inches; half a Zanth unit in inches and
     // in millimetres (the rounding offsets added before truncation).
     static constexpr double EinZanthInMm = 25.4 / 4800;
@@ -66,7 +75,7 @@ public:
     static constexpr double EinHalbZanthInInch = 1.0 / 9600;
     static const double EinHalbZanthInMm;
 
-    explicit ZCUnit(ULONG defaultUnit = 1) : m_DefaultUnit(defaultUnit) {}
+    explicit ZCUnit(ULONG defaultUnit = UnitMillimetre) : m_DefaultUnit(defaultUnit) {}
 
     // Does nothing; kept for callers that end an object's use explicitly.
     void Destructor() {}
@@ -117,7 +126,7 @@ protected:
 class ZANTH_TOOLS_API ZCSUnit : public ZCUnit
 {
 public:
-    ZCSUnit() : ZCUnit(1) {}
+    ZCSUnit() : ZCUnit(UnitMillimetre) {}
 
     double ConvertZanthToDefault(LONG zanth, ULONG resolution) const;
     LONG ConvertDefaultToZanth(double value, ULONG resolution);
@@ -144,6 +153,12 @@ public:
 class ZANTH_TOOLS_API ZCUnitEx : public ZCSUnit
 {
 public:
+    // The codes that only ZCUnitEx understands.
+    static constexpr ULONG UnitTwip = 4; // 1440 per inch
+    static constexpr ULONG UnitPica = 5; // 6 per inch
+    static constexpr ULONG UnitTenthMillimetre = 6;
+    static constexpr ULONG UnitZanthEx = 7; // the value itself, as UnitZanth
+
     ZCUnitEx() = default;
 
     double ConvertZanthToDefault(LONG zanth, ULONG resolution) const;

@@ -3,6 +3,9 @@
 #ifndef ZANTH_USERFORMAT_H
 #define ZANTH_USERFORMAT_H
 
+#include <corewu/callback.h>
+#include <corewu/ptrlist.h>
+#include <corewu/tstring.h>
 #include <zanth/config.h>
 #include <zanth/paper.h>
 

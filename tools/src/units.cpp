@@ -1,16 +1,14 @@
-// Units and paper formats: the conversions of ZCUnit, ZCSUnit and ZCUnitEx, the
-// OEM and TWAIN unit maps, and ZCFormat's standard table and searches.
+// The unit conversions of ZCUnit, ZCSUnit and ZCUnitEx, and the OEM and TWAIN unit
+// maps.
 //
 // The results must be reproducible to the last Zanth unit, so every expression
 // keeps the order of its factors (this file is compiled without contraction into
 // fused multiply-adds).
 #include <zanth/integer.h>
-#include <zanth/paper.h>
 #include <zanth/units.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
@@ -24,15 +22,6 @@ constexpr double InchPerPica = 0.16666666666666666; // 1/6
 constexpr double PicasPerInch = 6;
 constexpr double MmPerTenth = 0.1;
 constexpr ULONG SubstituteResolution = 400;
-
-constexpr ULONG UnitPixel = 0;
-constexpr ULONG UnitMm = 1;
-constexpr ULONG UnitInch = 2;
-constexpr ULONG UnitZanth = 3;
-constexpr ULONG UnitTwip = 4;
-constexpr ULONG UnitPica = 5;
-constexpr ULONG UnitTenthMm = 6;
-constexpr ULONG UnitZanth2 = 7;
 
 // The double cut toward zero through a 64-bit integer, low 32 bits kept; NaN and
 // values outside the 64-bit range give 0 (the low half of "integer indefinite").
@@ -129,7 +118,7 @@ ULONG ZCUnit::ConvertToZanth(double value, ULONG unit, ULONG resolution)
     switch (unit) {
     case UnitPixel:
         return PixelToZanth(Trunc(value), Resolution(resolution));
-    case UnitMm:
+    case UnitMillimetre:
         return MmToZanth(value);
     case UnitInch:
         return InchToZanth(value);
@@ -146,7 +135,7 @@ double ZCUnit::ConvertFromZanth(ULONG zanth, ULONG unit, ULONG resolution)
     case UnitPixel:
         return static_cast<double>(
             Trunc(PixelNumerator(zanth, Resolution(resolution)) * ZCUnit::EinZanthInInch));
-    case UnitMm:
+    case UnitMillimetre:
         return static_cast<double>(zanth) * EinZanthInMm;
     case UnitInch:
         return static_cast<double>(zanth) * EinZanthInInch;
@@ -232,7 +221,7 @@ TString ZCUnit::FormatString(ULONG zanth, ULONG unit, ULONG resolution)
     switch (unit) {
     case UnitPixel:
         return TString::Formatted(u"%d", static_cast<int>(ZanthToPixel(zanth, resolution, false)));
-    case UnitMm:
+    case UnitMillimetre:
     case UnitInch:
         return TString::Formatted(u"%.2f", ConvertFromZanth(zanth, unit, resolution));
     default:
@@ -327,7 +316,7 @@ TString ZCSUnit::FormatString(LONG zanth, ULONG unit, ULONG resolution)
     case UnitPixel:
         return TString::Formatted(
             u"%d", static_cast<int>(ZanthToPixel(Magnitude(zanth), resolution, zanth < 0)));
-    case UnitMm:
+    case UnitMillimetre:
     case UnitInch:
         return TString::Formatted(u"%.2f", ConvertFromZanth(zanth, unit, resolution));
     default:
@@ -358,9 +347,9 @@ LONG ZCUnitEx::ConvertToZanth(double value, ULONG unit, ULONG resolution)
     case UnitPica:
         inches = value * InchPerPica;
         break;
-    case UnitTenthMm:
-        return ZCSUnit::ConvertToZanth(value * MmPerTenth, UnitMm, resolution);
-    case UnitZanth2:
+    case UnitTenthMillimetre:
+        return ZCSUnit::ConvertToZanth(value * MmPerTenth, UnitMillimetre, resolution);
+    case UnitZanthEx:
         return TruncSigned(value);
     default:
         return ZCSUnit::ConvertToZanth(value, unit, resolution);
@@ -377,10 +366,10 @@ double ZCUnitEx::ConvertFromZanth(LONG zanth, ULONG unit, ULONG resolution)
         return static_cast<double>(Magnitude(zanth)) * EinZanthInInch * sign * TwipsPerInch;
     case UnitPica:
         return static_cast<double>(Magnitude(zanth)) * EinZanthInInch * sign * PicasPerInch;
-    case UnitTenthMm:
-        return ZCSUnit::ConvertFromZanth(static_cast<LONG>(static_cast<ULONG>(zanth) * 10u), UnitMm,
-                                         resolution);
-    case UnitZanth2:
+    case UnitTenthMillimetre:
+        return ZCSUnit::ConvertFromZanth(static_cast<LONG>(static_cast<ULONG>(zanth) * 10u),
+                                         UnitMillimetre, resolution);
+    case UnitZanthEx:
         return static_cast<double>(zanth);
     default:
         return ZCSUnit::ConvertFromZanth(zanth, unit, resolution);
@@ -395,7 +384,8 @@ double ZCUnitEx::Convert(ULONG fromUnit, ULONG toUnit, double value, ULONG resol
 ULONG ZCUnitEx::Twain2Zanth(ULONG twainUnit)
 {
     // TWAIN: 0 inches, 1 centimetres, 2 picas, 3 points, 4 twips, 5 pixels.
-    static const ULONG map[] = {UnitInch, UnitTenthMm, UnitPica, UnitPixel, UnitTwip, UnitPixel};
+    static const ULONG map[] = {UnitInch, UnitTenthMillimetre, UnitPica, UnitPixel, UnitTwip,
+                                UnitPixel};
     return twainUnit < sizeof(map) / sizeof(map[0]) ? map[twainUnit] : 0;
 }
 
@@ -407,220 +397,8 @@ ULONG ZCUnitEx::Zanth2Twain(ULONG unit)
 
 ULONG UnitFromOem(ZANTH::TUnitOem setting)
 {
-    static const ULONG aUnitList[4] = {UnitPixel, UnitMm, UnitInch, UnitZanth};
+    static const ULONG aUnitList[4] = {ZCUnit::UnitPixel, ZCUnit::UnitMillimetre, ZCUnit::UnitInch,
+                                       ZCUnit::UnitZanth};
     const auto index = static_cast<unsigned int>(setting);
-    return index < 4 ? aUnitList[index] : UnitMm;
-}
-
-// ---------------------------------------------------------------------------
-// ZCFormat
-
-namespace {
-
-void SetName(ZCFormat::TFormatInfo& record, const char* name)
-{
-    // ASCII names only; at most 31 characters and always terminated.
-    std::size_t i = 0;
-    for (; name[i] && i < 31; ++i) {
-        record.Name[i] = static_cast<WCHAR>(static_cast<unsigned char>(name[i]));
-    }
-    record.Name[i] = 0;
-}
-
-struct Series
-{
-    const char* const* names;
-    int count;
-    WORD formatClass;
-};
-
-const char* const IsoA[] = {"ISO A0", "ISO A1", "ISO A2", "ISO A3", "ISO A4", "ISO A5", "ISO A6"};
-const char* const IsoB[] = {"ISO B0", "ISO B1", "ISO B2", "ISO B3", "ISO B4", "ISO B5", "ISO B6"};
-const char* const IsoC[] = {"ISO C0", "ISO C1", "ISO C2", "ISO C3", "ISO C4", "ISO C5", "ISO C6"};
-const char* const Ansi[] = {"ANSI E", "ANSI D", "ANSI C", "ANSI B", "ANSI A"};
-const char* const Arc[] = {"ARC E", "ARC D", "ARC C", "ARC B", "ARC A"};
-const char* const AsiaB[] = {"Asia B0", "Asia B1", "Asia B2", "Asia B3",
-                             "Asia B4", "Asia B5", "Asia B6"};
-
-} // namespace
-
-ZCFormat::ZCFormat()
-{
-    std::memset(m_aFormatInfo, 0, sizeof(m_aFormatInfo));
-    SetName(m_aFormatInfo[0], "Window");
-    m_aFormatInfo[0].Class = WindowClass;
-
-    int index = 1;
-    auto record = [&](ULONG sizeX, ULONG sizeY, WORD formatClass, const char* name) {
-        TFormatInfo& info = m_aFormatInfo[index];
-        info.SizeX = sizeX;
-        info.SizeY = sizeY;
-        info.Class = formatClass;
-        info.Index = static_cast<ULONG>(index);
-        SetName(info, name);
-        ++index;
-    };
-    // Each record of a series is the previous one cut in half across its long
-    // side: width = previous height halved (an odd Zanth unit dropped), height =
-    // previous width.
-    auto halvingSeries = [&](ULONG width, ULONG height, const Series& series) {
-        for (int i = 0; i < series.count; ++i) {
-            record(width, height, series.formatClass, series.names[i]);
-            const ULONG previousWidth = width;
-            width = height >> 1;
-            height = previousWidth;
-        }
-    };
-
-    const double r2 = std::sqrt(2.0);
-    const double r4 = std::sqrt(r2);
-    const double r8 = std::sqrt(r4);
-    const double rootOfRootOfRoot8 = std::sqrt(std::sqrt(std::sqrt(8.0)));
-
-    halvingSeries(MmToZanth(1000 / r4), MmToZanth(r4 * 1000), {IsoA, 7, 1});
-    halvingSeries(MmToZanth(1000), MmToZanth(r2 * 1000), {IsoB, 7, 2});
-    halvingSeries(MmToZanth(1000 / r8), MmToZanth(rootOfRootOfRoot8 * 1000), {IsoC, 7, 3});
-    halvingSeries(InchToZanth(34), InchToZanth(44), {Ansi, 5, 4});
-    halvingSeries(InchToZanth(36), InchToZanth(48), {Arc, 5, 5});
-
-    // The Asian B series halves whole millimetres and converts each record on its own.
-    int widthMm = 1030;
-    int heightMm = 1456;
-    for (const char* name : AsiaB) {
-        record(MmToZanth(widthMm), MmToZanth(heightMm), 6, name);
-        const int previousWidth = widthMm;
-        widthMm = heightMm / 2;
-        heightMm = previousWidth;
-    }
-
-    record(InchToZanth(30), InchToZanth(42), 4, "30 x 42 Inch");
-    record(InchToZanth(15), InchToZanth(21), 4, "15 x 21 Inch");
-}
-
-void ZCFormat::InitFormat(int index, TFormatInfo* out) const
-{
-    if (!out) {
-        return;
-    }
-    if (index < 0 || index >= FormatCount) {
-        index = 0;
-    }
-    *out = m_aFormatInfo[index];
-}
-
-namespace {
-
-struct SearchStart
-{
-    ULONGLONG shortSide;
-    ULONGLONG longSide;
-};
-
-SearchStart StartSearch(ULONG x, ULONG y, UINT& landscape, void*& position)
-{
-    position = nullptr;
-    landscape = x > y ? 1 : 0;
-    return x < y ? SearchStart{x, y} : SearchStart{y, x};
-}
-
-// The record's name, or "Window" of the table when nothing was chosen.
-WCHAR* Result(ZCFormat::TFormatInfo* chosen, ZCFormat::TFormatInfo& window)
-{
-    return chosen ? chosen->Name : window.Name;
-}
-
-constexpr ULONGLONG NoScore = ~0ULL;
-
-} // namespace
-
-WCHAR* ZCFormat::GetFormatInside(ULONG x, ULONG y, TPtrList<TFormatInfo*>* list, UINT& landscape,
-                                 void*& position)
-{
-    const SearchStart size = StartSearch(x, y, landscape, position);
-    const ULONGLONG area = size.shortSide * size.longSide;
-    ULONGLONG best = NoScore;
-    TFormatInfo* chosen = nullptr;
-    for (POSITION next = list ? list->GetHeadPosition() : nullptr; next;) {
-        const POSITION here = next;
-        TFormatInfo* info = list->GetNext(next);
-        if (!info) {
-            continue;
-        }
-        if (info->SizeX > size.shortSide || info->SizeY > size.longSide) {
-            break;
-        }
-        const ULONGLONG score = area - ULONGLONG{info->SizeX} * info->SizeY;
-        if (score < best) {
-            best = score;
-            chosen = info;
-            position = here;
-        }
-    }
-    return Result(chosen, m_aFormatInfo[0]);
-}
-
-WCHAR* ZCFormat::GetFormatOutside(ULONG x, ULONG y, TPtrList<TFormatInfo*>* list, UINT& landscape,
-                                  void*& position)
-{
-    const SearchStart size = StartSearch(x, y, landscape, position);
-    const ULONGLONG area = size.shortSide * size.longSide;
-    ULONGLONG best = NoScore;
-    TFormatInfo* chosen = nullptr;
-    for (POSITION next = list ? list->GetHeadPosition() : nullptr; next;) {
-        const POSITION here = next;
-        TFormatInfo* info = list->GetNext(next);
-        if (!info) {
-            continue;
-        }
-        if (info->SizeX < size.shortSide || info->SizeY < size.longSide) {
-            break;
-        }
-        const ULONGLONG score = ULONGLONG{info->SizeX} * info->SizeY - area;
-        if (score < best) {
-            best = score;
-            chosen = info;
-            position = here;
-        }
-    }
-    return Result(chosen, m_aFormatInfo[0]);
-}
-
-WCHAR* ZCFormat::GetFormatClosest(ULONG x, ULONG y, TPtrList<TFormatInfo*>* list, UINT& landscape,
-                                  void*& position, ULONG tolerance)
-{
-    const SearchStart size = StartSearch(x, y, landscape, position);
-    ULONGLONG best = NoScore;
-    TFormatInfo* chosen = nullptr;
-    for (POSITION next = list ? list->GetHeadPosition() : nullptr; next;) {
-        const POSITION here = next;
-        TFormatInfo* info = list->GetNext(next);
-        if (!info) {
-            continue;
-        }
-        const ULONGLONG dx = info->SizeX > size.shortSide ? info->SizeX - size.shortSide
-                                                          : size.shortSide - info->SizeX;
-        const ULONGLONG dy =
-            info->SizeY > size.longSide ? info->SizeY - size.longSide : size.longSide - info->SizeY;
-        if (dx > tolerance || dy > tolerance) {
-            continue;
-        }
-        const ULONGLONG score = dx * dy;
-        if (score < best) {
-            best = score;
-            chosen = info;
-            position = here;
-        }
-    }
-    return Result(chosen, m_aFormatInfo[0]);
-}
-
-int ZCFormat::GetFormatSortOrderClass(int mode, int formatClass)
-{
-    static const int ranks[6][3] = {
-        {1, 4, 6}, {2, 5, 1}, {3, 1, 2}, {4, 2, 3}, {5, 3, 4}, {6, 6, 5},
-    };
-    if (mode < 0 || mode > 2 || formatClass < 0 || formatClass > 5) {
-        return 0;
-    }
-    return ranks[formatClass][mode];
+    return index < 4 ? aUnitList[index] : ZCUnit::UnitMillimetre;
 }
