@@ -4,6 +4,7 @@
 #ifndef ZANTH_PLATFORM_COMM_H
 #define ZANTH_PLATFORM_COMM_H
 
+#include "file_object.h"
 #include "futex.h"
 #include "internal.h"
 

@@ -7,6 +7,8 @@
 // full it leaves the bytes in the device and waits for Receive to make room.
 #include "catalogs.h"
 
+#include <corewu/errors.h>
+
 #include <zanth/serialcom.h>
 
 #include <algorithm>

@@ -3,6 +3,7 @@
 #ifndef ZANTH_SERIALCOM_H
 #define ZANTH_SERIALCOM_H
 
+#include <corewu/callback.h>
 #include <zanth/config.h>
 #include <zanth/savememory.h>
 #include <zanth/thread.h>
