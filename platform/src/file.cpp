@@ -352,7 +352,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
             return INVALID_HANDLE_VALUE;
         }
     }
-    const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    const mode_t mode = (flagsAndAttributes & ZANTH_FILE_FLAG_OWNER_ONLY)
+                            ? ((flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0400 : 0600)
+                            : ((flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666);
     // The open never waits for the other end of a FIFO (Windows' CreateFile never
     // waits for a pipe): O_NONBLOCK for the open only, taken off again below so that
     // reads and writes wait as usual. A lease on the file refuses a non-blocking
