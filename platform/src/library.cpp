@@ -104,6 +104,19 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR fileName)
         return nullptr;
     }
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle && file.find('/') == std::string::npos) {
+        // Not on the library path: the libraries that come with this one (the mail
+        // provider) lie next to it, in the build tree as where it is installed.
+        Dl_info self{};
+        if (::dladdr(reinterpret_cast<void*>(&FileToLoad), &self) && self.dli_fname) {
+            std::string beside = self.dli_fname;
+            const std::string::size_type slash = beside.rfind('/');
+            if (slash != std::string::npos) {
+                beside = beside.substr(0, slash + 1) + file;
+                handle = ::dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+            }
+        }
+    }
     if (!handle) {
         ::SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
