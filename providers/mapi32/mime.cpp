@@ -243,18 +243,19 @@ std::string EncodedWords(const std::string& text)
     if (IsPlainAscii(text)) {
         return text;
     }
-    // Each word holds at most 45 bytes (60 base64 characters, 72 with the frame),
-    // cut between characters, never inside one.
+    // Each word holds at most 39 bytes (52 base64 characters, 64 with the frame, so
+    // that even the first line, after "Subject: ", stays within 76), cut between
+    // characters, never inside one.
     std::string out;
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = std::min(text.size(), start + 45);
+        std::size_t end = std::min(text.size(), start + 39);
         while (end < text.size() && end > start &&
                (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
             --end;
         }
         if (end == start) {
-            end = std::min(text.size(), start + 45);
+            end = std::min(text.size(), start + 39);
         }
         out += (out.empty() ? "" : "\r\n ") + std::string("=?UTF-8?B?") +
                Base64(text.substr(start, end - start), 0) + "?=";
@@ -282,10 +283,12 @@ std::string BuildMessage(const Mail& mail, bool withBcc)
     message += "MIME-Version: 1.0\r\n";
     const std::string textPart = "Content-Type: text/plain; charset=UTF-8\r\n"
                                  "Content-Transfer-Encoding: quoted-printable\r\n\r\n" +
-                                 QuotedPrintable(mail.text) + "\r\n";
+                                 QuotedPrintable(mail.text);
     if (mail.attachments.empty()) {
-        return message + textPart;
+        return message + textPart + "\r\n";
     }
+    // Each delimiter line begins with its own CR LF, which belongs to it: the parts
+    // end without one, so that the text arrives exactly as it was given.
     const std::string boundary = "=_zanth_" + RandomHex(12);
     message += "Content-Type: multipart/mixed; boundary=\"" + boundary + "\"\r\n\r\n";
     message += "This is a message in MIME format.\r\n";
@@ -297,7 +300,7 @@ std::string BuildMessage(const Mail& mail, bool withBcc)
         message += "Content-Transfer-Encoding: base64\r\n";
         message += "Content-Disposition: attachment; " +
                    FileNameParameter("filename", attachment.name) + "\r\n\r\n";
-        message += Base64(attachment.data, 76) + "\r\n";
+        message += Base64(attachment.data, 76);
     }
     message += "\r\n--" + boundary + "--\r\n";
     return message;
