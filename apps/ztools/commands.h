@@ -59,6 +59,8 @@ void TourRegistry(std::ostream& out);
 
 void AddDesktopCommands(CLI::App& app);
 
+void AddMailCommands(CLI::App& app);
+
 } // namespace ztools
 
 #endif // ZTOOLS_COMMANDS_H
