@@ -2,6 +2,8 @@
 // MAPI32.DLL and sends to an SMTP server on the loopback address that the test
 // starts (smtp_server.py, on aiosmtpd), which stores what it received exactly; an
 // independent MIME decoder (Python's email package) reads it back.
+#include "mailtest.h"
+
 #include <testsupport.h>
 
 #include <zanth/mail.h>
@@ -24,15 +26,12 @@ extern char** environ;
 
 namespace {
 
+using mailtest::MailSystemEntry;
+using mailtest::ReadFile;
+using mailtest::WaitFor;
+using testsupport::CatchError;
+using testsupport::CaughtError;
 using testsupport::TempPath;
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 void WriteFile(const std::string& path, const std::string& data)
 {
@@ -42,17 +41,6 @@ void WriteFile(const std::string& path, const std::string& data)
 bool Exists(const std::string& path)
 {
     return ::access(path.c_str(), F_OK) == 0;
-}
-
-bool WaitFor(const std::function<bool()>& ready, int seconds = 30)
-{
-    for (int i = 0; i < seconds * 100; ++i) {
-        if (ready()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return ready();
 }
 
 std::string Unhex(const std::string& hex)
@@ -148,39 +136,6 @@ Decoded Decode(const std::string& path)
         }
     }
     return decoded;
-}
-
-struct Raised
-{
-    bool raised = false;
-    WORD catalog = 0;
-    WORD message = 0;
-    std::string stack;
-};
-
-Raised Catch(const std::function<void()>& body)
-{
-    Raised result;
-    try {
-        body();
-    } catch (const TException& error) {
-        result.raised = true;
-        result.catalog = error.Catalog();
-        result.message = error.Message();
-        result.stack = GetErrorText().AsAnsi();
-        DecrementPendingCount();
-        ClearError();
-    }
-    return result;
-}
-
-std::string MailSystemText(ULONG code, const TString& detail)
-{
-    TErrorEntry entry;
-    entry.catalog = GeneralMessages;
-    entry.message = 30;
-    entry.a1 = GetMailErrorText(code, detail);
-    return entry.Text().AsAnsi();
 }
 
 const char* const kVariables[] = {"ZANTH_DLL_MAPI32",   "ZANTH_MAIL_SETTINGS", "ZANTH_MAIL_ALIASES",
@@ -324,12 +279,12 @@ TEST_F(ProviderTest, FailuresReachTheCallerAsMapiResults)
         }
         m_Mail->SetAttachments(&files);
         m_Mail->Logon(0);
-        const Raised raised = Catch([&] { m_Mail->Send(0, 0); });
+        const CaughtError raised = CatchError([&] { m_Mail->Send(0, 0); });
         ASSERT_TRUE(raised.raised);
         EXPECT_EQ(raised.message, 31);
         EXPECT_NE(raised.stack.find("[MailErrors " + std::to_string(c.below) + "]"), std::string::npos)
             << raised.stack;
-        EXPECT_NE(raised.stack.find(MailSystemText(c.result, TString::FromAnsi(c.detail.c_str()))),
+        EXPECT_NE(raised.stack.find(MailSystemEntry(c.result, TString::FromAnsi(c.detail.c_str()))),
                   std::string::npos)
             << raised.stack;
         m_Mail->Logoff(0);
@@ -352,18 +307,18 @@ TEST_F(ProviderTest, LogonChecksTheSettingsNotTheNetwork)
     m_Mail->Logoff(0);
 
     ::unsetenv("ZANTH_MAIL_SERVER");
-    Raised raised = Catch([&] { m_Mail->Logon(0); });
+    CaughtError raised = CatchError([&] { m_Mail->Logon(0); });
     ASSERT_TRUE(raised.raised);
     EXPECT_EQ(raised.message, 0);
-    EXPECT_NE(raised.stack.find(MailSystemText(MAPI_E_FAILURE, TString())), std::string::npos)
+    EXPECT_NE(raised.stack.find(MailSystemEntry(MAPI_E_FAILURE, TString())), std::string::npos)
         << raised.stack;
 
     // A password in a settings file that others may read is refused.
     WriteFile(TempPath("mail.conf"), "server = 127.0.0.1\nuser = me\npassword = secret\n");
     ::chmod(TempPath("mail.conf").c_str(), 0644);
-    raised = Catch([&] { m_Mail->Logon(0); });
+    raised = CatchError([&] { m_Mail->Logon(0); });
     ASSERT_TRUE(raised.raised);
-    EXPECT_NE(raised.stack.find(MailSystemText(MAPI_E_ACCESS_DENIED, TString())), std::string::npos)
+    EXPECT_NE(raised.stack.find(MailSystemEntry(MAPI_E_ACCESS_DENIED, TString())), std::string::npos)
         << raised.stack;
     ::chmod(TempPath("mail.conf").c_str(), 0600);
     m_Mail->Logon(0);
@@ -391,9 +346,9 @@ TEST_F(ProviderTest, SendsThroughSendmailWhenConfiguredSo)
 
     // A sendmail that fails is a failed send.
     WriteFile(program, "#!/bin/sh\nexit 75\n");
-    const Raised raised = Catch([&] { m_Mail->Send(0, 0); });
+    const CaughtError raised = CatchError([&] { m_Mail->Send(0, 0); });
     EXPECT_TRUE(raised.raised);
-    EXPECT_NE(raised.stack.find(MailSystemText(MAPI_E_FAILURE, TString())), std::string::npos);
+    EXPECT_NE(raised.stack.find(MailSystemEntry(MAPI_E_FAILURE, TString())), std::string::npos);
 }
 
 TEST_F(ProviderTest, TheMailThreadSendsOnItsOwn)

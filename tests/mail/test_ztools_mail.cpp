@@ -1,6 +1,8 @@
 // ztools mail and ztools mail setup as a user meets them: the built program sends
 // through the library's provider (here over a sendmail stand-in) and writes the
 // provider's settings file.
+#include "mailtest.h"
+
 #include <testsupport.h>
 
 #include <cstdlib>
@@ -10,15 +12,8 @@
 
 namespace {
 
+using mailtest::ReadFile;
 using testsupport::TempPath;
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 testsupport::ChildResult Ztools(std::vector<std::string> args)
 {

@@ -1,6 +1,7 @@
 // Mail over Simple MAPI, against a scripted client that records every call: name
 // resolution, the message records, logon retries, the error stacks of failures,
 // logoff, the file fallback, the mail thread and the result-code texts.
+#include "mailtest.h"
 #include "scripted_mapi.h"
 
 #include <testsupport.h>
@@ -15,36 +16,16 @@
 #include <thread>
 #include <unistd.h>
 
+using mailtest::MailSystemEntry;
+using mailtest::ReadFile;
+using mailtest::WaitFor;
+using testsupport::CatchError;
+using testsupport::CaughtError;
 using testsupport::MessageBoxScript;
 
 namespace {
 
 const char* const kClientVariable = "ZANTH_DLL_MAPI32";
-
-// What a failure left on the error stack, top entry first, after it was caught.
-struct Raised
-{
-    bool raised = false;
-    WORD catalog = 0;
-    WORD message = 0;
-    std::string stack;
-};
-
-Raised Catch(const std::function<void()>& body)
-{
-    Raised result;
-    try {
-        body();
-    } catch (const TException& error) {
-        result.raised = true;
-        result.catalog = error.Catalog();
-        result.message = error.Message();
-        result.stack = GetErrorText().AsAnsi();
-        DecrementPendingCount();
-        ClearError();
-    }
-    return result;
-}
 
 // The entries' markers appear in this order in the stack text (top first).
 void ExpectOrder(const std::string& stack, const std::vector<std::string>& markers)
@@ -57,15 +38,6 @@ void ExpectOrder(const std::string& stack, const std::vector<std::string>& marke
     }
 }
 
-std::string Entry(WORD catalog, WORD message, const TString& a1)
-{
-    TErrorEntry entry;
-    entry.catalog = catalog;
-    entry.message = message;
-    entry.a1 = a1;
-    return entry.Text().AsAnsi();
-}
-
 std::vector<std::string> Calls(const std::string& prefix)
 {
     std::vector<std::string> found;
@@ -75,26 +47,6 @@ std::vector<std::string> Calls(const std::string& prefix)
         }
     }
     return found;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Waits (at most about ten seconds) until `ready` holds.
-bool WaitFor(const std::function<bool()>& ready)
-{
-    for (int i = 0; i < 1000; ++i) {
-        if (ready()) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return ready();
 }
 
 class MailTest : public ::testing::Test
@@ -156,7 +108,7 @@ TEST_F(MailTest, ResolvesTheNamesInOrderUpToTheFirstFailure)
         if (!c.resolved) {
             // The failed name is reported on the stack, nothing is raised.
             EXPECT_EQ(GetErrorText().AsAnsi(),
-                      Entry(GeneralMessages, 30, GetMailErrorText(MAPI_E_UNKNOWN_RECIPIENT, u"bad")));
+                      MailSystemEntry(MAPI_E_UNKNOWN_RECIPIENT, u"bad"));
         }
         ClearError();
     }
@@ -216,13 +168,13 @@ TEST_F(MailTest, AnUnresolvedNameStopsTheSendWithItsErrorsInOrder)
     scripted::Edit([](scripted::Script& script) { script.unresolved["bad"] = MAPI_E_AMBIGUOUS_RECIPIENT; });
     m_Mail->SetRecipients(u"ann;bad;carl");
     m_Mail->Logon(0);
-    const Raised raised = Catch([&] { m_Mail->Send(0, 0); });
+    const CaughtError raised = CatchError([&] { m_Mail->Send(0, 0); });
     ASSERT_TRUE(raised.raised);
     EXPECT_EQ(raised.catalog, static_cast<WORD>(MailErrors));
     EXPECT_EQ(raised.message, 31);
     ExpectOrder(raised.stack,
                 {"[MailErrors 31]", "[MailErrors 3]", "[system error",
-                 Entry(GeneralMessages, 30, GetMailErrorText(MAPI_E_AMBIGUOUS_RECIPIENT, u"bad"))});
+                 MailSystemEntry(MAPI_E_AMBIGUOUS_RECIPIENT, u"bad")});
     EXPECT_EQ(Calls("MAPIResolveName"),
               (std::vector<std::string>{"MAPIResolveName 7 ann 0x1", "MAPIResolveName 7 bad 0x1"}));
     EXPECT_TRUE(Calls("MAPISendMail").empty());
@@ -272,12 +224,12 @@ TEST_F(MailTest, SendResultsAndTheirDetails)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.result);
         scripted::Edit([&](scripted::Script& script) { script.sendResult = c.result; });
-        const Raised raised = Catch([&] { m_Mail->Send(0, 0); });
+        const CaughtError raised = CatchError([&] { m_Mail->Send(0, 0); });
         EXPECT_EQ(raised.raised, c.raised);
         EXPECT_EQ(GetErrorCount(), 0u);
         if (c.raised) {
             ExpectOrder(raised.stack, {"[MailErrors 31]", "[MailErrors 2]",
-                                       Entry(GeneralMessages, 30, GetMailErrorText(c.result, c.detail)),
+                                       MailSystemEntry(c.result, c.detail),
                                        "[system error"});
         }
     }
@@ -315,7 +267,7 @@ TEST_F(MailTest, LogonRetriesWithTheirFlags)
         SCOPED_TRACE(c.name);
         scripted::Reset();
         scripted::Edit([&](scripted::Script& script) { script.logonAnswers = c.answers; });
-        const Raised raised = Catch([&] { m_Mail->Logon(0); });
+        const CaughtError raised = CatchError([&] { m_Mail->Logon(0); });
         EXPECT_EQ(Calls("MAPILogon"), c.calls);
         EXPECT_EQ(raised.raised, !c.loggedOn);
         if (raised.raised) {
@@ -323,7 +275,7 @@ TEST_F(MailTest, LogonRetriesWithTheirFlags)
             EXPECT_EQ(raised.message, 0);
             const ULONG result = c.answers.back().result;
             ExpectOrder(raised.stack,
-                        {"[MailErrors 0]", Entry(GeneralMessages, 30, GetMailErrorText(result, nullptr)),
+                        {"[MailErrors 0]", MailSystemEntry(result, nullptr),
                          "[system error"});
         }
         // Logged on exactly when the logon worked: only then does Logoff reach the client.
@@ -347,14 +299,14 @@ TEST_F(MailTest, AnEmptyProfileBecomesTheUserName)
 TEST_F(MailTest, AMissingClientOrEntryPointIsRaised)
 {
     ::setenv(kClientVariable, "", 1);
-    Raised raised = Catch([&] { m_Mail->Logon(0); });
+    CaughtError raised = CatchError([&] { m_Mail->Logon(0); });
     ASSERT_TRUE(raised.raised);
     EXPECT_EQ(raised.catalog, static_cast<WORD>(GeneralErrors));
     EXPECT_EQ(raised.message, 10);
     EXPECT_NE(raised.stack.find("\"MAPI32.DLL\""), std::string::npos) << raised.stack;
 
     ::setenv(kClientVariable, ZANTH_PARTIAL_MAPI, 1);
-    raised = Catch([&] { m_Mail->Logon(0); });
+    raised = CatchError([&] { m_Mail->Logon(0); });
     ASSERT_TRUE(raised.raised);
     EXPECT_EQ(raised.catalog, static_cast<WORD>(GeneralErrors));
     EXPECT_EQ(raised.message, 11);
@@ -371,7 +323,7 @@ TEST_F(MailTest, LogoffFailureIsShownNotRaised)
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     const std::string shown = boxes.Boxes()[0].text;
     ExpectOrder(shown, {"[MailErrors 1]", "IZanthMail.cpp:694",
-                        Entry(GeneralMessages, 30, GetMailErrorText(MAPI_E_INVALID_SESSION, nullptr)),
+                        MailSystemEntry(MAPI_E_INVALID_SESSION, nullptr),
                         "[system error"});
     EXPECT_EQ(GetErrorCount(), 0u);
     // Logged off all the same: a second Logoff reaches nothing.
@@ -555,7 +507,7 @@ TEST_F(MailTest, TheMailThreadSendsWithTheDialogAndShowsItsFailures)
     ASSERT_TRUE(WaitFor([&] { return !boxes.Boxes().empty() && !Calls("MAPILogoff").empty(); }));
     const std::string shown = boxes.Boxes()[0].text;
     ExpectOrder(shown, {"[MailErrors 31]", "ZanthMail.cpp:125", "[MailErrors 2]",
-                        Entry(GeneralMessages, 30, GetMailErrorText(MAPI_E_NETWORK_FAILURE, u""))});
+                        MailSystemEntry(MAPI_E_NETWORK_FAILURE, u"")});
     EXPECT_EQ(log.Count(boxes.Boxes()[0].text), 1u);
 }
 
