@@ -62,8 +62,8 @@ std::filesystem::path SettingsPath()
 }
 
 // The keys of the settings file, in the order they are written and asked for.
-const char* const kKeys[] = {"transport", "server", "port", "tls", "user",
-                             "password",  "from",   "sendmail"};
+const char* const kKeys[] = {"transport", "server",   "port", "tls",
+                             "user",      "password", "from", "sendmail"};
 
 std::string Ask(const std::string& key, const std::string& fallback)
 {

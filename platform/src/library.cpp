@@ -57,7 +57,9 @@ std::string FileToLoad(const std::string& name, bool& missing)
     for (char c : stem) {
         const bool upper = c >= 'A' && c <= 'Z';
         const bool small = c >= 'a' && c <= 'z';
-        variable += static_cast<char>(small ? c - 'a' + 'A' : (upper || (c >= '0' && c <= '9')) ? c : '_');
+        variable += static_cast<char>(small                               ? c - 'a' + 'A'
+                                      : (upper || (c >= '0' && c <= '9')) ? c
+                                                                          : '_');
         lower += static_cast<char>(upper ? c - 'A' + 'a' : c);
     }
     if (const char* named = std::getenv(variable.c_str())) {

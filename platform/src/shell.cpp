@@ -158,8 +158,8 @@ HINSTANCE WINAPI ShellExecuteW(HWND, LPCWSTR operation, LPCWSTR file, LPCWSTR pa
     // A shell that starts the opener in the background and ends at once: the opener
     // is then nobody's child to wait for, and no zombie is left behind.
     const char* script = "\"$0\" \"$1\" </dev/null >/dev/null 2>&1 &";
-    std::vector<char*> argv = {const_cast<char*>("/bin/sh"), const_cast<char*>("-c"),
-                               const_cast<char*>(script), const_cast<char*>(opener.c_str()),
+    std::vector<char*> argv = {const_cast<char*>("/bin/sh"),      const_cast<char*>("-c"),
+                               const_cast<char*>(script),         const_cast<char*>(opener.c_str()),
                                const_cast<char*>(target.c_str()), nullptr};
     pid_t pid = 0;
     const int error = ::posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv.data(), environ);

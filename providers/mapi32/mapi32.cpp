@@ -96,8 +96,8 @@ ULONG ReadAttachment(const MapiFileDesc& file, Attachment& out)
         return MAPI_E_ATTACHMENT_OPEN_FAILURE;
     }
     out.data = data.str();
-    const std::string shown = file.lpszFileName && *file.lpszFileName ? file.lpszFileName
-                                                                      : file.lpszPathName;
+    const std::string shown =
+        file.lpszFileName && *file.lpszFileName ? file.lpszFileName : file.lpszPathName;
     out.name = BaseName(shown);
     return SUCCESS_SUCCESS;
 }
@@ -129,7 +129,8 @@ Address SenderOf(const MapiMessage& message, const Settings& settings)
     const char* user = std::getenv("USER");
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
-    from.address = std::string(user && *user ? user : "nobody") + "@" + (host[0] ? host : "localhost");
+    from.address =
+        std::string(user && *user ? user : "nobody") + "@" + (host[0] ? host : "localhost");
     return from;
 }
 
@@ -153,7 +154,8 @@ ULONG Send(LHANDLE handle, const MapiMessage& message)
             return MAPI_E_UNKNOWN_RECIPIENT;
         }
         if (address.name.empty() && recipient.lpszName &&
-            (!recipient.lpszAddress || std::strcmp(recipient.lpszName, recipient.lpszAddress) != 0)) {
+            (!recipient.lpszAddress ||
+             std::strcmp(recipient.lpszName, recipient.lpszAddress) != 0)) {
             Address named;
             if (!ParseAddress(recipient.lpszName, named)) {
                 address.name = recipient.lpszName; // a display name, not an address

@@ -127,10 +127,10 @@ std::string WithCrLf(const std::string& text)
 std::string ContentType(const std::string& name)
 {
     static const std::pair<const char*, const char*> types[] = {
-        {".txt", "text/plain"},     {".pdf", "application/pdf"}, {".png", "image/png"},
-        {".jpg", "image/jpeg"},     {".jpeg", "image/jpeg"},     {".gif", "image/gif"},
-        {".tif", "image/tiff"},     {".tiff", "image/tiff"},     {".zip", "application/zip"},
-        {".html", "text/html"},     {".csv", "text/csv"},        {".xml", "application/xml"},
+        {".txt", "text/plain"}, {".pdf", "application/pdf"}, {".png", "image/png"},
+        {".jpg", "image/jpeg"}, {".jpeg", "image/jpeg"},     {".gif", "image/gif"},
+        {".tif", "image/tiff"}, {".tiff", "image/tiff"},     {".zip", "application/zip"},
+        {".html", "text/html"}, {".csv", "text/csv"},        {".xml", "application/xml"},
     };
     const std::string::size_type dot = name.rfind('.');
     if (dot != std::string::npos) {
@@ -223,11 +223,12 @@ std::string QuotedPrintable(const std::string& text)
             continue;
         }
         const bool lineEndFollows = i + 1 == lines.size() || lines[i + 1] == '\r';
-        const bool literal = (c >= 33 && c <= 126 && c != '=') ||
-                             ((c == ' ' || c == '\t') && !lineEndFollows);
+        const bool literal =
+            (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !lineEndFollows);
         // A '.' or "From " at the start of a line survives every transport encoded.
         const bool lineStart = column == 0;
-        if (literal && !(lineStart && (c == '.' || (c == 'F' && lines.compare(i, 5, "From ") == 0)))) {
+        if (literal &&
+            !(lineStart && (c == '.' || (c == 'F' && lines.compare(i, 5, "From ") == 0)))) {
             put(std::string(1, static_cast<char>(c)));
         } else {
             char buffer[4];

@@ -16,13 +16,13 @@ struct Settings
 {
     std::string transport = "smtp"; // "smtp" or "sendmail"
     std::string server;
-    int port = 0;                  // 0: 25, or 465 with tls = "tls"
-    std::string tls = "starttls";  // "none", "starttls" (required) or "tls" (implicit)
+    int port = 0;                 // 0: 25, or 465 with tls = "tls"
+    std::string tls = "starttls"; // "none", "starttls" (required) or "tls" (implicit)
     std::string user;
     std::string password;
-    std::string from;              // the sender when the message names none
+    std::string from; // the sender when the message names none
     std::string sendmail = "/usr/sbin/sendmail";
-    long timeout = 60;             // seconds for the whole transfer
+    long timeout = 60; // seconds for the whole transfer
 };
 
 // The settings file: $ZANTH_MAIL_SETTINGS, else $XDG_CONFIG_HOME/zanth/mail.conf

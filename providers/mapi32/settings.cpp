@@ -129,11 +129,10 @@ ULONG LoadSettings(Settings& settings, std::string& why)
             timeoutText = value;
         }
     };
-    ReadKeyValues(path, [&](const std::string& key, const std::string& value) {
-        apply(key, value, true);
-    });
-    for (const char* key :
-         {"transport", "server", "port", "tls", "user", "password", "from", "sendmail", "timeout"}) {
+    ReadKeyValues(
+        path, [&](const std::string& key, const std::string& value) { apply(key, value, true); });
+    for (const char* key : {"transport", "server", "port", "tls", "user", "password", "from",
+                            "sendmail", "timeout"}) {
         std::string variable = "ZANTH_MAIL_";
         for (const char* c = key; *c; ++c) {
             variable += static_cast<char>(*c - 'a' + 'A');

@@ -58,7 +58,7 @@ ULONG ResultOf(CURLcode code, long response)
         // A refused recipient ends the transfer this way too, with the server's
         // "mailbox unavailable" or "not a mailbox" answer.
         return response >= 550 && response <= 553 ? MAPI_E_UNKNOWN_RECIPIENT
-                                                   : MAPI_E_NETWORK_FAILURE;
+                                                  : MAPI_E_NETWORK_FAILURE;
     case CURLE_REMOTE_ACCESS_DENIED:
         return MAPI_E_ACCESS_DENIED;
     default:

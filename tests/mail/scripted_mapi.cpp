@@ -104,8 +104,8 @@ SCRIPTED_API ULONG MAPIResolveName(LHANDLE session, ULONG_PTR, LPSTR name, FLAGS
                                    lpMapiRecipDesc* entry)
 {
     std::lock_guard<std::mutex> guard(g_Lock);
-    g_Script.calls.push_back("MAPIResolveName " + std::to_string(session) + " " + Text(name) +
-                             " " + Hex(flags));
+    g_Script.calls.push_back("MAPIResolveName " + std::to_string(session) + " " + Text(name) + " " +
+                             Hex(flags));
     auto refused = g_Script.unresolved.find(Text(name));
     if (refused != g_Script.unresolved.end()) {
         *entry = nullptr;

@@ -138,10 +138,10 @@ Decoded Decode(const std::string& path)
     return decoded;
 }
 
-const char* const kVariables[] = {"ZANTH_DLL_MAPI32",   "ZANTH_MAIL_SETTINGS", "ZANTH_MAIL_ALIASES",
-                                  "ZANTH_MAIL_SERVER",  "ZANTH_MAIL_PORT",     "ZANTH_MAIL_TLS",
-                                  "ZANTH_MAIL_FROM",    "ZANTH_MAIL_USER",     "ZANTH_MAIL_PASSWORD",
-                                  "ZANTH_MAIL_TRANSPORT", "ZANTH_MAIL_SENDMAIL"};
+const char* const kVariables[] = {
+    "ZANTH_DLL_MAPI32",    "ZANTH_MAIL_SETTINGS",  "ZANTH_MAIL_ALIASES", "ZANTH_MAIL_SERVER",
+    "ZANTH_MAIL_PORT",     "ZANTH_MAIL_TLS",       "ZANTH_MAIL_FROM",    "ZANTH_MAIL_USER",
+    "ZANTH_MAIL_PASSWORD", "ZANTH_MAIL_TRANSPORT", "ZANTH_MAIL_SENDMAIL"};
 
 class ProviderTest : public ::testing::Test
 {
@@ -156,7 +156,8 @@ protected:
         ::setenv("ZANTH_DLL_MAPI32", ZANTH_MAPI32_LIBRARY, 1);
         ::setenv("ZANTH_MAIL_SETTINGS", TempPath("mail.conf").c_str(), 1);
         ::setenv("ZANTH_MAIL_ALIASES", TempPath("mail-aliases").c_str(), 1);
-        WriteFile(TempPath("mail-aliases"), "# alias = address\nbob = Bob Builder <bob@example.net>\n");
+        WriteFile(TempPath("mail-aliases"),
+                  "# alias = address\nbob = Bob Builder <bob@example.net>\n");
         ::setenv("ZANTH_MAIL_SERVER", "127.0.0.1", 1);
         ::setenv("ZANTH_MAIL_TLS", "none", 1);
         ::setenv("ZANTH_MAIL_FROM", "Me <me@example.org>", 1);
@@ -195,7 +196,8 @@ TEST_F(ProviderTest, SendsAMailWithTwoRecipientsANonAsciiSubjectAndTwoAttachment
     WriteFile(binaryPath, binary);
     WriteFile(notesPath, notes);
 
-    const std::string subject = "Gr\xc3\xbc\xc3\x9f" "e aus K\xc3\xb6ln \xe2\x80\x93 ein Betreff, "
+    const std::string subject = "Gr\xc3\xbc\xc3\x9f"
+                                "e aus K\xc3\xb6ln \xe2\x80\x93 ein Betreff, "
                                 "der l\xc3\xa4nger ist als ein Wort \xe2\x9c\x93";
     const std::string text = "Erste Zeile: \xc3\xa4\xc3\xb6\xc3\xbc\nZweite Zeile mit = und "
                              "Leerzeichen am Ende \n.Punkt am Anfang\nFrom here on\n" +
@@ -260,12 +262,38 @@ TEST_F(ProviderTest, FailuresReachTheCallerAsMapiResults)
         WORD below;
     };
     const Case cases[] = {
-        {"missing attachment", guarded.Port(), "right", "ann@example.org", {missing},
-         MAPI_E_ATTACHMENT_NOT_FOUND, "'" + missing + "'\n", 2},
-        {"refused connection", closedPort, "right", "ann@example.org", {}, MAPI_E_NETWORK_FAILURE, "", 2},
-        {"refused login", guarded.Port(), "wrong", "ann@example.org", {}, MAPI_E_LOGIN_FAILURE, "", 2},
-        {"unknown recipient", guarded.Port(), "right", "ann@example.org;no address here", {},
-         MAPI_E_UNKNOWN_RECIPIENT, "no address here", 3},
+        {"missing attachment",
+         guarded.Port(),
+         "right",
+         "ann@example.org",
+         {missing},
+         MAPI_E_ATTACHMENT_NOT_FOUND,
+         "'" + missing + "'\n",
+         2},
+        {"refused connection",
+         closedPort,
+         "right",
+         "ann@example.org",
+         {},
+         MAPI_E_NETWORK_FAILURE,
+         "",
+         2},
+        {"refused login",
+         guarded.Port(),
+         "wrong",
+         "ann@example.org",
+         {},
+         MAPI_E_LOGIN_FAILURE,
+         "",
+         2},
+        {"unknown recipient",
+         guarded.Port(),
+         "right",
+         "ann@example.org;no address here",
+         {},
+         MAPI_E_UNKNOWN_RECIPIENT,
+         "no address here",
+         3},
     };
     ::setenv("ZANTH_MAIL_USER", "user", 1);
     for (const Case& c : cases) {
@@ -282,7 +310,8 @@ TEST_F(ProviderTest, FailuresReachTheCallerAsMapiResults)
         const CaughtError raised = CatchError([&] { m_Mail->Send(0, 0); });
         ASSERT_TRUE(raised.raised);
         EXPECT_EQ(raised.message, 31);
-        EXPECT_NE(raised.stack.find("[MailErrors " + std::to_string(c.below) + "]"), std::string::npos)
+        EXPECT_NE(raised.stack.find("[MailErrors " + std::to_string(c.below) + "]"),
+                  std::string::npos)
             << raised.stack;
         EXPECT_NE(raised.stack.find(MailSystemEntry(c.result, TString::FromAnsi(c.detail.c_str()))),
                   std::string::npos)
@@ -318,7 +347,8 @@ TEST_F(ProviderTest, LogonChecksTheSettingsNotTheNetwork)
     ::chmod(TempPath("mail.conf").c_str(), 0644);
     raised = CatchError([&] { m_Mail->Logon(0); });
     ASSERT_TRUE(raised.raised);
-    EXPECT_NE(raised.stack.find(MailSystemEntry(MAPI_E_ACCESS_DENIED, TString())), std::string::npos)
+    EXPECT_NE(raised.stack.find(MailSystemEntry(MAPI_E_ACCESS_DENIED, TString())),
+              std::string::npos)
         << raised.stack;
     ::chmod(TempPath("mail.conf").c_str(), 0600);
     m_Mail->Logon(0);

@@ -107,8 +107,7 @@ TEST_F(MailTest, ResolvesTheNamesInOrderUpToTheFirstFailure)
         EXPECT_EQ(Calls("MAPIFreeBuffer").size(), c.resolved ? c.tried.size() : c.tried.size() - 1);
         if (!c.resolved) {
             // The failed name is reported on the stack, nothing is raised.
-            EXPECT_EQ(GetErrorText().AsAnsi(),
-                      MailSystemEntry(MAPI_E_UNKNOWN_RECIPIENT, u"bad"));
+            EXPECT_EQ(GetErrorText().AsAnsi(), MailSystemEntry(MAPI_E_UNKNOWN_RECIPIENT, u"bad"));
         }
         ClearError();
     }
@@ -165,16 +164,16 @@ TEST_F(MailTest, SendHandsTheClientTheMessageRecords)
 
 TEST_F(MailTest, AnUnresolvedNameStopsTheSendWithItsErrorsInOrder)
 {
-    scripted::Edit([](scripted::Script& script) { script.unresolved["bad"] = MAPI_E_AMBIGUOUS_RECIPIENT; });
+    scripted::Edit(
+        [](scripted::Script& script) { script.unresolved["bad"] = MAPI_E_AMBIGUOUS_RECIPIENT; });
     m_Mail->SetRecipients(u"ann;bad;carl");
     m_Mail->Logon(0);
     const CaughtError raised = CatchError([&] { m_Mail->Send(0, 0); });
     ASSERT_TRUE(raised.raised);
     EXPECT_EQ(raised.catalog, static_cast<WORD>(MailErrors));
     EXPECT_EQ(raised.message, 31);
-    ExpectOrder(raised.stack,
-                {"[MailErrors 31]", "[MailErrors 3]", "[system error",
-                 MailSystemEntry(MAPI_E_AMBIGUOUS_RECIPIENT, u"bad")});
+    ExpectOrder(raised.stack, {"[MailErrors 31]", "[MailErrors 3]", "[system error",
+                               MailSystemEntry(MAPI_E_AMBIGUOUS_RECIPIENT, u"bad")});
     EXPECT_EQ(Calls("MAPIResolveName"),
               (std::vector<std::string>{"MAPIResolveName 7 ann 0x1", "MAPIResolveName 7 bad 0x1"}));
     EXPECT_TRUE(Calls("MAPISendMail").empty());
@@ -229,8 +228,7 @@ TEST_F(MailTest, SendResultsAndTheirDetails)
         EXPECT_EQ(GetErrorCount(), 0u);
         if (c.raised) {
             ExpectOrder(raised.stack, {"[MailErrors 31]", "[MailErrors 2]",
-                                       MailSystemEntry(c.result, c.detail),
-                                       "[system error"});
+                                       MailSystemEntry(c.result, c.detail), "[system error"});
         }
     }
     EXPECT_EQ(scripted::Snapshot().sent.size(), std::size(cases));
@@ -254,14 +252,23 @@ TEST_F(MailTest, LogonRetriesWithTheirFlags)
     const Case cases[] = {
         {"at once", {}, {first}, true},
         {"no session at first", {{0, 0}}, {first, again}, true},
-        {"login failure, then the password dialog", {{3, 0}, {3, 0}}, {first, again, password}, true},
+        {"login failure, then the password dialog",
+         {{3, 0}, {3, 0}},
+         {first, again, password},
+         true},
         {"login failure throughout, then the logon dialog",
          {{3, 0}, {3, 0}, {3, 0}},
          {first, again, password, dialog},
          true},
-        {"every attempt refused", {{3, 0}, {3, 0}, {3, 0}, {3, 0}}, {first, again, password, dialog}, false},
+        {"every attempt refused",
+         {{3, 0}, {3, 0}, {3, 0}, {3, 0}},
+         {first, again, password, dialog},
+         false},
         {"a failure with a session", {{MAPI_E_FAILURE, 5}}, {first}, false},
-        {"a failure after a new session", {{0, 0}, {MAPI_E_TOO_MANY_SESSIONS, 0}}, {first, again}, false},
+        {"a failure after a new session",
+         {{0, 0}, {MAPI_E_TOO_MANY_SESSIONS, 0}},
+         {first, again},
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -275,8 +282,7 @@ TEST_F(MailTest, LogonRetriesWithTheirFlags)
             EXPECT_EQ(raised.message, 0);
             const ULONG result = c.answers.back().result;
             ExpectOrder(raised.stack,
-                        {"[MailErrors 0]", MailSystemEntry(result, nullptr),
-                         "[system error"});
+                        {"[MailErrors 0]", MailSystemEntry(result, nullptr), "[system error"});
         }
         // Logged on exactly when the logon worked: only then does Logoff reach the client.
         m_Mail->Logoff(0);
@@ -292,7 +298,8 @@ TEST_F(MailTest, AnEmptyProfileBecomesTheUserName)
     m_Mail->SetProfile(nullptr);
     m_Mail->SetPassword(nullptr);
     m_Mail->Logon(0);
-    EXPECT_EQ(Calls("MAPILogon"), (std::vector<std::string>{"MAPILogon " + TString(user).AsAnsi() + "  0x0"}));
+    EXPECT_EQ(Calls("MAPILogon"),
+              (std::vector<std::string>{"MAPILogon " + TString(user).AsAnsi() + "  0x0"}));
     EXPECT_EQ(TString(m_Mail->GetProfile()), TString(user));
 }
 
@@ -323,8 +330,7 @@ TEST_F(MailTest, LogoffFailureIsShownNotRaised)
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     const std::string shown = boxes.Boxes()[0].text;
     ExpectOrder(shown, {"[MailErrors 1]", "IZanthMail.cpp:694",
-                        MailSystemEntry(MAPI_E_INVALID_SESSION, nullptr),
-                        "[system error"});
+                        MailSystemEntry(MAPI_E_INVALID_SESSION, nullptr), "[system error"});
     EXPECT_EQ(GetErrorCount(), 0u);
     // Logged off all the same: a second Logoff reaches nothing.
     m_Mail->Logoff(0);
@@ -464,7 +470,9 @@ TEST_F(MailFallbackTest, WithoutAnOpenerTheWrittenFileIsNamedInAnErrorBox)
 TEST_F(MailFallbackTest, AFailedLogonOrSendFallsBackInsteadOfRaising)
 {
     // Refused logon: No leaves the error stack as it was.
-    scripted::Edit([](scripted::Script& script) { script.logonAnswers = {{3, 0}, {3, 0}, {3, 0}, {3, 0}}; });
+    scripted::Edit([](scripted::Script& script) {
+        script.logonAnswers = {{3, 0}, {3, 0}, {3, 0}, {3, 0}};
+    });
     {
         MessageBoxScript boxes(IDNO);
         m_Mail->Logon(0);
@@ -530,8 +538,8 @@ TEST(MailErrorText, EveryCodeHasItsMessage)
     for (ULONG code : {0u, 7u, 20u, 21u, 24u, 27u, 1000u}) {
         SCOPED_TRACE(code);
         const TString text = GetMailErrorText(code, u"DETAIL");
-        EXPECT_EQ(text, GetMessageW(GeneralErrors, 12, TString(static_cast<LONG>(code), 10), TString(),
-                                    TString()));
+        EXPECT_EQ(text, GetMessageW(GeneralErrors, 12, TString(static_cast<LONG>(code), 10),
+                                    TString(), TString()));
         EXPECT_EQ(text.Find(u"DETAIL"), -1);
     }
 }

@@ -249,8 +249,8 @@ void TZanthMailCode::Logon(ULONG uiParam)
             result = m_MAPILogon(uiParam, nullptr, nullptr, MAPI_PASSWORD_UI | MAPI_NEW_SESSION, 0,
                                  &m_Session);
             if (result == MAPI_E_LOGIN_FAILURE) {
-                result = m_MAPILogon(uiParam, nullptr, nullptr, MAPI_LOGON_UI | MAPI_NEW_SESSION,
-                                     0, &m_Session);
+                result = m_MAPILogon(uiParam, nullptr, nullptr, MAPI_LOGON_UI | MAPI_NEW_SESSION, 0,
+                                     &m_Session);
             }
         }
         if (result != SUCCESS_SUCCESS) {
@@ -344,7 +344,8 @@ int TZanthMailCode::ResolveRecipients(ULONG uiParam, const TString& names, ULONG
     LONG start = 0;
     while (all) {
         const LONG separator = names.Find(u';', start);
-        const TString piece = separator < 0 ? names.Mid(start) : names.Mid(start, separator - start);
+        const TString piece =
+            separator < 0 ? names.Mid(start) : names.Mid(start, separator - start);
         if (separator < 0 && piece.IsEmpty()) {
             break;
         }

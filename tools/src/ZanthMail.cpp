@@ -73,8 +73,8 @@ DWORD WINAPI MailThread(LPVOID parameter)
 void CZanthMailThread::SendMail(unsigned int fileFallback, const WCHAR* recipients,
                                 const WCHAR* subject, const WCHAR* text)
 {
-    TMailJob* job = new (std::nothrow) TMailJob{kDefaultRecipient, TString(), TString(), 1,
-                                                fileFallback};
+    TMailJob* job =
+        new (std::nothrow) TMailJob{kDefaultRecipient, TString(), TString(), 1, fileFallback};
     if (job) {
         job->recipients = recipients ? TString(recipients) : TString();
         job->subject = subject ? TString(subject) : TString();

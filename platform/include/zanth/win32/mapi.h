@@ -44,13 +44,13 @@ typedef struct
 // A message.
 typedef struct
 {
-    ULONG ulReserved;           // 0
-    LPSTR lpszSubject;          // may be null
-    LPSTR lpszNoteText;         // may be null
-    LPSTR lpszMessageType;      // null for an interpersonal message
-    LPSTR lpszDateReceived;     // "YYYY/MM/DD HH:MM"
-    LPSTR lpszConversationID;   // may be null
-    FLAGS flFlags;              // MAPI_UNREAD, MAPI_RECEIPT_REQUESTED, MAPI_SENT
+    ULONG ulReserved;         // 0
+    LPSTR lpszSubject;        // may be null
+    LPSTR lpszNoteText;       // may be null
+    LPSTR lpszMessageType;    // null for an interpersonal message
+    LPSTR lpszDateReceived;   // "YYYY/MM/DD HH:MM"
+    LPSTR lpszConversationID; // may be null
+    FLAGS flFlags;            // MAPI_UNREAD, MAPI_RECEIPT_REQUESTED, MAPI_SENT
     lpMapiRecipDesc lpOriginator;
     ULONG nRecipCount;
     lpMapiRecipDesc lpRecips;
