@@ -5,6 +5,8 @@
 set -eu
 
 packages="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libcli11-dev libsqlite3-dev"
+# The mail provider sends through libcurl; its tests run a local SMTP server.
+packages="$packages libcurl4-openssl-dev python3-aiosmtpd"
 # The window tests run under an X server of their own (Xvfb); libX11 itself is
 # loaded at run time, its headers give the types.
 packages="$packages xvfb libx11-dev"

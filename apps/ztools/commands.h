@@ -61,6 +61,7 @@ void AddDesktopCommands(CLI::App& app);
 
 void AddSerialCommands(CLI::App& app);
 void TourSerial(std::ostream& out);
+void AddMailCommands(CLI::App& app);
 
 } // namespace ztools
 

@@ -70,6 +70,7 @@ int main(int argc, char** argv)
     ztools::AddProgressCommands(app);
     ztools::AddRegistryCommands(app);
     ztools::AddDesktopCommands(app);
+    ztools::AddMailCommands(app);
 
     int status = 0;
     try {

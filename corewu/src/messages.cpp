@@ -22,6 +22,7 @@ constexpr BuiltinText kBuiltinTexts[] = {
 #include "texts/datetime.inc"
 #include "texts/desktop.inc"
 #include "texts/frame.inc"
+#include "texts/mail.inc"
 #include "texts/memory.inc"
 #include "texts/registry.inc"
 #include "texts/serial.inc"

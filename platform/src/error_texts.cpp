@@ -45,6 +45,7 @@ constexpr ErrorText kErrorTexts[] = {
     {ERROR_INVALID_NAME, u"The filename, directory name, or volume label syntax is incorrect."},
     {ERROR_MOD_NOT_FOUND, u"The specified module could not be found."},
     {ERROR_PROC_NOT_FOUND, u"The specified procedure could not be found."},
+    {ERROR_NO_ASSOCIATION, u"No application is associated with the specified file for this operation."},
     {ERROR_NEGATIVE_SEEK,
      u"An attempt was made to move the file pointer before the beginning of the file."},
     {ERROR_DIR_NOT_EMPTY, u"The directory is not empty."},

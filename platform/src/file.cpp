@@ -432,7 +432,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode
             return INVALID_HANDLE_VALUE;
         }
     }
-    const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    const mode_t mode = (flagsAndAttributes & ZANTH_FILE_FLAG_OWNER_ONLY)
+                            ? ((flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0400 : 0600)
+                            : ((flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666);
     const int fd = OpenWithoutWaiting(path, request, mode, existed ? &before : nullptr);
     if (fd < 0) {
         return INVALID_HANDLE_VALUE;

@@ -328,6 +328,7 @@ CaughtError CatchError(const std::function<void()>& body)
         caught.message = error.Message();
         caught.text = error.what();
         caught.entry = error.Entry();
+        caught.stack = GetErrorText().AsAnsi();
         DecrementPendingCount();
         ClearError();
     }

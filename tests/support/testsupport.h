@@ -135,6 +135,7 @@ struct CaughtError
     WORD message = 0;
     std::string text;
     TErrorEntry entry;
+    std::string stack; // the whole error stack as text, top entry first
 };
 CaughtError CatchError(const std::function<void()>& body);
 

@@ -13,6 +13,7 @@
 #include <zanth/integer.h>
 #include <zanth/iobuffer.h>
 #include <zanth/list.h>
+#include <zanth/mail.h>
 #include <zanth/memcheck.h>
 #include <zanth/memmap.h>
 #include <zanth/messages.h>

@@ -836,4 +836,46 @@ WINBASEAPI BOOL WINAPI GetOverlappedResult(HANDLE file, LPOVERLAPPED overlapped,
 
 } // extern "C"
 
+// ---------------------------------------------------------------------------
+// Modules loaded at run time, the user name and the shell's "open" verb
+// ---------------------------------------------------------------------------
+typedef INT_PTR(WINAPI* FARPROC)(void);
+
+#define UNLEN 256
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+
+// ShellExecuteW returns a value of 32 or less on failure (one of these, or 0 when
+// the system is out of resources).
+#define SE_ERR_FNF 2
+#define SE_ERR_PNF 3
+#define SE_ERR_ACCESSDENIED 5
+#define SE_ERR_OOM 8
+#define SE_ERR_NOASSOC 31
+#define ERROR_NO_ASSOCIATION ((DWORD)1155L)
+
+extern "C" {
+
+// "NAME.DLL" loads libname.so (lower case) from the library path, or the file named
+// by the environment variable ZANTH_DLL_NAME when that is set (see zanthext.h); a
+// name with a '/' is loaded as the path it is. ERROR_MOD_NOT_FOUND when it cannot
+// be loaded. Each successful call needs its FreeLibrary.
+WINBASEAPI HMODULE WINAPI LoadLibraryW(LPCWSTR fileName);
+// ERROR_PROC_NOT_FOUND when the module has no such symbol.
+WINBASEAPI FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName);
+WINBASEAPI BOOL WINAPI FreeLibrary(HMODULE module);
+
+// The login name of the user the process runs as. `size` is in characters; on
+// success it receives the length with the terminator.
+WINBASEAPI BOOL WINAPI GetUserNameW(LPWSTR buffer, LPDWORD size);
+
+// Only the verb "open" (or null) on an existing file or a URL: the file is handed to
+// the desktop's opener (xdg-open) without waiting for it. SE_ERR_NOASSOC with
+// ERROR_NO_ASSOCIATION when there is no opener, SE_ERR_FNF for a missing file.
+WINBASEAPI HINSTANCE WINAPI ShellExecuteW(HWND window, LPCWSTR operation, LPCWSTR file,
+                                          LPCWSTR parameters, LPCWSTR directory, INT showCommand);
+
+} // extern "C"
+
 #endif // ZANTH_WIN32_WINDOWS_H

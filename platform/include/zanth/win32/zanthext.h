@@ -145,4 +145,23 @@ ZANTH_PLATFORM_API BOOL ZanthCreatePseudoTerminal(HANDLE* master, LPWSTR device,
 
 } // extern "C"
 
+// ---------------------------------------------------------------------------
+// Modules, the shell and private files
+// ---------------------------------------------------------------------------
+
+// LoadLibraryW("NAME.DLL") loads the file that the environment variable
+// ZANTH_DLL_NAME (the name upper case, without ".DLL": ZANTH_DLL_MAPI32) names
+// when it is set, instead of libname.so from the library path. Set but empty, the
+// module counts as missing.
+#define ZANTH_DLL_ENV_PREFIX "ZANTH_DLL_"
+
+// ShellExecuteW's "open" starts the program this environment variable names (it
+// gets the file as its one argument) instead of xdg-open.
+#define ZANTH_OPENER_ENV "ZANTH_OPENER"
+
+// A CreateFileW flag: a file that the call creates may be read and written by its
+// owner only (mode 0600). Files the library writes into a shared temp directory
+// carry it. (On Windows the user's temp directory is private already: 0 there.)
+#define ZANTH_FILE_FLAG_OWNER_ONLY 0x00400000u
+
 #endif // ZANTH_WIN32_ZANTHEXT_H
