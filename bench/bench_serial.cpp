@@ -53,7 +53,8 @@ struct Pty
         ::ptsname_r(master, name, sizeof name);
         device = name;
         static bool once = [] {
-            ::setenv(ZANTH_COMM_DIR_ENV, ("/tmp/zanth-bench-ports-" + std::to_string(::getpid())).c_str(), 1);
+            ::setenv(ZANTH_COMM_DIR_ENV,
+                     ("/tmp/zanth-bench-ports-" + std::to_string(::getpid())).c_str(), 1);
             return true;
         }();
         (void)once;
@@ -183,7 +184,8 @@ BENCHMARK(BM_Receive_TermiosLoop)->Unit(benchmark::kMillisecond)->UseRealTime();
 sp_port* OpenSp(const std::string& device)
 {
     sp_port* port = nullptr;
-    if (sp_get_port_by_name(device.c_str(), &port) != SP_OK || sp_open(port, SP_MODE_READ_WRITE) != SP_OK) {
+    if (sp_get_port_by_name(device.c_str(), &port) != SP_OK ||
+        sp_open(port, SP_MODE_READ_WRITE) != SP_OK) {
         return nullptr;
     }
     sp_set_baudrate(port, 115200);

@@ -119,7 +119,8 @@ void Open(const OpenOptions& o)
 {
     auto terminal = std::make_shared<Terminal>();
     terminal->queue.Add(&Terminal::Notified, terminal.get());
-    const auto flow = o.flow == "dtrrts" ? ZCSerialCom::FlowControlDtrRts : ZCSerialCom::FlowControlNone;
+    const auto flow =
+        o.flow == "dtrrts" ? ZCSerialCom::FlowControlDtrRts : ZCSerialCom::FlowControlNone;
     terminal->com.Open(o.port, o.baud, static_cast<unsigned char>(o.bits), ParityCode(o.parity),
                        StopCode(o.stop), &terminal->queue, flow);
     std::cerr << "COM" << o.port << " (" << DeviceOf(o.port) << ") open at " << o.baud << " baud, "
@@ -169,11 +170,13 @@ void AddSerialCommands(CLI::App& app)
     CLI::App* serial = app.add_subcommand("serial", "Serial ports: list, map and open them");
     serial->require_subcommand(1);
 
-    CLI::App* list = serial->add_subcommand("list", "Ports 1-8, their devices, and the serial devices present");
+    CLI::App* list =
+        serial->add_subcommand("list", "Ports 1-8, their devices, and the serial devices present");
     list->callback([] { List(std::cout); });
 
     auto mapping = std::make_shared<std::pair<DWORD, std::string>>(1, "");
-    CLI::App* map = serial->add_subcommand("map", "Map port N to DEVICE (an empty DEVICE removes the link)");
+    CLI::App* map =
+        serial->add_subcommand("map", "Map port N to DEVICE (an empty DEVICE removes the link)");
     map->add_option("N", mapping->first, "Port number")->required()->check(CLI::Range(1, 255));
     map->add_option("DEVICE", mapping->second, "Device path, e.g. /dev/ttyUSB0")->required();
     map->callback([mapping] {
@@ -185,13 +188,16 @@ void AddSerialCommands(CLI::App& app)
     });
 
     auto options = std::make_shared<OpenOptions>();
-    CLI::App* open = serial->add_subcommand("open", "A small terminal on port N: standard input to the port, the port to standard output");
+    CLI::App* open = serial->add_subcommand(
+        "open",
+        "A small terminal on port N: standard input to the port, the port to standard output");
     open->add_option("N", options->port, "Port number")->required()->check(CLI::Range(1, 255));
     open->add_option("--baud", options->baud, "Speed in bit/s")->check(CLI::PositiveNumber);
     open->add_option("--bits", options->bits, "Data bits")->check(CLI::Range(5, 8));
     open->add_option("--parity", options->parity, "none, odd, even, mark or space");
     open->add_option("--stop", options->stop, "Stop bits: 1, 1.5 or 2");
-    open->add_option("--flow", options->flow, "none or dtrrts")->check(CLI::IsMember({"none", "dtrrts"}));
+    open->add_option("--flow", options->flow, "none or dtrrts")
+        ->check(CLI::IsMember({"none", "dtrrts"}));
     open->callback([options] { Open(*options); });
 }
 
@@ -239,7 +245,8 @@ void TourSerial(std::ostream& out)
         const LONG got = com.Receive(target);
         out << "The other side wrote 11 bytes; the reader sent " << waiter.notes
             << " notification(s); Receive gave " << got << ": \""
-            << std::string(reinterpret_cast<const char*>(target.Start()), static_cast<std::size_t>(got))
+            << std::string(reinterpret_cast<const char*>(target.Start()),
+                           static_cast<std::size_t>(got))
             << "\"\n";
         com.Write("and back", 8, 1000);
         char back[9] = {};

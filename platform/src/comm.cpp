@@ -176,7 +176,6 @@ BOOL GetCommStateLocked(CommObject& port, DCB& dcb)
     return TRUE;
 }
 
-
 BOOL SetCommStateLocked(CommObject& port, const DCB& dcb)
 {
     const int fd = port.Descriptor();
@@ -231,8 +230,7 @@ DWORD CommError(int error)
     }
 }
 
-CommObject::CommObject(int fd, DWORD access, DWORD flags, std::uint64_t device,
-                       std::uint64_t inode)
+CommObject::CommObject(int fd, DWORD access, DWORD flags, std::uint64_t device, std::uint64_t inode)
     : FileObject(fd, access, 0, flags, device, inode), m_Id(NewPortId())
 {
     m_InQueue = 4096;
@@ -282,9 +280,8 @@ HANDLE CreateCommFile(LPCWSTR fileName, DWORD desiredAccess, DWORD flagsAndAttri
     }
     if (fd < 0) {
         const int error = errno;
-        ::SetLastError(error == ENOENT || error == ENXIO || error == ENODEV
-                           ? ERROR_FILE_NOT_FOUND
-                           : CommError(error));
+        ::SetLastError(error == ENOENT || error == ENXIO || error == ENODEV ? ERROR_FILE_NOT_FOUND
+                                                                            : CommError(error));
         return INVALID_HANDLE_VALUE;
     }
     termios2 settings;
@@ -312,8 +309,8 @@ HANDLE CreateCommFile(LPCWSTR fileName, DWORD desiredAccess, DWORD flagsAndAttri
     return handle;
 }
 
-BOOL CommReadFile(const std::shared_ptr<CommObject>& port, LPVOID buffer, DWORD count,
-                  LPDWORD done, LPOVERLAPPED overlapped)
+BOOL CommReadFile(const std::shared_ptr<CommObject>& port, LPVOID buffer, DWORD count, LPDWORD done,
+                  LPOVERLAPPED overlapped)
 {
     IoOp op;
     op.kind = IoOp::Read;
@@ -606,8 +603,8 @@ BOOL ZanthCreatePseudoTerminal(HANDLE* master, LPWSTR device, DWORD size)
     }
     struct stat info;
     ::fstat(fd, &info);
-    HANDLE handle = InsertHandle(std::make_shared<FileObject>(
-        fd, GENERIC_READ | GENERIC_WRITE, 0, 0, info.st_dev, info.st_ino));
+    HANDLE handle = InsertHandle(std::make_shared<FileObject>(fd, GENERIC_READ | GENERIC_WRITE, 0,
+                                                              0, info.st_dev, info.st_ino));
     if (!handle) {
         return FALSE;
     }

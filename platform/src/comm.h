@@ -72,8 +72,8 @@ public:
     std::deque<IoOp*> m_Writes;
     IoOp* m_Wait = nullptr;
     const std::uint64_t m_Id;
-    bool m_Registered = false; // known to the engine's epoll set
-    bool m_Active = false;     // in the engine's list of ports with pending work
+    bool m_Registered = false;      // known to the engine's epoll set
+    bool m_Active = false;          // in the engine's list of ports with pending work
     std::condition_variable m_Done; // blocking operations wait on it
 
 private:
@@ -87,8 +87,8 @@ std::shared_ptr<CommObject> LookupComm(HANDLE handle);
 // Hooks of the file functions (file.cpp).
 bool IsCommName(LPCWSTR fileName);
 HANDLE CreateCommFile(LPCWSTR fileName, DWORD desiredAccess, DWORD flagsAndAttributes);
-BOOL CommReadFile(const std::shared_ptr<CommObject>& port, LPVOID buffer, DWORD count,
-                  LPDWORD done, LPOVERLAPPED overlapped);
+BOOL CommReadFile(const std::shared_ptr<CommObject>& port, LPVOID buffer, DWORD count, LPDWORD done,
+                  LPOVERLAPPED overlapped);
 BOOL CommWriteFile(const std::shared_ptr<CommObject>& port, LPCVOID buffer, DWORD count,
                    LPDWORD done, LPOVERLAPPED overlapped);
 

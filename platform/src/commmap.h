@@ -73,8 +73,8 @@ inline bool DcbToTermios(const DCB& dcb, termios2& t)
                    IXANY | IGNPAR | INPCK | IUCLC | IMAXBEL);
     r.c_oflag &= ~OPOST;
     r.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN | ECHOE | ECHOK | ECHOCTL | ECHOKE);
-    r.c_cflag &= ~(CBAUD | (CBAUD << IBSHIFT) | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR |
-                   CRTSCTS);
+    r.c_cflag &=
+        ~(CBAUD | (CBAUD << IBSHIFT) | CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
     r.c_cflag |= CREAD | CLOCAL;
 
     const unsigned code = CodeOfSpeed(dcb.BaudRate);

@@ -21,8 +21,8 @@
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <thread>
-#include <utility>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace zanth::platform {
@@ -332,9 +332,13 @@ void Reactor::Run()
         int timeout = -1;
         if (nearest != 0) {
             const std::int64_t left = nearest - MonotonicNs();
-            timeout = left <= 0 ? 0 : static_cast<int>(std::min<std::int64_t>((left + 999999) / 1000000, 1 << 30));
+            timeout =
+                left <= 0
+                    ? 0
+                    : static_cast<int>(std::min<std::int64_t>((left + 999999) / 1000000, 1 << 30));
         }
-        const int n = ::epoll_wait(m_Epoll, events.data(), static_cast<int>(events.size()), timeout);
+        const int n =
+            ::epoll_wait(m_Epoll, events.data(), static_cast<int>(events.size()), timeout);
         ready.clear();
         for (int i = 0; i < n; ++i) {
             if (events[i].data.u64 == 0) {

@@ -14,8 +14,8 @@ int main(int argc, char** argv)
     }
     const std::string name = std::string("\\\\.\\COM") + argv[1];
     std::u16string wide(name.begin(), name.end());
-    HANDLE port = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE port = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {
         std::printf("error %u\n", static_cast<unsigned>(GetLastError()));
         return 1;

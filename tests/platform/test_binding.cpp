@@ -50,10 +50,7 @@ public:
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    TString Name() const
-    {
-        return TString(std::u16string(m_Path.begin(), m_Path.end()));
-    }
+    TString Name() const { return TString(std::u16string(m_Path.begin(), m_Path.end())); }
     std::u16string Wide() const { return std::u16string(m_Path.begin(), m_Path.end()); }
 
 private:
@@ -110,9 +107,9 @@ TEST(Binding, ProgramCallsReachItsOwnDefinitions)
 TEST(Binding, PlatformKeepsItsOwnCalls)
 {
     ScratchFile file("twelve bytes");
-    HANDLE handle = ::CreateFileW(reinterpret_cast<LPCWSTR>(file.Wide().c_str()), GENERIC_READ,
-                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+    HANDLE handle =
+        ::CreateFileW(reinterpret_cast<LPCWSTR>(file.Wide().c_str()), GENERIC_READ, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
     ResetCounts();
     DWORD high = 1;

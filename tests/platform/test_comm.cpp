@@ -77,10 +77,11 @@ TEST(CommNames, PortsMapThroughTheDirectoryWithTtySDefaults)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
     // Without a link, ports above 4 do not exist; port 0 and junk never do.
-    for (const char16_t* name : {u"\\\\.\\COM7", u"\\\\.\\COM0", u"\\\\.\\COMX", u"\\\\.\\COM1234"}) {
-        EXPECT_EQ(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr),
-                  INVALID_HANDLE_VALUE);
+    for (const char16_t* name :
+         {u"\\\\.\\COM7", u"\\\\.\\COM0", u"\\\\.\\COMX", u"\\\\.\\COM1234"}) {
+        EXPECT_EQ(
+            CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     }
 
@@ -144,9 +145,9 @@ struct SettingsCase
     DWORD baud;
     BYTE parity;
     BYTE stopBits;
-    speed_t code;     // what cfgetospeed reports (B0: a speed without a code)
-    bool parodd;      // PARODD on the device
-    bool checked;     // INPCK on the device
+    speed_t code; // what cfgetospeed reports (B0: a speed without a code)
+    bool parodd;  // PARODD on the device
+    bool checked; // INPCK on the device
 };
 
 TEST_F(CommTest, SpeedStopBitsAndParityReachTheDevice)

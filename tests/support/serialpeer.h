@@ -131,8 +131,9 @@ public:
             args.push_back(const_cast<char*>(arg.c_str()));
         }
         args.push_back(nullptr);
-        const int rc = search ? ::posix_spawnp(&m_Pid, args[0], &actions, nullptr, args.data(), environ)
-                              : ::posix_spawn(&m_Pid, args[0], &actions, nullptr, args.data(), environ);
+        const int rc =
+            search ? ::posix_spawnp(&m_Pid, args[0], &actions, nullptr, args.data(), environ)
+                   : ::posix_spawn(&m_Pid, args[0], &actions, nullptr, args.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);
         ::close(out[1]);
@@ -165,7 +166,8 @@ public:
     // Writes to its standard input.
     bool Write(const std::string& text)
     {
-        return m_Input >= 0 && ::write(m_Input, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        return m_Input >= 0 &&
+               ::write(m_Input, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     }
 
     // Closes its standard input and waits for the program to end by itself;

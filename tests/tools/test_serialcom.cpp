@@ -7,8 +7,8 @@
 #include <termios.h>
 
 #include <atomic>
-#include <memory>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <string>
@@ -75,8 +75,7 @@ protected:
         MapPort(kPort, pty.Device());
     }
 
-    void Open(unsigned char parity = NOPARITY, unsigned char stop = ONESTOPBIT,
-              DWORD baud = 115200)
+    void Open(unsigned char parity = NOPARITY, unsigned char stop = ONESTOPBIT, DWORD baud = 115200)
     {
         com.Open(kPort, baud, 8, parity, stop, &notes.queue, ZCSerialCom::FlowControlNone);
     }
@@ -88,7 +87,8 @@ protected:
         const LONG n = com.Receive(target);
         EXPECT_GE(n, 0);
         EXPECT_LE(n, ZCSerialCom::ReceiveCapacity);
-        return std::string(reinterpret_cast<const char*>(target.Start()), static_cast<std::size_t>(n));
+        return std::string(reinterpret_cast<const char*>(target.Start()),
+                           static_cast<std::size_t>(n));
     }
 
     // The device's settings as the kernel holds them (a second descriptor: root
@@ -143,7 +143,8 @@ TEST_F(SerialComTest, ReceiveIntoATooSmallTargetKeepsTheBytes)
     ASSERT_TRUE(error.raised);
     EXPECT_EQ(error.catalog, 42);
     EXPECT_EQ(error.message, 42);
-    EXPECT_NE(error.text.find("ZCSerialCom::Receive(const ZCSaveMemory&\tMemory)"), std::string::npos);
+    EXPECT_NE(error.text.find("ZCSerialCom::Receive(const ZCSaveMemory&\tMemory)"),
+              std::string::npos);
     EXPECT_EQ(Take(), "abcdef");
 }
 
@@ -159,7 +160,8 @@ TEST_F(SerialComTest, AMegabyteFromThePeerArrivesWholeAndInOrder)
             std::mt19937 random(pause);
             std::size_t at = 0;
             while (at < data.size()) {
-                const std::size_t chunk = std::min<std::size_t>(1 + random() % 9000, data.size() - at);
+                const std::size_t chunk =
+                    std::min<std::size_t>(1 + random() % 9000, data.size() - at);
                 ASSERT_TRUE(pty.Send(data.data() + at, chunk));
                 at += chunk;
             }
@@ -275,8 +277,9 @@ TEST_F(SerialComTest, APortHeldByAnotherProcessIsNotValid)
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(com.IsValid(kPort), 0u);
     const auto waited = std::chrono::steady_clock::now() - start;
-    RecordProperty("waited_ms",
-                   static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
+    RecordProperty(
+        "waited_ms",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(waited).count()));
     CaughtError error = CatchError([&] { Open(); });
     ASSERT_TRUE(error.raised);
     EXPECT_EQ(error.catalog, SerialCatalog());
@@ -363,8 +366,8 @@ TEST(SerialComTexts, EveryRaisedMessageHasAnEnglishText)
     const WORD catalog = SerialCatalog();
     ASSERT_NE(catalog, 0xFFFF);
     for (WORD message : {1, 2, 5, 7}) {
-        const TString text = GetMessageW(catalog, message, TString(u"3"), TString::NullString,
-                                         TString::NullString);
+        const TString text =
+            GetMessageW(catalog, message, TString(u"3"), TString::NullString, TString::NullString);
         EXPECT_FALSE(text.IsEmpty()) << message;
         if (message != 1) {
             EXPECT_NE(text.Find(u"3"), -1) << message;

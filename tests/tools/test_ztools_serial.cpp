@@ -22,7 +22,8 @@ TEST(ZtoolsSerial, MapAndListShowWherePortsLead)
     EXPECT_EQ(map.output, "COM5 -> " + pty.Device() + "\n");
     ChildResult list = RunChild({Ztools(), "serial", "list"});
     EXPECT_EQ(list.status, 0);
-    EXPECT_NE(list.output.find("COM5  " + pty.Device() + "  usable"), std::string::npos) << list.output;
+    EXPECT_NE(list.output.find("COM5  " + pty.Device() + "  usable"), std::string::npos)
+        << list.output;
     EXPECT_NE(list.output.find("COM6  -  not usable"), std::string::npos) << list.output;
 }
 

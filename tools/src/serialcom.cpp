@@ -61,10 +61,9 @@ private:
 ZCSerialCom::ZCSerialCom()
     : m_hPort(INVALID_HANDLE_VALUE), m_DCB(), m_ComStat(), m_BaudRate(0), m_Port(0), m_Parity(0),
       m_StopBits(0), m_ByteSize(0), m_Spare(0), m_Event1(1, 0, nullptr), m_Event2(1, 0, nullptr),
-      m_Event3(1, 0, nullptr), m_Time(5000), m_ReceiveMutex(0, nullptr),
-      m_WriteMutex(0, nullptr), m_ReceiveBuffer(ReceiveBufferSize), m_pWritePosition(nullptr),
-      m_pQueue(nullptr), m_FlowControl(FlowControlNone), m_Unused1(0), m_Unused2(0),
-      m_RoomEvent(1, 0, nullptr)
+      m_Event3(1, 0, nullptr), m_Time(5000), m_ReceiveMutex(0, nullptr), m_WriteMutex(0, nullptr),
+      m_ReceiveBuffer(ReceiveBufferSize), m_pWritePosition(nullptr), m_pQueue(nullptr),
+      m_FlowControl(FlowControlNone), m_Unused1(0), m_Unused2(0), m_RoomEvent(1, 0, nullptr)
 {
     m_DCB.DCBlength = 28;
     m_pWritePosition = m_ReceiveBuffer.Start();
@@ -86,8 +85,8 @@ UINT ZCSerialCom::IsValid(DWORD port)
 {
     const TString name = PortName(port);
     for (int attempt = 1;; ++attempt) {
-        HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
         if (handle != INVALID_HANDLE_VALUE) {
             ::CloseHandle(handle);
             return 1;
@@ -123,8 +122,8 @@ void ZCSerialCom::Open(DWORD port, DWORD baudRate, unsigned char byteSize, unsig
     m_Parity = parity;
     m_StopBits = stopBits;
 
-    m_hPort = ::CreateFileW(PortName(port), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    m_hPort = ::CreateFileW(PortName(port), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_OVERLAPPED, nullptr);
     if (m_hPort == INVALID_HANDLE_VALUE) {
         RaiseCommError(2);
     }
@@ -164,8 +163,7 @@ void ZCSerialCom::StartReader(const WCHAR* name)
     m_pCommThread.Attach(nullptr);
     m_pCommThread.Attach(new ZCThread(1, name, &ZCSerialCom::CommThread, this));
     if (!m_pCommThread->WaitUntilStarted(60000)) {
-        ThrowNewError(detail::g_SerialComCatalog, 5, TString(m_Port, 10), Null(), Null(),
-                      nullptr);
+        ThrowNewError(detail::g_SerialComCatalog, 5, TString(m_Port, 10), Null(), Null(), nullptr);
     }
 }
 
@@ -304,7 +302,8 @@ LONG ZCSerialCom::Receive(const TSaveMemory& target)
     ZCAutoFreeMutex lock(m_ReceiveMutex);
     const LONG held = static_cast<LONG>(m_pWritePosition - m_ReceiveBuffer.Start());
     if (target.Size() < held) {
-        ThrowNewError(42, 42, TString(u"TSLong ZANTH::ZCSerialCom::Receive(const ZCSaveMemory&\tMemory)"),
+        ThrowNewError(42, 42,
+                      TString(u"TSLong ZANTH::ZCSerialCom::Receive(const ZCSaveMemory&\tMemory)"),
                       Null(), Null(), nullptr);
     }
     if (held > 0) {

@@ -815,7 +815,7 @@ typedef struct _COMSTAT
     DWORD cbOutQue;
 } COMSTAT, *LPCOMSTAT;
 
-#define HasOverlappedIoCompleted(lpOverlapped)                                                    \
+#define HasOverlappedIoCompleted(lpOverlapped)                                                     \
     (__atomic_load_n(&(lpOverlapped)->Internal, __ATOMIC_ACQUIRE) != STATUS_PENDING)
 
 extern "C" {
