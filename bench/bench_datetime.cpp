@@ -102,7 +102,7 @@ void FormatZanth(benchmark::State& state, const TString& mask)
     }
     std::size_t i = 0;
     for (auto _ : state) {
-        TString text = values[i++ & 63].FormatDate(mask, u'0', 0);
+        TString text = values[i++ & 63].FormatDate(mask, TEXT('0'), 0);
         benchmark::DoNotOptimize(text);
     }
 }
@@ -116,7 +116,7 @@ void ParseZanth(benchmark::State& state, const TString& mask, Text which)
     ZCDateTime value;
     std::size_t i = 0;
     for (auto _ : state) {
-        const unsigned int ok = value.DateFromFormat(mask, texts[i++ & 63], u'_', 1);
+        const unsigned int ok = value.DateFromFormat(mask, texts[i++ & 63], TEXT('_'), 1);
         benchmark::DoNotOptimize(ok);
         benchmark::DoNotOptimize(value);
     }

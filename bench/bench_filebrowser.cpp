@@ -66,7 +66,7 @@ void Check(benchmark::State& state, std::size_t found, std::size_t expected)
 void BM_GetFileVector(benchmark::State& state)
 {
     const TString root = TString::FromAnsi(Tree().c_str());
-    const WCHAR* mask = state.range(0) ? u"*.txt" : u"*.*";
+    const WCHAR* mask = state.range(0) ? TEXT("*.txt") : TEXT("*.*");
     PFileBrowser browser;
     std::size_t found = 0;
     for (auto _ : state) {
@@ -87,7 +87,7 @@ void BM_GetFileList(benchmark::State& state)
     std::size_t found = 0;
     for (auto _ : state) {
         std::list<TString> out;
-        browser->GetFileList(root, u"*.*", &out, 1, 1);
+        browser->GetFileList(root, TEXT("*.*"), &out, 1, 1);
         found = out.size();
     }
     Check(state, found, kTotal + 1);

@@ -201,7 +201,7 @@ struct Blocks
 
 bool CheckerInstalled(benchmark::State& state)
 {
-    if (!TFile::Exist(TFile::GetTmpPath() + u"memory.txt")) {
+    if (!TFile::Exist(TFile::GetTmpPath() + TEXT("memory.txt"))) {
         state.SkipWithError("the leak checker is off (no memory.txt at load)");
         return false;
     }

@@ -25,7 +25,7 @@ void DoCalls(benchmark::State& state)
 {
     for (auto _ : state) {
         // The record spans 2^31 - 1 units on a bar of one step: no report is due.
-        TProgress record(u"bench", 0, 2147483647, 0);
+        TProgress record(TEXT("bench"), 0, 2147483647, 0);
         for (LONG i = 0; i < kCalls; ++i) {
             record.Do(1);
             benchmark::DoNotOptimize(record);
@@ -44,7 +44,7 @@ BENCHMARK(BM_Do_WithoutView)->Unit(benchmark::kMillisecond);
 void BM_Do_WithView(benchmark::State& state)
 {
     SilentView view;
-    view.Open(u"bench", 0, 1, 1, 0);
+    view.Open(TEXT("bench"), 0, 1, 1, 0);
     DoCalls(state);
     view.Close();
 }
@@ -55,9 +55,9 @@ void BM_Display_TerminalView(benchmark::State& state)
 {
     FILE* sink = std::fopen("/dev/null", "w");
     TTerminalProgressView view(sink);
-    view.Open(u"bench", 0, 1000000, 1, 0);
+    view.Open(TEXT("bench"), 0, 1000000, 1, 0);
     {
-        TProgress record(u"bench", 0, 1000000, 0);
+        TProgress record(TEXT("bench"), 0, 1000000, 0);
         for (auto _ : state) {
             record.Do(1);
         }

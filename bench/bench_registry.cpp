@@ -80,7 +80,7 @@ const Names& TheNames()
     return names;
 }
 
-HKEY OpenKey(const char16_t* path)
+HKEY OpenKey(const WCHAR* path)
 {
     Directory();
     HKEY key = nullptr;
@@ -107,7 +107,7 @@ void WriteAll(HKEY key, int count)
 
 void BM_Write_RegSetValueExW(benchmark::State& state)
 {
-    HKEY key = OpenKey(u"Software\\Bench\\Win32");
+    HKEY key = OpenKey(TEXT("Software\\Bench\\Win32"));
     for (auto _ : state) {
         WriteAll(key, kValues);
     }
@@ -118,7 +118,7 @@ BENCHMARK(BM_Write_RegSetValueExW)->Unit(benchmark::kMillisecond);
 
 void BM_Read_RegQueryValueExW(benchmark::State& state)
 {
-    HKEY key = OpenKey(u"Software\\Bench\\Read");
+    HKEY key = OpenKey(TEXT("Software\\Bench\\Read"));
     WriteAll(key, kValues);
     const Names& names = TheNames();
     DWORD sum = 0;
@@ -140,7 +140,7 @@ void BM_Write_TRegistry(benchmark::State& state)
 {
     Directory();
     const Names& names = TheNames();
-    TRegistry registry(u"Bench", u"TRegistry", 0);
+    TRegistry registry(TEXT("Bench"), TEXT("TRegistry"), 0);
     for (auto _ : state) {
         for (int i = 0; i < kValues; ++i) {
             registry.Write(names.wide[i], i, 0, 0);
@@ -152,11 +152,11 @@ BENCHMARK(BM_Write_TRegistry)->Unit(benchmark::kMillisecond);
 
 void BM_Read_TRegistry(benchmark::State& state)
 {
-    HKEY key = OpenKey(u"Software\\Bench\\Read");
+    HKEY key = OpenKey(TEXT("Software\\Bench\\Read"));
     WriteAll(key, kValues);
     ::RegCloseKey(key);
     const Names& names = TheNames();
-    TRegistry registry(u"Bench", u"Read", 0);
+    TRegistry registry(TEXT("Bench"), TEXT("Read"), 0);
     long long sum = 0;
     for (auto _ : state) {
         for (int i : names.shuffled) {

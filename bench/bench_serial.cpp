@@ -58,7 +58,7 @@ struct Pty
             return true;
         }();
         (void)once;
-        const std::u16string wide(device.begin(), device.end());
+        const std::basic_string<WCHAR> wide(device.begin(), device.end());
         ZanthMapCommPort(kPort, wide.c_str());
     }
     ~Pty() { ::close(master); }

@@ -89,7 +89,7 @@ template <class Queue> void RunTransfer(benchmark::State& state, int producers)
 
 struct OurQueue
 {
-    ZANTH::TMessageQueue<void> queue{kCapacity, u"bench"};
+    ZANTH::TMessageQueue<void> queue{kCapacity, TEXT("bench")};
     void Send(void* message, int priority) { queue.Send(message, priority, 1); }
     void* Receive() { return queue.Receive(); }
 };

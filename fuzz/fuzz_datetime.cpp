@@ -29,9 +29,9 @@ struct ZCDateTimeTestAccess
 
 namespace {
 
-std::u16string Units(const std::uint8_t* data, std::size_t count)
+std::basic_string<WCHAR> Units(const std::uint8_t* data, std::size_t count)
 {
-    std::u16string text(count, u'\0');
+    std::basic_string<WCHAR> text(count, TEXT('\0'));
     std::memcpy(text.data(), data, count * 2);
     return text;
 }
@@ -100,7 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(entry.position > previous || entry.position == 0x7fffffff);
         previous = entry.position;
     }
-    if (mask.str().find(u'\0') == std::u16string::npos) {
+    if (mask.str().find(TEXT('\0')) == std::basic_string<WCHAR>::npos) {
         Check(raw.FillCharFromFormat(mask.c_str()) == raw.FillCharFromFormat(mask));
     }
 
@@ -113,10 +113,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const LONG minute = static_cast<LONG>(static_cast<ULONG>(fields[4]) % 60);
         const LONG second = static_cast<LONG>(static_cast<ULONG>(fields[5]) % 60);
         const ZCDateTime full(day, month, year, hour, minute, second);
-        const TString fullMask(u"%d.%m.%Y %H:%M:%S");
-        const TString written = full.FormatDate(fullMask, u'_', 0);
+        const TString fullMask(TEXT("%d.%m.%Y %H:%M:%S"));
+        const TString written = full.FormatDate(fullMask, TEXT('_'), 0);
         ZCDateTime back;
-        Check(back.DateFromFormat(fullMask, written, u'_', 0) == 1);
+        Check(back.DateFromFormat(fullMask, written, TEXT('_'), 0) == 1);
         Check(back.Day() == day && back.Month() == month && back.Year() == year &&
               back.Hour() == hour && back.Minute() == minute && back.Second() == second);
     }

@@ -72,10 +72,10 @@ void Copy(std::ostream& out, const std::string& from, const std::string& to, LON
         std::unique_ptr<TTerminalProgressView> view;
         if (progress || ZanthStreamIsTerminal(stderr)) {
             view = std::make_unique<TTerminalProgressView>();
-            view->Open(u"copy", 0, 100, 1, 1);
+            view->Open(TEXT("copy"), 0, 100, 1, 1);
         }
         const ULONGLONG kib = (source.Length() + 1023) / 1024;
-        TProgress copied(u"bytes", 0, static_cast<LONG>(kib < 0x7FFFFFFF ? kib : 0x7FFFFFFF), 1);
+        TProgress copied(TEXT("bytes"), 0, static_cast<LONG>(kib < 0x7FFFFFFF ? kib : 0x7FFFFFFF), 1);
         ULONGLONG uncounted = 0;
         while (true) {
             if (view && view->IsCanceld()) {
@@ -173,7 +173,7 @@ void TourBuffers(std::ostream& out)
     Heading(out, "Buffered I/O and the code generator buffer");
 
     // Lines written through a TFileWriteBuffer and read back in place.
-    const TString path = TFile::GetTmpPath() + u"ztools-tour-buffers.txt";
+    const TString path = TFile::GetTmpPath() + TEXT("ztools-tour-buffers.txt");
     const char* lines[] = {"first line\n", "a second, longer line\n", "third\n"};
     {
         TFile file;

@@ -84,7 +84,7 @@ void PrintFields(ZCDateTime& value)
     std::cout << "second  " << Field(value.Second()) << "\n";
 }
 
-const TString kDateTimeMask(u"%d.%m.%Y %H:%M:%S");
+const TString kDateTimeMask(TEXT("%d.%m.%Y %H:%M:%S"));
 
 struct NowOptions
 {
@@ -153,7 +153,7 @@ void RunFormat(const FormatOptions& options)
 void RunParse(const ParseOptions& options)
 {
     const WCHAR fill = FillFromArgument(options.fill);
-    if (fill >= u'0' && fill <= u'9') {
+    if (fill >= TEXT('0') && fill <= TEXT('9')) {
         Fail("a digit cannot mark empty places: choose another fill character");
     }
     const TString mask = MaskFromArgument(options.mask);
@@ -184,7 +184,7 @@ void RunStep(const StepOptions& options)
     TString mask;
     if (!options.mask.empty()) {
         mask = MaskFromArgument(options.mask);
-        if (!value.DateFromFormat(mask, text, u'_', 1)) {
+        if (!value.DateFromFormat(mask, text, TEXT('_'), 1)) {
             Fail("\"" + options.date + "\" is not a valid value in the mask \"" + Utf8(mask) +
                  "\"");
         }
@@ -192,9 +192,9 @@ void RunStep(const StepOptions& options)
         // Without a time the date-time mask would read the missing hour as 0.
         const bool withTime = options.date.find(':') != std::string::npos;
         mask = withTime ? kDateTimeMask : ZCDateTime::DATEMASK_GERMAN;
-        if (!value.DateFromFormat(mask, text, u'_', withTime ? 0 : 1) ||
+        if (!value.DateFromFormat(mask, text, TEXT('_'), withTime ? 0 : 1) ||
             (!withTime &&
-             value.IsValidDate(value.Day(), value.Month(), value.Year(), u'_', 0) == 0)) {
+             value.IsValidDate(value.Day(), value.Month(), value.Year(), TEXT('_'), 0) == 0)) {
             Fail("\"" + options.date +
                  "\" is not a date such as 31.12.2003 or 31.12.2003 23:59:59");
         }
@@ -221,7 +221,7 @@ void RunStep(const StepOptions& options)
             for (int i = 0; i < options.count; ++i) {
                 (value.*step)(0);
             }
-            std::cout << Utf8(value.FormatDate(mask, u'0', 0)) << "\n";
+            std::cout << Utf8(value.FormatDate(mask, TEXT('0'), 0)) << "\n";
             return;
         }
     }
@@ -293,9 +293,9 @@ void TourDates(std::ostream& out)
     Heading(out, "Date and time");
     ZCDateTime now;
     now.LoadSystemDateTime();
-    out << "now (UTC): " << Utf8(now.FormatDate(kDateTimeMask, u'0', 0)) << "\n";
+    out << "now (UTC): " << Utf8(now.FormatDate(kDateTimeMask, TEXT('0'), 0)) << "\n";
     now.LoadLocalDateTime();
-    out << "now (local): " << Utf8(now.FormatDate(kDateTimeMask, u'0', 0)) << "\n";
+    out << "now (local): " << Utf8(now.FormatDate(kDateTimeMask, TEXT('0'), 0)) << "\n";
 
     ZCDateTime value(5, 3, 2004, 9, 5, 7);
     out << "5 March 2004, 9:05:07 in masks:\n";
@@ -306,14 +306,14 @@ void TourDates(std::ostream& out)
         WCHAR fill;
     };
     const Shown shown[] = {
-        {"DATEMASK_GERMAN, fill '0'", &ZCDateTime::DATEMASK_GERMAN, u'0'},
-        {"DATEMASK_GERMAN, fill ' '", &ZCDateTime::DATEMASK_GERMAN, u' '},
-        {"DATEMASK_AMERICAN", &ZCDateTime::DATEMASK_AMERICAN, u'0'},
-        {"DATEMASK_SQL", &ZCDateTime::DATEMASK_SQL, u'0'},
-        {"DATEMASK_SORT", &ZCDateTime::DATEMASK_SORT, u'0'},
-        {"DATEMASK_D8", &ZCDateTime::DATEMASK_D8, u'0'},
-        {"TIMEMASK_T8, fill ' '", &ZCDateTime::TIMEMASK_T8, u' '},
-        {"TIMEMASK_T5", &ZCDateTime::TIMEMASK_T5, u'0'},
+        {"DATEMASK_GERMAN, fill '0'", &ZCDateTime::DATEMASK_GERMAN, TEXT('0')},
+        {"DATEMASK_GERMAN, fill ' '", &ZCDateTime::DATEMASK_GERMAN, TEXT(' ')},
+        {"DATEMASK_AMERICAN", &ZCDateTime::DATEMASK_AMERICAN, TEXT('0')},
+        {"DATEMASK_SQL", &ZCDateTime::DATEMASK_SQL, TEXT('0')},
+        {"DATEMASK_SORT", &ZCDateTime::DATEMASK_SORT, TEXT('0')},
+        {"DATEMASK_D8", &ZCDateTime::DATEMASK_D8, TEXT('0')},
+        {"TIMEMASK_T8, fill ' '", &ZCDateTime::TIMEMASK_T8, TEXT(' ')},
+        {"TIMEMASK_T5", &ZCDateTime::TIMEMASK_T5, TEXT('0')},
     };
     for (const Shown& s : shown) {
         out << "  " << s.name << " (\"" << Utf8(*s.mask) << "\"): \""
@@ -321,39 +321,39 @@ void TourDates(std::ostream& out)
     }
     ZCDateTime partial(-1, 3, 2004, -1, -1, -1);
     out << "  an empty day, fill '_': \""
-        << Utf8(partial.FormatDate(ZCDateTime::DATEMASK_GERMAN, u'_', 0)) << "\"\n";
+        << Utf8(partial.FormatDate(ZCDateTime::DATEMASK_GERMAN, TEXT('_'), 0)) << "\"\n";
     out << "  month names: " << Utf8(value.MonthName()) << ", " << Utf8(value.ShortMonthName())
         << "\n";
 
     out << "parsing in DATEMASK_GERMAN with allowEmpty (the time fields are empty):\n";
-    for (const WCHAR* text : {u"05.03.2004", u"5.3.2004", u"005.03.2004", u"29.02.2003"}) {
+    for (const WCHAR* text : {TEXT("05.03.2004"), TEXT("5.3.2004"), TEXT("005.03.2004"), TEXT("29.02.2003")}) {
         ZCDateTime parsed;
-        const unsigned int ok = parsed.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, text, u'_', 1);
+        const unsigned int ok = parsed.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, text, TEXT('_'), 1);
         out << "  \"" << Utf8(TString(text)) << "\" -> ";
         if (ok) {
-            out << Utf8(parsed.FormatDate(ZCDateTime::DATEMASK_GERMAN, u'0', 0)) << "\n";
+            out << Utf8(parsed.FormatDate(ZCDateTime::DATEMASK_GERMAN, TEXT('0'), 0)) << "\n";
         } else {
             out << "not a valid date\n";
         }
     }
     ZCDateTime twoDigits;
-    twoDigits.DateFromFormat(ZCDateTime::DATEMASK_D8, u"05.03.04", u' ', 1);
+    twoDigits.DateFromFormat(ZCDateTime::DATEMASK_D8, TEXT("05.03.04"), TEXT(' '), 1);
     out << "  \"05.03.04\" in DATEMASK_D8 -> year " << twoDigits.Year()
         << " (two-digit years lie in the 1900s)\n";
 
     out << "steps:\n";
     ZCDateTime step(31, 12, 2003, 23, 59, 59);
-    out << "  " << Utf8(step.FormatDate(kDateTimeMask, u'0', 0)) << " IncSecond -> ";
+    out << "  " << Utf8(step.FormatDate(kDateTimeMask, TEXT('0'), 0)) << " IncSecond -> ";
     step.IncSecond(0);
-    out << Utf8(step.FormatDate(kDateTimeMask, u'0', 0)) << "\n";
+    out << Utf8(step.FormatDate(kDateTimeMask, TEXT('0'), 0)) << "\n";
     ZCDateTime month(31, 1, 2004, -1, -1, -1);
     out << "  31.01.2004 IncMonth -> ";
     month.IncMonth(0);
-    out << Utf8(month.FormatDate(ZCDateTime::DATEMASK_GERMAN, u'0', 0)) << "\n";
+    out << Utf8(month.FormatDate(ZCDateTime::DATEMASK_GERMAN, TEXT('0'), 0)) << "\n";
     ZCDateTime leap(29, 2, 2004, -1, -1, -1);
     out << "  29.02.2004 IncYear -> ";
     leap.IncYear(0);
-    out << Utf8(leap.FormatDate(ZCDateTime::DATEMASK_GERMAN, u'0', 0)) << "\n";
+    out << Utf8(leap.FormatDate(ZCDateTime::DATEMASK_GERMAN, TEXT('0'), 0)) << "\n";
     ZCDateTime from(1, 1, 2000, -1, -1, -1);
     out << "  days from 01.01.2000 to 05.03.2004: " << from.GetDayDiff(value) << "\n";
 }

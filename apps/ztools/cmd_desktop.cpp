@@ -34,7 +34,7 @@ void RunList(const ListOptions& options)
     std::unique_ptr<TTerminalProgressView> view;
     if (recurse && (options.progress || ZanthStreamIsTerminal(stderr))) {
         view = std::make_unique<TTerminalProgressView>();
-        view->Open(u"ls", 0, 100, 1, 0);
+        view->Open(TEXT("ls"), 0, 100, 1, 0);
     }
     if (options.vector) {
         std::vector<TString> out;

@@ -36,7 +36,7 @@ void TourFrame(std::ostream& out)
     }
     out << "module record: " << Utf8(record.path) << " (value " << record.value << ")\n";
 
-    const WORD catalog = FindCatalog(u"MsgThread");
+    const WORD catalog = FindCatalog(TEXT("MsgThread"));
     TCatalogInfo info;
     GetCatalogInfo(catalog, info);
     out << "catalog \"MsgThread\" has number " << catalog << ", declared in " << Utf8(info.file)

@@ -113,7 +113,7 @@ void TourMemory(std::ostream& out)
     out << "; after writing Start()[100]: Check() = " << block.Check() << "\n";
 
     // A file written through a mapping, closed at its real length and mapped again.
-    const TString path = TFile::GetTmpPath() + u"ztools-tour-memmap.txt";
+    const TString path = TFile::GetTmpPath() + TEXT("ztools-tour-memmap.txt");
     const char text[] = "Written through a memory-mapped view.";
     {
         TMemFile writer;

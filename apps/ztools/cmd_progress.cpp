@@ -30,31 +30,31 @@ bool Work(TProgressView& view, const WCHAR* name, LONG units, DWORD delay)
 // An outer job of three steps whose middle step runs an inner job of its own.
 bool RunNested(TProgressView& view, DWORD delay)
 {
-    TProgress outer(u"job", 0, 3, 1);
+    TProgress outer(TEXT("job"), 0, 3, 1);
     outer.Do(1);
-    if (!Work(view, u"first", 20, delay)) {
+    if (!Work(view, TEXT("first"), 20, delay)) {
         return false;
     }
     outer.Do(1);
     {
-        TProgress inner(u"inner job", 0, 2, 1);
+        TProgress inner(TEXT("inner job"), 0, 2, 1);
         inner.Do(1);
-        if (!Work(view, u"inner first", 25, delay)) {
+        if (!Work(view, TEXT("inner first"), 25, delay)) {
             return false;
         }
         inner.Do(1);
-        if (!Work(view, u"inner second", 25, delay)) {
+        if (!Work(view, TEXT("inner second"), 25, delay)) {
             return false;
         }
     }
     outer.Do(1);
-    return Work(view, u"last", 20, delay);
+    return Work(view, TEXT("last"), 20, delay);
 }
 
 void RunDemo(const DemoOptions& options)
 {
     TTerminalProgressView view;
-    view.Open(u"progress demo", 0, 100, 1, 1);
+    view.Open(TEXT("progress demo"), 0, 100, 1, 1);
     const bool finished = RunNested(view, static_cast<DWORD>(options.delay));
     view.Close();
     std::cout << (finished ? "finished\n" : "cancelled\n");
@@ -89,7 +89,7 @@ void TourProgress(std::ostream& out)
 {
     Heading(out, "Progress");
     PositionsView view;
-    view.Open(u"tour", 0, 30, 1, 0);
+    view.Open(TEXT("tour"), 0, 30, 1, 0);
     RunNested(view, 0);
     view.Close();
     out << "a job of three steps on a bar of 30, the middle step an inner job of two:\n"

@@ -20,12 +20,12 @@ namespace {
     throw CLI::RuntimeError(1);
 }
 
-std::u16string Wide(const std::string& text)
+std::basic_string<WCHAR> Wide(const std::string& text)
 {
     return TString::FromAnsi(text.c_str()).str();
 }
 
-std::string Narrow(const std::u16string& text)
+std::string Narrow(const std::basic_string<WCHAR>& text)
 {
     return TString(text).AsAnsi();
 }
@@ -46,39 +46,39 @@ std::string ErrorText(LSTATUS status)
 struct KeyPath
 {
     HKEY root;
-    std::u16string rootName;
-    std::u16string path; // below the root
-    std::u16string Full() const { return path.empty() ? rootName : rootName + u"\\" + path; }
+    std::basic_string<WCHAR> rootName;
+    std::basic_string<WCHAR> path; // below the root
+    std::basic_string<WCHAR> Full() const { return path.empty() ? rootName : rootName + TEXT("\\") + path; }
 };
 
-bool SplitKey(const std::u16string& text, KeyPath& key)
+bool SplitKey(const std::basic_string<WCHAR>& text, KeyPath& key)
 {
-    std::u16string first = text.substr(0, text.find(u'\\'));
-    std::u16string rest = first.size() < text.size() ? text.substr(first.size() + 1) : u"";
+    std::basic_string<WCHAR> first = text.substr(0, text.find(TEXT('\\')));
+    std::basic_string<WCHAR> rest = first.size() < text.size() ? text.substr(first.size() + 1) : TEXT("");
     TString upper(first);
     upper.MakeUpper();
-    if (upper == u"HKEY_CURRENT_USER" || upper == u"HKCU") {
-        key = {HKEY_CURRENT_USER, u"HKEY_CURRENT_USER", rest};
-    } else if (upper == u"HKEY_LOCAL_MACHINE" || upper == u"HKLM") {
-        key = {HKEY_LOCAL_MACHINE, u"HKEY_LOCAL_MACHINE", rest};
-    } else if (upper.Left(5) == u"HKEY_") {
+    if (upper == TEXT("HKEY_CURRENT_USER") || upper == TEXT("HKCU")) {
+        key = {HKEY_CURRENT_USER, TEXT("HKEY_CURRENT_USER"), rest};
+    } else if (upper == TEXT("HKEY_LOCAL_MACHINE") || upper == TEXT("HKLM")) {
+        key = {HKEY_LOCAL_MACHINE, TEXT("HKEY_LOCAL_MACHINE"), rest};
+    } else if (upper.Left(5) == TEXT("HKEY_")) {
         return false;
     } else {
-        key = {HKEY_CURRENT_USER, u"HKEY_CURRENT_USER", text};
+        key = {HKEY_CURRENT_USER, TEXT("HKEY_CURRENT_USER"), text};
     }
-    while (!key.path.empty() && key.path.back() == u'\\') {
+    while (!key.path.empty() && key.path.back() == TEXT('\\')) {
         key.path.pop_back();
     }
     return true;
 }
 
 // Whether a path starts with the name of a root (as every key of a .reg file does).
-bool HasRoot(const std::u16string& text)
+bool HasRoot(const std::basic_string<WCHAR>& text)
 {
-    TString first(text.substr(0, text.find(u'\\')));
+    TString first(text.substr(0, text.find(TEXT('\\'))));
     first.MakeUpper();
-    return first == u"HKEY_CURRENT_USER" || first == u"HKCU" || first == u"HKEY_LOCAL_MACHINE" ||
-           first == u"HKLM";
+    return first == TEXT("HKEY_CURRENT_USER") || first == TEXT("HKCU") || first == TEXT("HKEY_LOCAL_MACHINE") ||
+           first == TEXT("HKLM");
 }
 
 KeyPath ParseKey(const std::string& command, const std::string& text)
@@ -118,14 +118,14 @@ LSTATUS OpenKey(const KeyPath& path, REGSAM access, Key& key)
 
 struct RawValue
 {
-    std::u16string name;
+    std::basic_string<WCHAR> name;
     DWORD type = 0;
     std::vector<BYTE> data;
 };
 
 // All values of a key, in enumeration order. Grows its buffers when another
 // process makes a value longer meanwhile.
-std::vector<RawValue> Values(const std::string& command, HKEY key, const std::u16string& where)
+std::vector<RawValue> Values(const std::string& command, HKEY key, const std::basic_string<WCHAR>& where)
 {
     std::vector<RawValue> values;
     DWORD nameMax = 0, dataMax = 0;
@@ -153,16 +153,16 @@ std::vector<RawValue> Values(const std::string& command, HKEY key, const std::u1
         if (status != ERROR_SUCCESS) {
             Fail(command, Narrow(where) + ": " + ErrorText(status));
         }
-        values.push_back({std::u16string(name.data(), nameLength), type,
+        values.push_back({std::basic_string<WCHAR>(name.data(), nameLength), type,
                           std::vector<BYTE>(data.begin(), data.begin() + size)});
         ++index;
     }
 }
 
-std::vector<std::u16string> SubKeys(const std::string& command, HKEY key,
-                                    const std::u16string& where)
+std::vector<std::basic_string<WCHAR>> SubKeys(const std::string& command, HKEY key,
+                                    const std::basic_string<WCHAR>& where)
 {
-    std::vector<std::u16string> keys;
+    std::vector<std::basic_string<WCHAR>> keys;
     std::vector<WCHAR> name(256);
     for (DWORD index = 0;;) {
         DWORD length = static_cast<DWORD>(name.size());
@@ -186,7 +186,7 @@ std::vector<std::u16string> SubKeys(const std::string& command, HKEY key,
 // The data of `ztools registry set` in the given type.
 std::vector<BYTE> DataOf(const std::string& type, const std::string& text, DWORD& regType)
 {
-    auto fromText = [](const std::u16string& wide) {
+    auto fromText = [](const std::basic_string<WCHAR>& wide) {
         const BYTE* bytes = reinterpret_cast<const BYTE*>(wide.c_str());
         return std::vector<BYTE>(bytes, bytes + (wide.size() + 1) * 2);
     };
@@ -231,13 +231,13 @@ std::vector<BYTE> DataOf(const std::string& type, const std::string& text, DWORD
     } else if (type == "multi_sz") {
         // The strings are separated by "\0" in the argument.
         regType = REG_MULTI_SZ;
-        std::u16string all = Wide(text);
-        std::u16string joined;
+        std::basic_string<WCHAR> all = Wide(text);
+        std::basic_string<WCHAR> joined;
         for (std::size_t start = 0;;) {
-            std::size_t end = all.find(u"\\0", start);
+            std::size_t end = all.find(TEXT("\\0"), start);
             joined += all.substr(start, end - start);
-            joined.push_back(u'\0');
-            if (end == std::u16string::npos) {
+            joined.push_back(TEXT('\0'));
+            if (end == std::basic_string<WCHAR>::npos) {
                 break;
             }
             start = end + 2;
@@ -292,7 +292,7 @@ void Get(const std::string& keyText, const std::string& name, bool hasName)
         PrintValues(values);
         return;
     }
-    const std::u16string wanted = Wide(name);
+    const std::basic_string<WCHAR> wanted = Wide(name);
     for (const RawValue& value : values) {
         if (TString(value.name).CompareNoCase(wanted.c_str()) == 0) {
             PrintValues({value});
@@ -322,7 +322,7 @@ void Set(const std::string& keyText, const std::string& name, const std::string&
 
 // Deletes a key with everything below it (RegDeleteKeyW takes only keys without
 // subkeys).
-LSTATUS DeleteTree(HKEY parent, const std::u16string& name)
+LSTATUS DeleteTree(HKEY parent, const std::basic_string<WCHAR>& name)
 {
     {
         Key key;
@@ -330,7 +330,7 @@ LSTATUS DeleteTree(HKEY parent, const std::u16string& name)
         if (status != ERROR_SUCCESS) {
             return status;
         }
-        for (const std::u16string& child : SubKeys("registry delete", key, name)) {
+        for (const std::basic_string<WCHAR>& child : SubKeys("registry delete", key, name)) {
             status = DeleteTree(key, child);
             if (status != ERROR_SUCCESS) {
                 return status;
@@ -369,29 +369,29 @@ void List(const std::string& keyText)
     if (status != ERROR_SUCCESS) {
         Fail("registry list", Narrow(path.Full()) + ": " + ErrorText(status));
     }
-    for (const std::u16string& child : SubKeys("registry list", key, path.Full())) {
+    for (const std::basic_string<WCHAR>& child : SubKeys("registry list", key, path.Full())) {
         std::cout << Narrow(child) << "\\\n";
     }
     PrintValues(Values("registry list", key, path.Full()));
 }
 
-void ExportKey(HKEY key, const std::u16string& full, std::u16string& out)
+void ExportKey(HKEY key, const std::basic_string<WCHAR>& full, std::basic_string<WCHAR>& out)
 {
-    out += u"\n" + regfile::FormatSection(full) + u"\n";
+    out += TEXT("\n") + regfile::FormatSection(full) + TEXT("\n");
     for (const RawValue& value : Values("registry export", key, full)) {
         out += regfile::FormatValue(value.name, value.type, value.data.data(), value.data.size()) +
-               u"\n";
+               TEXT("\n");
     }
-    for (const std::u16string& child : SubKeys("registry export", key, full)) {
+    for (const std::basic_string<WCHAR>& child : SubKeys("registry export", key, full)) {
         Key sub;
         LSTATUS status = ::RegOpenKeyExW(key, child.c_str(), 0, KEY_READ, sub.Out());
         if (status == ERROR_FILE_NOT_FOUND) {
             continue; // deleted meanwhile
         }
         if (status != ERROR_SUCCESS) {
-            Fail("registry export", Narrow(full + u"\\" + child) + ": " + ErrorText(status));
+            Fail("registry export", Narrow(full + TEXT("\\") + child) + ": " + ErrorText(status));
         }
-        ExportKey(sub, full + u"\\" + child, out);
+        ExportKey(sub, full + TEXT("\\") + child, out);
     }
 }
 
@@ -403,10 +403,10 @@ void Export(const std::string& keyText, const std::string& file, bool utf8)
     if (status != ERROR_SUCCESS) {
         Fail("registry export", Narrow(path.Full()) + ": " + ErrorText(status));
     }
-    std::u16string text = regfile::kHeader;
-    text += u"\n";
+    std::basic_string<WCHAR> text = regfile::kHeader;
+    text += TEXT("\n");
     ExportKey(key, path.Full(), text);
-    text += u"\n";
+    text += TEXT("\n");
     const std::string bytes = regfile::Encode(text, utf8);
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -563,7 +563,7 @@ void AddFormat(const std::string& name, const std::string& size, ULONG dpi)
     record->SizeX = x < y ? x : y;
     record->SizeY = x < y ? y : x;
     record->Land = x > y ? 1 : 0;
-    std::u16string text = wide.str();
+    std::basic_string<WCHAR> text = wide.str();
     text.copy(record->Name, 31);
     formats.FormatList().AddTail(record);
     formats.WriteFormatList();
@@ -704,13 +704,13 @@ void AddRegistryCommands(CLI::App& app)
 void TourRegistry(std::ostream& out)
 {
     Heading(out, "settings (registry, user formats, window positions)");
-    TRegistry registry(u"ZANTH", u"Tour", 0);
-    registry.Write(u"Greeting", TString(u"hello"), 0, 0);
+    TRegistry registry(TEXT("ZANTH"), TEXT("Tour"), 0);
+    registry.Write(TEXT("Greeting"), TString(TEXT("hello")), 0, 0);
     TString greeting;
-    registry.Read(u"Greeting", greeting, TString(), 0, 0);
+    registry.Read(TEXT("Greeting"), greeting, TString(), 0, 0);
     out << "wrote and read " << Utf8(registry.GetKeyName()) << "\\Greeting = \"" << Utf8(greeting)
         << "\"\n";
-    registry.DeleteValue(u"Greeting", 1);
+    registry.DeleteValue(TEXT("Greeting"), 1);
     ZCUserFormat formats(0);
     formats.ReadFormatList();
     out << "user formats: " << formats.FormatList().GetCount() << ", unit "

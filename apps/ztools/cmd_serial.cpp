@@ -38,7 +38,7 @@ void ListMatching(std::ostream& out, const TString& directory, const TString& ma
     }
     do {
         const TString name(found.cFileName);
-        if (name != TString(u".") && name != TString(u"..")) {
+        if (name != TString(TEXT(".")) && name != TString(TEXT(".."))) {
             out << "  " << Utf8(directory + name) << "\n";
         }
     } while (::FindNextFileW(search, &found));
@@ -57,9 +57,9 @@ void List(std::ostream& out)
             << (com.IsValid(port) ? "usable" : "not usable") << "\n";
     }
     out << "Serial devices present:\n";
-    ListMatching(out, u"/dev/", u"ttyUSB*");
-    ListMatching(out, u"/dev/", u"ttyACM*");
-    ListMatching(out, u"/dev/serial/by-id/", u"*");
+    ListMatching(out, TEXT("/dev/"), TEXT("ttyUSB*"));
+    ListMatching(out, TEXT("/dev/"), TEXT("ttyACM*"));
+    ListMatching(out, TEXT("/dev/serial/by-id/"), TEXT("*"));
 }
 
 struct OpenOptions

@@ -31,8 +31,8 @@ struct Note
 // first worker has sent everything.
 struct Exchange
 {
-    TMessageQueue<Note> toB{8, u"to B"};
-    TMessageQueue<Note> toA{8, u"to A"};
+    TMessageQueue<Note> toB{8, TEXT("to B")};
+    TMessageQueue<Note> toA{8, TEXT("to A")};
     ZCMultiMessage allSent;
     ZCMultiMessage allRead;
     std::mutex lock;
@@ -117,8 +117,8 @@ const char* StatusName(ZANTH::ZCThreadInterface::TStatus status)
 void RunExchange(std::ostream& out)
 {
     Exchange x;
-    ZCThread b(WorkerB, &x, 1, u"worker B");
-    ZCThread a(WorkerA, &x, 1, u"worker A");
+    ZCThread b(WorkerB, &x, 1, TEXT("worker B"));
+    ZCThread a(WorkerA, &x, 1, TEXT("worker A"));
     // Wait until A has read every reply (or a worker ended early), then stop both
     // through their stop events.
     ZCMultiMessage::WaitAny(&x.allRead, a.GetTerminateEvent(), b.GetTerminateEvent(), 30000);
@@ -145,7 +145,7 @@ struct QueueRunOptions
 
 void RunQueue(const QueueRunOptions& options, std::ostream& out)
 {
-    TMessageQueue<void> queue(options.capacity, u"ztools");
+    TMessageQueue<void> queue(options.capacity, TEXT("ztools"));
     // The first `messages % producers` producers send one message more, so that
     // exactly `messages` are sent whatever the number of producers.
     const int share = options.messages / options.producers;
@@ -169,9 +169,9 @@ void RunQueue(const QueueRunOptions& options, std::ostream& out)
         std::unique_ptr<TTerminalProgressView> view;
         if (options.progress || ZanthStreamIsTerminal(stderr)) {
             view = std::make_unique<TTerminalProgressView>();
-            view->Open(u"queue", 0, 100, 1, 0);
+            view->Open(TEXT("queue"), 0, 100, 1, 0);
         }
-        TProgress received(u"messages", 0, options.messages, 0);
+        TProgress received(TEXT("messages"), 0, options.messages, 0);
         for (int i = 0; i < options.messages; ++i) {
             received.Do(1);
             queue.Receive();

@@ -26,7 +26,7 @@ inline std::string Utf8(const TString& text)
 inline TString FileNameArgument(const std::string& argument)
 {
     const DWORD needed = ZanthFileNameFromBytes(argument.c_str(), nullptr, 0);
-    std::u16string name(needed, u'\0');
+    std::basic_string<WCHAR> name(needed, TEXT('\0'));
     const DWORD length = ZanthFileNameFromBytes(argument.c_str(), name.data(), needed);
     return TString(name.data(), static_cast<LONG>(length < needed ? length : 0));
 }

@@ -5,80 +5,80 @@
 
 namespace ztools::regfile {
 
-const char16_t* const kHeader = u"Windows Registry Editor Version 5.00";
+const WCHAR* const kHeader = TEXT("Windows Registry Editor Version 5.00");
 
 namespace {
 
 // regedit wraps hex data so that no line is longer than this.
 constexpr std::size_t kLineWidth = 80;
 
-std::string Narrow(const std::u16string& text)
+std::string Narrow(const std::basic_string<WCHAR>& text)
 {
     std::string out;
-    for (char16_t c : text) {
+    for (WCHAR c : text) {
         out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
     }
     return out;
 }
 
-bool IsSpace(char16_t c)
+bool IsSpace(WCHAR c)
 {
-    return c == u' ' || c == u'\t';
+    return c == TEXT(' ') || c == TEXT('\t');
 }
 
-std::u16string Trim(const std::u16string& text)
+std::basic_string<WCHAR> Trim(const std::basic_string<WCHAR>& text)
 {
     std::size_t start = 0;
     std::size_t end = text.size();
     while (start < end && IsSpace(text[start])) {
         ++start;
     }
-    while (end > start && (IsSpace(text[end - 1]) || text[end - 1] == u'\r')) {
+    while (end > start && (IsSpace(text[end - 1]) || text[end - 1] == TEXT('\r'))) {
         --end;
     }
     return text.substr(start, end - start);
 }
 
-int HexDigit(char16_t c)
+int HexDigit(WCHAR c)
 {
-    if (c >= u'0' && c <= u'9') {
-        return c - u'0';
+    if (c >= TEXT('0') && c <= TEXT('9')) {
+        return c - TEXT('0');
     }
-    if (c >= u'a' && c <= u'f') {
-        return c - u'a' + 10;
+    if (c >= TEXT('a') && c <= TEXT('f')) {
+        return c - TEXT('a') + 10;
     }
-    if (c >= u'A' && c <= u'F') {
-        return c - u'A' + 10;
+    if (c >= TEXT('A') && c <= TEXT('F')) {
+        return c - TEXT('A') + 10;
     }
     return -1;
 }
 
 // A quoted text starting at text[pos] == '"', with \\ and \" escapes; pos ends
 // after the closing quote.
-std::u16string Quoted(const std::u16string& text, std::size_t& pos, int line)
+std::basic_string<WCHAR> Quoted(const std::basic_string<WCHAR>& text, std::size_t& pos, int line)
 {
-    std::u16string out;
+    std::basic_string<WCHAR> out;
     for (++pos; pos < text.size(); ++pos) {
-        char16_t c = text[pos];
-        if (c == u'"') {
+        WCHAR c = text[pos];
+        if (c == TEXT('"')) {
             ++pos;
             return out;
         }
-        if (c == u'\\') {
+        if (c == TEXT('\\')) {
             if (pos + 1 >= text.size()) {
                 break;
             }
-            char16_t next = text[++pos];
-            if (next == u'\\' || next == u'"') {
+            WCHAR next = text[++pos];
+            if (next == TEXT('\\') || next == TEXT('"')) {
                 out.push_back(next);
-            } else if (next == u'n') {
-                out.push_back(u'\n');
-            } else if (next == u'r') {
-                out.push_back(u'\r');
-            } else if (next == u'0') {
-                out.push_back(u'\0');
+            } else if (next == TEXT('n')) {
+                out.push_back(TEXT('\n'));
+            } else if (next == TEXT('r')) {
+                out.push_back(TEXT('\r'));
+            } else if (next == TEXT('0')) {
+                out.push_back(TEXT('\0'));
             } else {
-                throw ParseError(line, "unknown escape \\" + Narrow(std::u16string(1, next)));
+                throw ParseError(line, "unknown escape \\" + Narrow(std::basic_string<WCHAR>(1, next)));
             }
             continue;
         }
@@ -87,7 +87,7 @@ std::u16string Quoted(const std::u16string& text, std::size_t& pos, int line)
     throw ParseError(line, "a quoted text has no closing quote");
 }
 
-std::vector<BYTE> HexBytes(const std::u16string& text, int line)
+std::vector<BYTE> HexBytes(const std::basic_string<WCHAR>& text, int line)
 {
     std::vector<BYTE> bytes;
     std::size_t pos = 0;
@@ -116,19 +116,19 @@ std::vector<BYTE> HexBytes(const std::u16string& text, int line)
         if (pos == text.size()) {
             return bytes;
         }
-        if (text[pos] != u',') {
+        if (text[pos] != TEXT(',')) {
             throw ParseError(line, "hex data must be two-digit bytes separated by commas");
         }
         ++pos;
     }
 }
 
-Value ParseValue(const std::u16string& text, int line)
+Value ParseValue(const std::basic_string<WCHAR>& text, int line)
 {
     Value value;
     value.line = line;
     std::size_t pos = 0;
-    if (text[0] == u'@') {
+    if (text[0] == TEXT('@')) {
         pos = 1;
     } else {
         value.name = Quoted(text, pos, line);
@@ -139,33 +139,33 @@ Value ParseValue(const std::u16string& text, int line)
     while (pos < text.size() && IsSpace(text[pos])) {
         ++pos;
     }
-    if (pos >= text.size() || text[pos] != u'=') {
+    if (pos >= text.size() || text[pos] != TEXT('=')) {
         throw ParseError(line, "a value line needs \"=\" after the name");
     }
-    std::u16string data = Trim(text.substr(pos + 1));
-    if (data == u"-") {
+    std::basic_string<WCHAR> data = Trim(text.substr(pos + 1));
+    if (data == TEXT("-")) {
         value.remove = true;
         return value;
     }
-    if (!data.empty() && data[0] == u'"') {
+    if (!data.empty() && data[0] == TEXT('"')) {
         std::size_t at = 0;
-        std::u16string string = Quoted(data, at, line);
+        std::basic_string<WCHAR> string = Quoted(data, at, line);
         if (!Trim(data.substr(at)).empty()) {
             throw ParseError(line, "text after the closing quote");
         }
         value.type = REG_SZ;
-        string.push_back(u'\0');
+        string.push_back(TEXT('\0'));
         const BYTE* bytes = reinterpret_cast<const BYTE*>(string.data());
         value.data.assign(bytes, bytes + string.size() * 2);
         return value;
     }
-    if (data.compare(0, 6, u"dword:") == 0) {
-        std::u16string digits = Trim(data.substr(6));
+    if (data.compare(0, 6, TEXT("dword:")) == 0) {
+        std::basic_string<WCHAR> digits = Trim(data.substr(6));
         if (digits.empty() || digits.size() > 8) {
             throw ParseError(line, "dword: needs one to eight hex digits");
         }
         DWORD number = 0;
-        for (char16_t c : digits) {
+        for (WCHAR c : digits) {
             int digit = HexDigit(c);
             if (digit < 0) {
                 throw ParseError(line, "dword: needs one to eight hex digits");
@@ -178,15 +178,15 @@ Value ParseValue(const std::u16string& text, int line)
         }
         return value;
     }
-    if (data.compare(0, 4, u"hex:") == 0) {
+    if (data.compare(0, 4, TEXT("hex:")) == 0) {
         value.type = REG_BINARY;
         value.data = HexBytes(data.substr(4), line);
         return value;
     }
-    if (data.compare(0, 4, u"hex(") == 0) {
-        std::size_t close = data.find(u')');
-        if (close == std::u16string::npos || close == 4 || close > 12 || close + 1 >= data.size() ||
-            data[close + 1] != u':') {
+    if (data.compare(0, 4, TEXT("hex(")) == 0) {
+        std::size_t close = data.find(TEXT(')'));
+        if (close == std::basic_string<WCHAR>::npos || close == 4 || close > 12 || close + 1 >= data.size() ||
+            data[close + 1] != TEXT(':')) {
             throw ParseError(line, "hex(type): needs a hex type number");
         }
         DWORD type = 0;
@@ -224,7 +224,7 @@ void AppendUtf8(std::string& out, char32_t c)
 }
 
 // Text in quotes must be well-formed UTF-16, so that a UTF-8 file keeps it whole.
-bool WellFormed(const std::u16string& text)
+bool WellFormed(const std::basic_string<WCHAR>& text)
 {
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() &&
@@ -237,20 +237,20 @@ bool WellFormed(const std::u16string& text)
     return true;
 }
 
-std::u16string HexList(const std::u16string& prefix, const BYTE* data, std::size_t size)
+std::basic_string<WCHAR> HexList(const std::basic_string<WCHAR>& prefix, const BYTE* data, std::size_t size)
 {
-    std::u16string out = prefix;
+    std::basic_string<WCHAR> out = prefix;
     std::size_t column = prefix.size();
-    static const char16_t kDigits[] = u"0123456789abcdef";
+    static const WCHAR kDigits[] = TEXT("0123456789abcdef");
     for (std::size_t i = 0; i < size; ++i) {
         out.push_back(kDigits[data[i] >> 4]);
         out.push_back(kDigits[data[i] & 15]);
         column += 2;
         if (i + 1 < size) {
-            out.push_back(u',');
+            out.push_back(TEXT(','));
             ++column;
             if (column >= kLineWidth - 4) {
-                out += u"\\\n  ";
+                out += TEXT("\\\n  ");
                 column = 2;
             }
         }
@@ -260,34 +260,34 @@ std::u16string HexList(const std::u16string& prefix, const BYTE* data, std::size
 
 // A name or text in quotes. Line breaks and NULs (possible in value names) are
 // written as \n, \r and \0, so that the line stays one line.
-std::u16string Escaped(const std::u16string& text)
+std::basic_string<WCHAR> Escaped(const std::basic_string<WCHAR>& text)
 {
-    std::u16string out = u"\"";
-    for (char16_t c : text) {
-        if (c == u'\\' || c == u'"') {
-            out.push_back(u'\\');
-        } else if (c == u'\n' || c == u'\r' || c == u'\0') {
-            out.push_back(u'\\');
-            c = c == u'\n' ? u'n' : c == u'\r' ? u'r' : u'0';
+    std::basic_string<WCHAR> out = TEXT("\"");
+    for (WCHAR c : text) {
+        if (c == TEXT('\\') || c == TEXT('"')) {
+            out.push_back(TEXT('\\'));
+        } else if (c == TEXT('\n') || c == TEXT('\r') || c == TEXT('\0')) {
+            out.push_back(TEXT('\\'));
+            c = c == TEXT('\n') ? TEXT('n') : c == TEXT('\r') ? TEXT('r') : TEXT('0');
         }
         out.push_back(c);
     }
-    out.push_back(u'"');
+    out.push_back(TEXT('"'));
     return out;
 }
 
 } // namespace
 
-std::u16string Decode(const std::string& bytes)
+std::basic_string<WCHAR> Decode(const std::string& bytes)
 {
-    std::u16string text;
+    std::basic_string<WCHAR> text;
     if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
         static_cast<unsigned char>(bytes[1]) == 0xFE) {
         if (bytes.size() % 2 != 0) {
             throw ParseError(1, "a UTF-16 file with an odd number of bytes");
         }
         for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
-            text.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+            text.push_back(static_cast<WCHAR>(static_cast<unsigned char>(bytes[i]) |
                                                  (static_cast<unsigned char>(bytes[i + 1]) << 8)));
         }
         return text;
@@ -320,67 +320,67 @@ std::u16string Decode(const std::string& bytes)
         if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
             throw ParseError(line, "the file is neither UTF-16 with a byte-order mark nor UTF-8");
         }
-        if (code == u'\n') {
+        if (code == TEXT('\n')) {
             ++line;
         }
         if (code >= 0x10000) {
             code -= 0x10000;
-            text.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            text.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+            text.push_back(static_cast<WCHAR>(0xD800 + (code >> 10)));
+            text.push_back(static_cast<WCHAR>(0xDC00 + (code & 0x3FF)));
         } else {
-            text.push_back(static_cast<char16_t>(code));
+            text.push_back(static_cast<WCHAR>(code));
         }
         i += static_cast<std::size_t>(extra) + 1;
     }
     return text;
 }
 
-std::vector<Section> Parse(const std::u16string& text)
+std::vector<Section> Parse(const std::basic_string<WCHAR>& text)
 {
     std::vector<Section> sections;
     bool header = false;
-    std::u16string logical;
+    std::basic_string<WCHAR> logical;
     int logicalLine = 0;
     int line = 0;
     std::size_t pos = 0;
     while (pos <= text.size()) {
-        std::size_t end = text.find(u'\n', pos);
-        if (end == std::u16string::npos) {
+        std::size_t end = text.find(TEXT('\n'), pos);
+        if (end == std::basic_string<WCHAR>::npos) {
             end = text.size();
         }
         ++line;
-        std::u16string current = Trim(text.substr(pos, end - pos));
+        std::basic_string<WCHAR> current = Trim(text.substr(pos, end - pos));
         pos = end + 1;
         if (logical.empty()) {
             logicalLine = line;
         }
         // A line that ends with a backslash goes on in the next one (long hex data).
-        if (!current.empty() && current.back() == u'\\' && pos <= text.size()) {
+        if (!current.empty() && current.back() == TEXT('\\') && pos <= text.size()) {
             logical += current.substr(0, current.size() - 1);
             continue;
         }
         logical += current;
-        const std::u16string entry = logical;
+        const std::basic_string<WCHAR> entry = logical;
         logical.clear();
-        if (entry.empty() || entry[0] == u';') {
+        if (entry.empty() || entry[0] == TEXT(';')) {
             continue;
         }
         if (!header) {
-            if (entry != kHeader && entry != u"REGEDIT4") {
+            if (entry != kHeader && entry != TEXT("REGEDIT4")) {
                 throw ParseError(logicalLine, "the file does not start with \"" + Narrow(kHeader) +
                                                   "\" or \"REGEDIT4\"");
             }
             header = true;
             continue;
         }
-        if (entry[0] == u'[') {
-            if (entry.back() != u']' || entry.size() < 3) {
+        if (entry[0] == TEXT('[')) {
+            if (entry.back() != TEXT(']') || entry.size() < 3) {
                 throw ParseError(logicalLine, "a key line must be [path]");
             }
             Section section;
             section.line = logicalLine;
             section.path = entry.substr(1, entry.size() - 2);
-            if (section.path[0] == u'-') {
+            if (section.path[0] == TEXT('-')) {
                 section.remove = true;
                 section.path.erase(0, 1);
             }
@@ -390,7 +390,7 @@ std::vector<Section> Parse(const std::u16string& text)
             sections.push_back(std::move(section));
             continue;
         }
-        if (entry[0] != u'"' && entry[0] != u'@') {
+        if (entry[0] != TEXT('"') && entry[0] != TEXT('@')) {
             throw ParseError(logicalLine, "expected [key], \"name\"=data or @=data");
         }
         if (sections.empty()) {
@@ -407,21 +407,21 @@ std::vector<Section> Parse(const std::u16string& text)
     return sections;
 }
 
-std::u16string FormatSection(const std::u16string& path)
+std::basic_string<WCHAR> FormatSection(const std::basic_string<WCHAR>& path)
 {
-    return u"[" + path + u"]";
+    return TEXT("[") + path + TEXT("]");
 }
 
-std::u16string FormatValue(const std::u16string& name, DWORD type, const BYTE* data,
+std::basic_string<WCHAR> FormatValue(const std::basic_string<WCHAR>& name, DWORD type, const BYTE* data,
                            std::size_t size)
 {
-    std::u16string line = name.empty() ? std::u16string(u"@") : Escaped(name);
-    line += u"=";
+    std::basic_string<WCHAR> line = name.empty() ? std::basic_string<WCHAR>(TEXT("@")) : Escaped(name);
+    line += TEXT("=");
     if (type == REG_SZ && size % 2 == 0 && size >= 2) {
-        std::u16string text(reinterpret_cast<const char16_t*>(data), size / 2);
+        std::basic_string<WCHAR> text(reinterpret_cast<const WCHAR*>(data), size / 2);
         // Only a text with exactly one terminator and no line break fits in quotes.
-        if (text.back() == u'\0' && text.find(u'\0') == text.size() - 1 &&
-            text.find_first_of(u"\r\n") == std::u16string::npos && WellFormed(text)) {
+        if (text.back() == TEXT('\0') && text.find(TEXT('\0')) == text.size() - 1 &&
+            text.find_first_of(TEXT("\r\n")) == std::basic_string<WCHAR>::npos && WellFormed(text)) {
             text.pop_back();
             return line + Escaped(text);
         }
@@ -431,18 +431,18 @@ std::u16string FormatValue(const std::u16string& name, DWORD type, const BYTE* d
         DWORD value = static_cast<DWORD>(data[0]) | (static_cast<DWORD>(data[1]) << 8) |
                       (static_cast<DWORD>(data[2]) << 16) | (static_cast<DWORD>(data[3]) << 24);
         std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(value));
-        return line + std::u16string(buffer, buffer + std::char_traits<char>::length(buffer));
+        return line + std::basic_string<WCHAR>(buffer, buffer + std::char_traits<char>::length(buffer));
     }
     if (type == REG_BINARY) {
-        return HexList(line + u"hex:", data, size);
+        return HexList(line + TEXT("hex:"), data, size);
     }
     char buffer[24];
     std::snprintf(buffer, sizeof buffer, "hex(%x):", static_cast<unsigned>(type));
-    return HexList(line + std::u16string(buffer, buffer + std::char_traits<char>::length(buffer)),
+    return HexList(line + std::basic_string<WCHAR>(buffer, buffer + std::char_traits<char>::length(buffer)),
                    data, size);
 }
 
-std::string Encode(const std::u16string& text, bool utf8)
+std::string Encode(const std::basic_string<WCHAR>& text, bool utf8)
 {
     std::string out;
     if (utf8) {
@@ -459,8 +459,8 @@ std::string Encode(const std::u16string& text, bool utf8)
         return out;
     }
     out = "\xFF\xFE";
-    for (char16_t c : text) {
-        if (c == u'\n') {
+    for (WCHAR c : text) {
+        if (c == TEXT('\n')) {
             out.push_back('\r');
             out.push_back('\0');
         }

@@ -16,7 +16,7 @@ namespace ztools::regfile {
 // One value line: "name"=data, @=data (the default value) or "name"=- (remove).
 struct Value
 {
-    std::u16string name; // empty for the default value
+    std::basic_string<WCHAR> name; // empty for the default value
     bool remove = false;
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
@@ -26,7 +26,7 @@ struct Value
 // One section: [path] or [-path] (remove the key and everything below it).
 struct Section
 {
-    std::u16string path; // with its root, e.g. HKEY_CURRENT_USER\Software\ZANTH
+    std::basic_string<WCHAR> path; // with its root, e.g. HKEY_CURRENT_USER\Software\ZANTH
     bool remove = false;
     std::vector<Value> values;
     int line = 0;
@@ -47,23 +47,23 @@ private:
 
 // The text of a file's bytes: UTF-16LE with its byte-order mark (what regedit
 // writes), or UTF-8 with or without one. Ill-formed UTF-8 is a ParseError.
-std::u16string Decode(const std::string& bytes);
+std::basic_string<WCHAR> Decode(const std::string& bytes);
 
 // Parses the whole text; nothing is applied, so a bad file changes nothing.
-std::vector<Section> Parse(const std::u16string& text);
+std::vector<Section> Parse(const std::basic_string<WCHAR>& text);
 
 // The header line of the files this program writes.
-extern const char16_t* const kHeader;
+extern const WCHAR* const kHeader;
 
 // "[path]" and one value line as regedit writes them: strings quoted, REG_DWORD as
 // dword:, everything else as hex(type): bytes, long lines continued with "\".
-std::u16string FormatSection(const std::u16string& path);
-std::u16string FormatValue(const std::u16string& name, DWORD type, const BYTE* data,
+std::basic_string<WCHAR> FormatSection(const std::basic_string<WCHAR>& path);
+std::basic_string<WCHAR> FormatValue(const std::basic_string<WCHAR>& name, DWORD type, const BYTE* data,
                            std::size_t size);
 
 // The bytes of a file: UTF-16LE with a byte-order mark and CRLF line ends, as
 // regedit reads and writes; or UTF-8 with LF when `utf8` is set.
-std::string Encode(const std::u16string& text, bool utf8);
+std::string Encode(const std::basic_string<WCHAR>& text, bool utf8);
 
 } // namespace ztools::regfile
 

@@ -33,7 +33,7 @@ TString SystemText(DWORD code)
                                    FORMAT_MESSAGE_MAX_WIDTH_MASK,
                                nullptr, code, 0, buffer, 512, nullptr);
     if (n == 0) {
-        return TString::Formatted(u"System error %u.", static_cast<unsigned>(code));
+        return TString::Formatted(TEXT("System error %u."), static_cast<unsigned>(code));
     }
     TString text(buffer, static_cast<LONG>(n));
     return text.StripTail();
@@ -45,22 +45,22 @@ TString TErrorEntry::Text() const
 {
     TString text;
     if (isSystem) {
-        text.Format(u"[system error %u] ", static_cast<unsigned>(systemCode));
+        text.Format(TEXT("[system error %u] "), static_cast<unsigned>(systemCode));
         text += a1;
     } else if (catalog == 0) {
         text = a1;
     } else {
         TCatalogInfo info;
         if (GetCatalogInfo(catalog, info)) {
-            text.Format(u"[%s %u] ", info.name.c_str(), static_cast<unsigned>(message));
+            text.Format(TEXT("[%s %u] "), info.name.c_str(), static_cast<unsigned>(message));
         } else {
-            text.Format(u"[#%u %u] ", static_cast<unsigned>(catalog),
+            text.Format(TEXT("[#%u %u] "), static_cast<unsigned>(catalog),
                         static_cast<unsigned>(message));
         }
         text += GetMessageW(catalog, message, a1, a2, a3);
     }
     if (!debugFile.empty()) {
-        text += TString::Formatted(u" (%S:%d)", debugFile.c_str(), debugLine);
+        text += TString::Formatted(TEXT(" (%S:%d)"), debugFile.c_str(), debugLine);
     }
     return text;
 }
@@ -103,7 +103,7 @@ void PushSystemError()
     ErrorState& state = State();
     if (state.stack.empty()) {
         TErrorEntry unknown;
-        unknown.a1 = u"Unknown error.";
+        unknown.a1 = TEXT("Unknown error.");
         state.stack.push_back(unknown);
     }
     ++state.pending;
@@ -147,7 +147,7 @@ TString GetErrorText()
     const auto& stack = State().stack;
     for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
         if (!text.IsEmpty()) {
-            text += u"\n";
+            text += TEXT("\n");
         }
         text += it->Text();
     }
@@ -183,7 +183,7 @@ int InternalShowErrorBox(HWND, const WCHAR* caption, const WCHAR*)
     if (g_ptheLogfile) {
         g_ptheLogfile->Write(1, text);
     }
-    return TErrorProcessing::ErrorProcessing().MessageBox(text, caption ? caption : u"Error",
+    return TErrorProcessing::ErrorProcessing().MessageBox(text, caption ? caption : TEXT("Error"),
                                                           MB_OK | MB_ICONERROR, 0);
 }
 
@@ -237,20 +237,20 @@ void RunDestructorWork(void (*work)(void*), void* context, TDestructorErrors pol
 
 void ZanthUnhandledException()
 {
-    TString text(u"Unhandled exception");
+    TString text(TEXT("Unhandled exception"));
     std::exception_ptr current = std::current_exception();
     try {
         if (current) {
             std::rethrow_exception(current);
         }
     } catch (const TException& error) {
-        text += u": ";
+        text += TEXT(": ");
         text += error.Entry().Text();
     } catch (const std::exception& error) {
-        text += u": ";
+        text += TEXT(": ");
         text += TString::FromAnsi(error.what());
     } catch (...) {
-        text += u" of an unknown type";
+        text += TEXT(" of an unknown type");
     }
     if (g_ptheLogfile) {
         g_ptheLogfile->Write(1, text);

@@ -9,7 +9,7 @@ namespace {
 
 const TMessageBase& FileCatalog()
 {
-    static const TMessageBase catalog(u"TFile::FileErrors", u"COREWU", u"corewu/src/file.cpp",
+    static const TMessageBase catalog(TEXT("TFile::FileErrors"), TEXT("COREWU"), TEXT("corewu/src/file.cpp"),
                                       __LINE__);
     return catalog;
 }
@@ -196,23 +196,23 @@ void TAutoFile::PutText(const TString& text)
 
 void TAutoFile::PutLine(const TString& text)
 {
-    PutText(text + u"\n");
+    PutText(text + TEXT("\n"));
 }
 
 TString TFileString::GetNameExt(const TString& path)
 {
-    return path.Right(path.ReverseFind(u'/') + 1);
+    return path.Right(path.ReverseFind(TEXT('/')) + 1);
 }
 
 TString TFileString::GetPath(const TString& path)
 {
-    return path.Left(path.ReverseFind(u'/') + 1);
+    return path.Left(path.ReverseFind(TEXT('/')) + 1);
 }
 
 TString TFileString::GetExt(const TString& path)
 {
     const TString name = GetNameExt(path);
-    const LONG dot = name.ReverseFind(u'.');
+    const LONG dot = name.ReverseFind(TEXT('.'));
     return dot <= 0 ? TString() : name.Right(dot);
 }
 
@@ -222,8 +222,8 @@ TString TFileString::Join(const TString& directory, const TString& name)
         return name;
     }
     TString result(directory);
-    if (result[result.GetLength() - 1] != u'/') {
-        result += u'/';
+    if (result[result.GetLength() - 1] != TEXT('/')) {
+        result += TEXT('/');
     }
     return result + name;
 }

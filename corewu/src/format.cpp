@@ -33,7 +33,7 @@ struct Directive
     char conversion = 0;
 };
 
-void AppendAscii(std::u16string& out, const char* text, int n)
+void AppendAscii(std::basic_string<WCHAR>& out, const char* text, int n)
 {
     for (int i = 0; i < n; ++i) {
         out.push_back(static_cast<unsigned char>(text[i]));
@@ -42,7 +42,7 @@ void AppendAscii(std::u16string& out, const char* text, int n)
 
 // Runs snprintf with a directive built from the parsed fields and one value.
 template <class Value>
-void AppendNumber(std::u16string& out, const Directive& directive, const char* lengthTag,
+void AppendNumber(std::basic_string<WCHAR>& out, const Directive& directive, const char* lengthTag,
                   Value value)
 {
     std::string format(1, '%');
@@ -70,23 +70,23 @@ void AppendNumber(std::u16string& out, const Directive& directive, const char* l
     AppendAscii(out, large.data(), n);
 }
 
-void AppendPadded(std::u16string& out, const Directive& directive, const std::u16string& text)
+void AppendPadded(std::basic_string<WCHAR>& out, const Directive& directive, const std::basic_string<WCHAR>& text)
 {
     const bool left = directive.flags.find('-') != std::string::npos;
     const std::size_t width = directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
     const std::size_t pad = width > text.size() ? width - text.size() : 0;
     if (!left) {
-        out.append(pad, u' ');
+        out.append(pad, TEXT(' '));
     }
     out += text;
     if (left) {
-        out.append(pad, u' ');
+        out.append(pad, TEXT(' '));
     }
 }
 
 // A UTF-16 argument. With a precision the array need not be terminated (as in
 // C): no unit beyond the precision is read.
-std::u16string WideArgument(const WCHAR* text, int precision)
+std::basic_string<WCHAR> WideArgument(const WCHAR* text, int precision)
 {
     std::size_t n = 0;
     if (precision < 0) {
@@ -98,7 +98,7 @@ std::u16string WideArgument(const WCHAR* text, int precision)
             ++n;
         }
     }
-    return std::u16string(text, n);
+    return std::basic_string<WCHAR>(text, n);
 }
 
 // The length of the UTF-8 sequence (or of the maximal subpart of an ill-formed one)
@@ -138,7 +138,7 @@ std::size_t Utf8SequenceLength(const unsigned char* s, int& units)
 // A UTF-8 argument. With a precision, only the bytes of the characters that make
 // up the first `precision` UTF-16 units are read, so an unterminated array is
 // fine as long as it holds that many (C's rule for %s in wide output).
-std::u16string NarrowArgument(const char* text, int precision)
+std::basic_string<WCHAR> NarrowArgument(const char* text, int precision)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(text);
     std::size_t length = 0;
@@ -154,7 +154,7 @@ std::u16string NarrowArgument(const char* text, int precision)
             units += step;
         }
     }
-    std::u16string value;
+    std::basic_string<WCHAR> value;
     if (length == 0) {
         return value;
     }
@@ -219,8 +219,8 @@ private:
 const WCHAR* ReadField(const WCHAR* p, int& value)
 {
     value = 0;
-    for (; *p >= u'0' && *p <= u'9'; ++p) {
-        value = std::min(value * 10 + (*p - u'0'), kMaxField);
+    for (; *p >= TEXT('0') && *p <= TEXT('9'); ++p) {
+        value = std::min(value * 10 + (*p - TEXT('0')), kMaxField);
     }
     return p;
 }
@@ -230,13 +230,13 @@ const WCHAR* ReadField(const WCHAR* p, int& value)
 // the position of the conversion character (the terminator when there is none).
 const WCHAR* ParseDirective(const WCHAR* p, Arguments& args, Directive& directive)
 {
-    while (*p == u'-' || *p == u'+' || *p == u' ' || *p == u'0' || *p == u'#') {
+    while (*p == TEXT('-') || *p == TEXT('+') || *p == TEXT(' ') || *p == TEXT('0') || *p == TEXT('#')) {
         if (directive.flags.find(static_cast<char>(*p)) == std::string::npos) {
             directive.flags.push_back(static_cast<char>(*p));
         }
         ++p;
     }
-    if (*p == u'*') {
+    if (*p == TEXT('*')) {
         // A negative width means left alignment; widths and precisions from
         // arguments are capped like written ones, so no value overflows or asks
         // for gigabytes of padding.
@@ -247,12 +247,12 @@ const WCHAR* ParseDirective(const WCHAR* p, Arguments& args, Directive& directiv
         directive.width =
             width < -kMaxField || width > kMaxField ? kMaxField : (width < 0 ? -width : width);
         ++p;
-    } else if (*p >= u'0' && *p <= u'9') {
+    } else if (*p >= TEXT('0') && *p <= TEXT('9')) {
         p = ReadField(p, directive.width);
     }
-    if (*p == u'.') {
+    if (*p == TEXT('.')) {
         ++p;
-        if (*p == u'*') {
+        if (*p == TEXT('*')) {
             const int precision = args.Next<int>();
             directive.precision = precision < 0 ? -1 : std::min(precision, kMaxField);
             ++p;
@@ -261,26 +261,26 @@ const WCHAR* ParseDirective(const WCHAR* p, Arguments& args, Directive& directiv
         }
     }
     // Length modifiers, with the 32-bit Windows meaning of l.
-    if (p[0] == u'h' && p[1] == u'h') {
+    if (p[0] == TEXT('h') && p[1] == TEXT('h')) {
         directive.length = Length::Char;
         p += 2;
-    } else if (*p == u'h') {
+    } else if (*p == TEXT('h')) {
         directive.length = Length::Short;
         ++p;
-    } else if (p[0] == u'l' && p[1] == u'l') {
+    } else if (p[0] == TEXT('l') && p[1] == TEXT('l')) {
         directive.length = Length::Long64;
         p += 2;
-    } else if (*p == u'l' || *p == u'w') {
+    } else if (*p == TEXT('l') || *p == TEXT('w')) {
         ++p;
-    } else if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') {
+    } else if (p[0] == TEXT('I') && p[1] == TEXT('6') && p[2] == TEXT('4')) {
         directive.length = Length::Long64;
         p += 3;
-    } else if (p[0] == u'I' && p[1] == u'3' && p[2] == u'2') {
+    } else if (p[0] == TEXT('I') && p[1] == TEXT('3') && p[2] == TEXT('2')) {
         p += 3;
-    } else if (*p == u'I' || *p == u'z' || *p == u't' || *p == u'j') {
-        directive.length = (*p == u'j') ? Length::Long64 : Length::Size;
+    } else if (*p == TEXT('I') || *p == TEXT('z') || *p == TEXT('t') || *p == TEXT('j')) {
+        directive.length = (*p == TEXT('j')) ? Length::Long64 : Length::Size;
         ++p;
-    } else if (*p == u'L') {
+    } else if (*p == TEXT('L')) {
         directive.length = Length::LongDouble;
         ++p;
     }
@@ -291,9 +291,9 @@ const WCHAR* ParseDirective(const WCHAR* p, Arguments& args, Directive& directiv
 // A string argument: a null pointer reads "(null)"; the precision bounds what is
 // read of the argument and what is written of it, then the width pads it.
 template <class Char, class Decode>
-void AppendString(std::u16string& out, const Directive& directive, const Char* text, Decode decode)
+void AppendString(std::basic_string<WCHAR>& out, const Directive& directive, const Char* text, Decode decode)
 {
-    std::u16string value = text ? decode(text, directive.precision) : std::u16string(u"(null)");
+    std::basic_string<WCHAR> value = text ? decode(text, directive.precision) : std::basic_string<WCHAR>(TEXT("(null)"));
     if (directive.precision >= 0 && value.size() > static_cast<std::size_t>(directive.precision)) {
         value.resize(static_cast<std::size_t>(directive.precision));
     }
@@ -302,35 +302,35 @@ void AppendString(std::u16string& out, const Directive& directive, const Char* t
 
 // Fetches the argument of a parsed directive and writes it. False for a conversion
 // character that is none, which fetches nothing.
-bool AppendConversion(std::u16string& out, const Directive& directive, WCHAR conversion,
+bool AppendConversion(std::basic_string<WCHAR>& out, const Directive& directive, WCHAR conversion,
                       Arguments& args)
 {
     switch (conversion) {
-    case u'd':
-    case u'i':
+    case TEXT('d'):
+    case TEXT('i'):
         AppendNumber(out, directive, "ll", args.Signed(directive.length));
         return true;
-    case u'u':
-    case u'x':
-    case u'X':
-    case u'o':
+    case TEXT('u'):
+    case TEXT('x'):
+    case TEXT('X'):
+    case TEXT('o'):
         AppendNumber(out, directive, "ll", args.Unsigned(directive.length));
         return true;
-    case u'f':
-    case u'F':
-    case u'e':
-    case u'E':
-    case u'g':
-    case u'G':
-    case u'a':
-    case u'A':
+    case TEXT('f'):
+    case TEXT('F'):
+    case TEXT('e'):
+    case TEXT('E'):
+    case TEXT('g'):
+    case TEXT('G'):
+    case TEXT('a'):
+    case TEXT('A'):
         if (directive.length == Length::LongDouble) {
             AppendNumber(out, directive, "L", args.Next<long double>());
         } else {
             AppendNumber(out, directive, "", args.Next<double>());
         }
         return true;
-    case u'p': {
+    case TEXT('p'): {
         // Every digit of the address, as 64-bit Windows prints it.
         Directive pointer;
         pointer.conversion = 'X';
@@ -341,18 +341,18 @@ bool AppendConversion(std::u16string& out, const Directive& directive, WCHAR con
             static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(args.Next<void*>())));
         return true;
     }
-    case u'c':
-    case u'C':
-        AppendPadded(out, directive, std::u16string(1, static_cast<char16_t>(args.Next<int>())));
+    case TEXT('c'):
+    case TEXT('C'):
+        AppendPadded(out, directive, std::basic_string<WCHAR>(1, static_cast<WCHAR>(args.Next<int>())));
         return true;
-    case u's':
+    case TEXT('s'):
         AppendString(out, directive, args.Next<const WCHAR*>(), WideArgument);
         return true;
-    case u'S':
+    case TEXT('S'):
         AppendString(out, directive, args.Next<const char*>(), NarrowArgument);
         return true;
-    case u'%':
-        out.push_back(u'%');
+    case TEXT('%'):
+        out.push_back(TEXT('%'));
         return true;
     default:
         return false;
@@ -389,9 +389,9 @@ TString& TString::FormatV(const WCHAR* format, va_list arguments)
         return *this;
     }
     Arguments args(arguments);
-    std::u16string out;
+    std::basic_string<WCHAR> out;
     for (const WCHAR* p = format; *p; ++p) {
-        if (*p != u'%') {
+        if (*p != TEXT('%')) {
             out.push_back(*p);
             continue;
         }

@@ -31,7 +31,7 @@ struct RegisterCatalogs
 
 const TMessageBase& CoreErrors()
 {
-    static const TMessageBase catalog(u"CoreErrors", u"COREWU", u"corewu/src/globals.cpp",
+    static const TMessageBase catalog(TEXT("CoreErrors"), TEXT("COREWU"), TEXT("corewu/src/globals.cpp"),
                                       __LINE__);
     return catalog;
 }

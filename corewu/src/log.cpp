@@ -63,7 +63,7 @@ void TLogFile::Write(int level, const WCHAR* text)
         if (!m_FileChosen) {
             WCHAR temp[MAX_PATH + 1];
             DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
-            m_FileName = (n > 0 && n <= MAX_PATH) ? TString(temp) + u"zanthtools.log" : TString();
+            m_FileName = (n > 0 && n <= MAX_PATH) ? TString(temp) + TEXT("zanthtools.log") : TString();
             m_FileChosen = true;
             m_InSharedPlace = true;
         }
@@ -77,7 +77,7 @@ void TLogFile::Write(int level, const WCHAR* text)
             SYSTEMTIME now;
             ::GetLocalTime(&now);
             TString stamped;
-            stamped.Format(u"%04u-%02u-%02u %02u:%02u:%02u.%03u [%u] %d %s\n", now.wYear,
+            stamped.Format(TEXT("%04u-%02u-%02u %02u:%02u:%02u.%03u [%u] %d %s\n"), now.wYear,
                            now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond,
                            now.wMilliseconds, static_cast<unsigned>(::GetCurrentThreadId()), level,
                            line.c_str());

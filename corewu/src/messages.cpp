@@ -11,9 +11,9 @@ namespace {
 
 struct BuiltinText
 {
-    const char16_t* catalog;
+    const WCHAR* catalog;
     WORD message;
-    const char16_t* text;
+    const WCHAR* text;
 };
 
 constexpr BuiltinText kBuiltinTexts[] = {
@@ -32,7 +32,7 @@ constexpr BuiltinText kBuiltinTexts[] = {
 
 struct Key
 {
-    std::u16string catalog;
+    std::basic_string<WCHAR> catalog;
     WORD message;
     bool operator==(const Key& other) const
     {
@@ -44,7 +44,7 @@ struct KeyHash
 {
     std::size_t operator()(const Key& key) const
     {
-        return std::hash<std::u16string>()(key.catalog) * 31 + key.message;
+        return std::hash<std::basic_string<WCHAR>>()(key.catalog) * 31 + key.message;
     }
 };
 
@@ -103,16 +103,16 @@ public:
     }
 
     // The raw text, or false. Catalog 0 is the free-text catalog.
-    bool Text(WORD catalog, WORD message, std::u16string& text, std::u16string& catalogName)
+    bool Text(WORD catalog, WORD message, std::basic_string<WCHAR>& text, std::basic_string<WCHAR>& catalogName)
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         if (catalog == 0) {
-            catalogName = u"";
-            text = u"%1";
+            catalogName = TEXT("");
+            text = TEXT("%1");
             return message == 0;
         }
         if (catalog > m_Catalogs.size()) {
-            catalogName = u"#" + TString(static_cast<LONG>(catalog), 10).str();
+            catalogName = TEXT("#") + TString(static_cast<LONG>(catalog), 10).str();
             return false;
         }
         catalogName = m_Catalogs[catalog - 1].name.str();
@@ -127,13 +127,13 @@ public:
     void SetText(const WCHAR* catalog, WORD message, const WCHAR* text)
     {
         std::lock_guard<std::mutex> guard(m_Lock);
-        m_Texts[Key{catalog ? catalog : u"", message}] = text ? text : u"";
+        m_Texts[Key{catalog ? catalog : TEXT(""), message}] = text ? text : TEXT("");
     }
 
 private:
     std::mutex m_Lock;
     std::vector<TCatalogInfo> m_Catalogs;
-    std::unordered_map<Key, std::u16string, KeyHash> m_Texts;
+    std::unordered_map<Key, std::basic_string<WCHAR>, KeyHash> m_Texts;
 };
 
 // Never destroyed: catalogs of other libraries may be looked up during their own
@@ -167,38 +167,38 @@ WORD FindCatalog(const WCHAR* name)
 
 bool HasMessageText(WORD catalog, WORD message)
 {
-    std::u16string text, name;
+    std::basic_string<WCHAR> text, name;
     return TheRegistry().Text(catalog, message, text, name);
 }
 
 TString GetMessageW(WORD catalog, WORD message, const TString& a1, const TString& a2,
                     const TString& a3)
 {
-    std::u16string text, name;
+    std::basic_string<WCHAR> text, name;
     if (!TheRegistry().Text(catalog, message, text, name)) {
         TString fallback;
-        fallback.Format(u"%s message %u", name.c_str(), static_cast<unsigned>(message));
+        fallback.Format(TEXT("%s message %u"), name.c_str(), static_cast<unsigned>(message));
         for (const TString* arg : {&a1, &a2, &a3}) {
             if (!arg->IsEmpty()) {
-                fallback += u": ";
+                fallback += TEXT(": ");
                 fallback += *arg;
             }
         }
         return fallback;
     }
     const TString* args[3] = {&a1, &a2, &a3};
-    std::u16string out;
+    std::basic_string<WCHAR> out;
     out.reserve(text.size() + 32);
     for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == u'%' && i + 1 < text.size()) {
-            const char16_t next = text[i + 1];
-            if (next >= u'1' && next <= u'3') {
-                out += args[next - u'1']->str();
+        if (text[i] == TEXT('%') && i + 1 < text.size()) {
+            const WCHAR next = text[i + 1];
+            if (next >= TEXT('1') && next <= TEXT('3')) {
+                out += args[next - TEXT('1')]->str();
                 ++i;
                 continue;
             }
-            if (next == u'%') {
-                out.push_back(u'%');
+            if (next == TEXT('%')) {
+                out.push_back(TEXT('%'));
                 ++i;
                 continue;
             }

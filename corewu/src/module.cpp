@@ -38,7 +38,7 @@ bool TModuleList::Find(HMODULE module, TModuleRecord& record) const
 void zanth_new_handler()
 {
     if (g_ptheLogfile) {
-        g_ptheLogfile->Write(1, u"Out of memory: an allocation failed.");
+        g_ptheLogfile->Write(1, TEXT("Out of memory: an allocation failed."));
     }
     throw std::bad_alloc();
 }

@@ -12,8 +12,8 @@ namespace {
 
 const TMessageBase& RegistryCatalog()
 {
-    static const TMessageBase catalog(u"TRegistry::RegistryErrors", u"COREWU",
-                                      u"corewu/src/registry.cpp", __LINE__);
+    static const TMessageBase catalog(TEXT("TRegistry::RegistryErrors"), TEXT("COREWU"),
+                                      TEXT("corewu/src/registry.cpp"), __LINE__);
     return catalog;
 }
 
@@ -34,12 +34,12 @@ enum Message : WORD
 TString RootText(HKEY root)
 {
     if (root == HKEY_CURRENT_USER) {
-        return TString(u"HKEY_CURRENT_USER");
+        return TString(TEXT("HKEY_CURRENT_USER"));
     }
     if (root == HKEY_LOCAL_MACHINE) {
-        return TString(u"HKEY_LOCAL_MACHINE");
+        return TString(TEXT("HKEY_LOCAL_MACHINE"));
     }
-    return TString(u"(key)");
+    return TString(TEXT("(key)"));
 }
 
 // "a" + "\" + "b", leaving empty parts out.
@@ -51,30 +51,30 @@ TString Join(const TString& a, const TString& b)
     if (b.IsEmpty()) {
         return a;
     }
-    return a + u"\\" + b;
+    return a + TEXT("\\") + b;
 }
 
 // The program's name: its file name without directory and extension.
 TString ProgramName()
 {
     TString path = TFile::GetExeName();
-    LONG slash = path.ReverseFind(u'/');
-    LONG backslash = path.ReverseFind(u'\\');
+    LONG slash = path.ReverseFind(TEXT('/'));
+    LONG backslash = path.ReverseFind(TEXT('\\'));
     TString name = path.Right((slash > backslash ? slash : backslash) + 1);
-    LONG dot = name.ReverseFind(u'.');
+    LONG dot = name.ReverseFind(TEXT('.'));
     if (dot > 0) {
         name = name.Left(dot);
     }
-    return name.IsEmpty() ? TString(u"program") : name;
+    return name.IsEmpty() ? TString(TEXT("program")) : name;
 }
 
 // A decimal integer (optionally signed) that fills the whole text.
-bool ParseDecimal(const std::u16string& text, bool isSigned, DWORD& value)
+bool ParseDecimal(const std::basic_string<WCHAR>& text, bool isSigned, DWORD& value)
 {
     std::size_t i = 0;
     bool negative = false;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
-        negative = text[i] == u'-';
+    if (i < text.size() && (text[i] == TEXT('-') || text[i] == TEXT('+'))) {
+        negative = text[i] == TEXT('-');
         ++i;
     }
     if (i == text.size() || (negative && !isSigned)) {
@@ -82,10 +82,10 @@ bool ParseDecimal(const std::u16string& text, bool isSigned, DWORD& value)
     }
     long long number = 0;
     for (; i < text.size(); ++i) {
-        if (text[i] < u'0' || text[i] > u'9') {
+        if (text[i] < TEXT('0') || text[i] > TEXT('9')) {
             return false;
         }
-        number = number * 10 + (text[i] - u'0');
+        number = number * 10 + (text[i] - TEXT('0'));
         if (number > 0xFFFFFFFFll) {
             return false;
         }
@@ -101,10 +101,10 @@ bool ParseDecimal(const std::u16string& text, bool isSigned, DWORD& value)
 }
 
 // The text of REG_SZ data, without the terminator (and whatever follows it).
-std::u16string StringOf(const std::u16string& data)
+std::basic_string<WCHAR> StringOf(const std::basic_string<WCHAR>& data)
 {
-    std::size_t end = data.find(u'\0');
-    return end == std::u16string::npos ? data : data.substr(0, end);
+    std::size_t end = data.find(TEXT('\0'));
+    return end == std::basic_string<WCHAR>::npos ? data : data.substr(0, end);
 }
 
 TString TypeText(DWORD type)
@@ -120,8 +120,8 @@ const TMessageBase& TRegistry::RegistryErrors()
 }
 
 TRegistry::TRegistry(const TString& rootName, const TString& keyPath, UINT access)
-    : m_hRoot(HKEY_CURRENT_USER), m_RootName(u"HKEY_CURRENT_USER"),
-      m_Path(Join(Join(TString(u"Software"), rootName), keyPath)), m_Access(access)
+    : m_hRoot(HKEY_CURRENT_USER), m_RootName(TEXT("HKEY_CURRENT_USER")),
+      m_Path(Join(Join(TString(TEXT("Software")), rootName), keyPath)), m_Access(access)
 {}
 
 TRegistry::TRegistry(HKEY root, const TString& keyPath, UINT access)
@@ -191,7 +191,7 @@ void TRegistry::Fail(WORD message, LSTATUS status, const TString& name, UINT qui
     ThrowNewError(RegistryCatalog(), message, GetKeyName(), name, extra, nullptr);
 }
 
-LSTATUS TRegistry::Query(const TString& name, DWORD& type, std::u16string& text, BYTE* fixed,
+LSTATUS TRegistry::Query(const TString& name, DWORD& type, std::basic_string<WCHAR>& text, BYTE* fixed,
                          DWORD& size)
 {
     HKEY key = nullptr;
@@ -212,7 +212,7 @@ LSTATUS TRegistry::Query(const TString& name, DWORD& type, std::u16string& text,
     // Longer data (a string, or something unexpected): read it whole, trying again
     // if another process makes it longer in between.
     while (status == ERROR_MORE_DATA) {
-        std::u16string buffer((size + 1) / 2, u'\0');
+        std::basic_string<WCHAR> buffer((size + 1) / 2, TEXT('\0'));
         DWORD bytes = size;
         status = ::RegQueryValueExW(key, name, nullptr, &type,
                                     reinterpret_cast<BYTE*>(buffer.data()), &bytes);
@@ -225,7 +225,7 @@ LSTATUS TRegistry::Query(const TString& name, DWORD& type, std::u16string& text,
         size = bytes;
     }
     if (status == ERROR_SUCCESS && size <= fixedSize) {
-        text.assign(reinterpret_cast<const char16_t*>(fixed), size / 2);
+        text.assign(reinterpret_cast<const WCHAR*>(fixed), size / 2);
     }
     return status;
 }
@@ -235,7 +235,7 @@ BOOL TRegistry::ReadInteger(const TString& name, DWORD& value, UINT quiet, bool 
     DWORD type = 0;
     alignas(8) BYTE data[8] = {};
     DWORD size = sizeof data;
-    std::u16string text;
+    std::basic_string<WCHAR> text;
     LSTATUS status = Query(name, type, text, data, size);
     if (status == ERROR_FILE_NOT_FOUND) {
         return FALSE;
@@ -303,7 +303,7 @@ BOOL TRegistry::Read(const TString& name, TString& value, const TString& default
     DWORD type = 0;
     BYTE data[256];
     DWORD size = sizeof data;
-    std::u16string text;
+    std::basic_string<WCHAR> text;
     const ULONG pending = m_ErrorCount;
     LSTATUS status = Query(name, type, text, data, size);
     if (status == ERROR_SUCCESS && (type == REG_SZ || type == REG_EXPAND_SZ)) {
@@ -329,7 +329,7 @@ BOOL TRegistry::Read(const TString& name, TPoint& value, const TPoint& defaultVa
     DWORD type = 0;
     alignas(8) BYTE data[16] = {};
     DWORD size = sizeof data;
-    std::u16string text;
+    std::basic_string<WCHAR> text;
     const ULONG pending = m_ErrorCount;
     LSTATUS status = Query(name, type, text, data, size);
     if (status == ERROR_SUCCESS && type == REG_BINARY && size == 8) {
@@ -396,14 +396,14 @@ BOOL TRegistry::Write(const TString& name, unsigned int value, UINT quiet, UINT 
 
 BOOL TRegistry::Write(const TString& name, const TString& value, UINT quiet, UINT flush)
 {
-    const std::u16string& text = value.str();
+    const std::basic_string<WCHAR>& text = value.str();
     return WriteRaw(name, REG_SZ, text.c_str(),
                     static_cast<DWORD>((text.size() + 1) * sizeof(WCHAR)), quiet, flush);
 }
 
 BOOL TRegistry::Write(const TString& name, const WCHAR* value, UINT quiet, UINT flush)
 {
-    return Write(name, TString(value ? value : u""), quiet, flush);
+    return Write(name, TString(value ? value : TEXT("")), quiet, flush);
 }
 
 BOOL TRegistry::Write(const TString& name, const TPoint& value, UINT quiet, UINT flush)
@@ -510,14 +510,14 @@ void TRegistry::EndSection()
 IRegistry* IRegistryBase::CreateClass(int root, const TString& firstName, const TString& name,
                                       UINT access)
 {
-    static const WCHAR* const kBase[] = {u"",
-                                         u"",
-                                         u"Software",
-                                         u"Software",
-                                         u"Software\\ZANTH",
-                                         u"Software\\ZANTH",
-                                         u"Software\\ZANTH",
-                                         u"Software\\ZANTH"};
+    static const WCHAR* const kBase[] = {TEXT(""),
+                                         TEXT(""),
+                                         TEXT("Software"),
+                                         TEXT("Software"),
+                                         TEXT("Software\\ZANTH"),
+                                         TEXT("Software\\ZANTH"),
+                                         TEXT("Software\\ZANTH"),
+                                         TEXT("Software\\ZANTH")};
     if (root < 0 || root > 7) {
         ThrowNewError(RegistryCatalog(), kUnknownRoot, TString(static_cast<LONG>(root), 10),
                       TString::NullString, TString::NullString, nullptr);

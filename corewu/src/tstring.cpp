@@ -7,23 +7,23 @@
 
 namespace {
 
-std::u16string Digits(ULONGLONG value, int radix, bool negative)
+std::basic_string<WCHAR> Digits(ULONGLONG value, int radix, bool negative)
 {
     if (radix < 2 || radix > 36) {
         radix = 10;
     }
-    char16_t buffer[72];
+    WCHAR buffer[72];
     int n = 0;
     do {
         const unsigned digit = static_cast<unsigned>(value % static_cast<unsigned>(radix));
-        buffer[n++] = static_cast<char16_t>(digit < 10 ? u'0' + digit : u'a' + digit - 10);
+        buffer[n++] = static_cast<WCHAR>(digit < 10 ? TEXT('0') + digit : TEXT('a') + digit - 10);
         value /= static_cast<unsigned>(radix);
     } while (value != 0);
     if (negative) {
-        buffer[n++] = u'-';
+        buffer[n++] = TEXT('-');
     }
     std::reverse(buffer, buffer + n);
-    return std::u16string(buffer, static_cast<std::size_t>(n));
+    return std::basic_string<WCHAR>(buffer, static_cast<std::size_t>(n));
 }
 
 std::size_t Clamp(LONG value, std::size_t limit)
@@ -36,12 +36,12 @@ std::size_t Clamp(LONG value, std::size_t limit)
 
 bool IsBlank(WCHAR ch)
 {
-    return ch == u' ' || ch == u'\t' || ch == u'\r' || ch == u'\n';
+    return ch == TEXT(' ') || ch == TEXT('\t') || ch == TEXT('\r') || ch == TEXT('\n');
 }
 
 WCHAR FoldCase(WCHAR ch)
 {
-    return (ch >= u'A' && ch <= u'Z') ? static_cast<WCHAR>(ch - u'A' + u'a') : ch;
+    return (ch >= TEXT('A') && ch <= TEXT('Z')) ? static_cast<WCHAR>(ch - TEXT('A') + TEXT('a')) : ch;
 }
 
 } // namespace
@@ -100,7 +100,7 @@ TString TString::FromAnsi(const char* text)
 
 TString& TString::operator=(const WCHAR* text)
 {
-    m_Text = text ? std::u16string(text) : std::u16string();
+    m_Text = text ? std::basic_string<WCHAR>(text) : std::basic_string<WCHAR>();
     return *this;
 }
 
@@ -160,17 +160,17 @@ TString operator+(const TString& a, WCHAR b)
 
 bool TString::operator==(const WCHAR* text) const
 {
-    return m_Text == (text ? text : u"");
+    return m_Text == (text ? text : TEXT(""));
 }
 
 int TString::Compare(const WCHAR* text) const
 {
-    return m_Text.compare(text ? text : u"");
+    return m_Text.compare(text ? text : TEXT(""));
 }
 
 int TString::CompareNoCase(const WCHAR* text) const
 {
-    const WCHAR* other = text ? text : u"";
+    const WCHAR* other = text ? text : TEXT("");
     std::size_t i = 0;
     for (;; ++i) {
         WCHAR a = i < m_Text.size() ? FoldCase(m_Text[i]) : 0;
@@ -218,7 +218,7 @@ LONG TString::Find(const WCHAR* text, LONG start) const
         return -1;
     }
     std::size_t at = m_Text.find(text, static_cast<std::size_t>(start));
-    return at == std::u16string::npos ? -1 : static_cast<LONG>(at);
+    return at == std::basic_string<WCHAR>::npos ? -1 : static_cast<LONG>(at);
 }
 
 LONG TString::Find(WCHAR ch, LONG start) const
@@ -227,13 +227,13 @@ LONG TString::Find(WCHAR ch, LONG start) const
         return -1;
     }
     std::size_t at = m_Text.find(ch, static_cast<std::size_t>(start));
-    return at == std::u16string::npos ? -1 : static_cast<LONG>(at);
+    return at == std::basic_string<WCHAR>::npos ? -1 : static_cast<LONG>(at);
 }
 
 LONG TString::ReverseFind(WCHAR ch) const
 {
     std::size_t at = m_Text.rfind(ch);
-    return at == std::u16string::npos ? -1 : static_cast<LONG>(at);
+    return at == std::basic_string<WCHAR>::npos ? -1 : static_cast<LONG>(at);
 }
 
 LONG TString::Replace(const WCHAR* from, const WCHAR* to)
@@ -241,11 +241,11 @@ LONG TString::Replace(const WCHAR* from, const WCHAR* to)
     if (!from || !*from) {
         return 0;
     }
-    const std::u16string needle(from);
-    const std::u16string replacement(to ? to : u"");
+    const std::basic_string<WCHAR> needle(from);
+    const std::basic_string<WCHAR> replacement(to ? to : TEXT(""));
     LONG count = 0;
     std::size_t at = 0;
-    while ((at = m_Text.find(needle, at)) != std::u16string::npos) {
+    while ((at = m_Text.find(needle, at)) != std::basic_string<WCHAR>::npos) {
         m_Text.replace(at, needle.size(), replacement);
         at += replacement.size();
         ++count;
@@ -278,8 +278,8 @@ TString& TString::StripTail(const WCHAR* set)
     if (!set) {
         return *this;
     }
-    const std::u16string chars(set);
-    while (!m_Text.empty() && chars.find(m_Text.back()) != std::u16string::npos) {
+    const std::basic_string<WCHAR> chars(set);
+    while (!m_Text.empty() && chars.find(m_Text.back()) != std::basic_string<WCHAR>::npos) {
         m_Text.pop_back();
     }
     return *this;
@@ -288,8 +288,8 @@ TString& TString::StripTail(const WCHAR* set)
 TString& TString::MakeUpper()
 {
     for (auto& ch : m_Text) {
-        if (ch >= u'a' && ch <= u'z') {
-            ch = static_cast<WCHAR>(ch - u'a' + u'A');
+        if (ch >= TEXT('a') && ch <= TEXT('z')) {
+            ch = static_cast<WCHAR>(ch - TEXT('a') + TEXT('A'));
         }
     }
     return *this;
@@ -330,8 +330,8 @@ WCHAR* TString::GetBuffer(LONG minLength)
 void TString::ReleaseBuffer(LONG newLength)
 {
     if (newLength < 0) {
-        std::size_t end = m_Text.find(char16_t(0));
-        if (end != std::u16string::npos) {
+        std::size_t end = m_Text.find(WCHAR(0));
+        if (end != std::basic_string<WCHAR>::npos) {
             m_Text.resize(end);
         }
     } else if (static_cast<std::size_t>(newLength) <= m_Text.size()) {

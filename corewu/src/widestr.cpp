@@ -41,8 +41,8 @@ std::size_t WStrFieldLen(const WCHAR* field, std::size_t capacity)
 
 int WStrCmp(const WCHAR* a, const WCHAR* b)
 {
-    const WCHAR* x = a ? a : u"";
-    const WCHAR* y = b ? b : u"";
+    const WCHAR* x = a ? a : TEXT("");
+    const WCHAR* y = b ? b : TEXT("");
     while (*x && *x == *y) {
         ++x;
         ++y;
@@ -76,12 +76,12 @@ LONG WStrToL(const WCHAR* text, const WCHAR** end, int base)
     if (!text || base < 2 || base > 36) {
         return 0;
     }
-    while (*p == u' ' || (*p >= u'\t' && *p <= u'\r')) {
+    while (*p == TEXT(' ') || (*p >= TEXT('\t') && *p <= TEXT('\r'))) {
         ++p;
     }
     bool negative = false;
-    if (*p == u'+' || *p == u'-') {
-        negative = *p == u'-';
+    if (*p == TEXT('+') || *p == TEXT('-')) {
+        negative = *p == TEXT('-');
         ++p;
     }
     long long value = 0;
@@ -89,12 +89,12 @@ LONG WStrToL(const WCHAR* text, const WCHAR** end, int base)
     bool overflow = false;
     for (;; ++p) {
         int digit;
-        if (*p >= u'0' && *p <= u'9') {
-            digit = *p - u'0';
-        } else if (*p >= u'a' && *p <= u'z') {
-            digit = *p - u'a' + 10;
-        } else if (*p >= u'A' && *p <= u'Z') {
-            digit = *p - u'A' + 10;
+        if (*p >= TEXT('0') && *p <= TEXT('9')) {
+            digit = *p - TEXT('0');
+        } else if (*p >= TEXT('a') && *p <= TEXT('z')) {
+            digit = *p - TEXT('a') + 10;
+        } else if (*p >= TEXT('A') && *p <= TEXT('Z')) {
+            digit = *p - TEXT('A') + 10;
         } else {
             break;
         }

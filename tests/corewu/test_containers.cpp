@@ -126,8 +126,8 @@ TEST(Callbacks, DerivedClassesOverrideTheNotificationEntry)
 TEST(Log, LinesReachSinksAndTheFile)
 {
     testsupport::LogCapture capture;
-    g_ptheLogfile->Write(1, u"an error line");
-    g_ptheLogfile->Write(u"an information line");
+    g_ptheLogfile->Write(1, TEXT("an error line"));
+    g_ptheLogfile->Write(TEXT("an information line"));
     EXPECT_TRUE(capture.Contains("an error line", 1));
     EXPECT_TRUE(capture.Contains("an information line", 3));
     const std::string file = g_ptheLogfile->FileName().AsAnsi();
@@ -196,8 +196,8 @@ TEST(Log, ThingsPlantedUnderTheFileNameAreNotWritten)
             TLogFile log;
             Counter counter;
             log.AddSink(&counter);
-            log.Write(1, u"first line");
-            log.Write(u"second line");
+            log.Write(1, TEXT("first line"));
+            log.Write(TEXT("second line"));
             log.RemoveSink(&counter);
             return counter.lines == 2 ? 0 : 3;
         });
@@ -228,13 +228,13 @@ TEST(ModuleList, AppendAndFind)
     TModuleRecord record;
     record.module = reinterpret_cast<HMODULE>(0x1000);
     record.value = -1;
-    record.path = u"/lib/one.so";
+    record.path = TEXT("/lib/one.so");
     list.Append(record);
-    record.path = u"/lib/again.so";
+    record.path = TEXT("/lib/again.so");
     list.Append(record);
     TModuleRecord found;
     ASSERT_TRUE(list.Find(reinterpret_cast<HMODULE>(0x1000), found));
-    EXPECT_EQ(found.path, u"/lib/again.so"); // the latest record of that module
+    EXPECT_EQ(found.path, TEXT("/lib/again.so")); // the latest record of that module
     EXPECT_EQ(list.Count(), 2u);
     EXPECT_FALSE(list.Find(nullptr, found));
 }

@@ -9,7 +9,7 @@ namespace {
 
 const TMessageBase& TestCatalog()
 {
-    static const TMessageBase catalog(u"TestCatalog", u"TESTS", u"tests/corewu/test_errors.cpp", 1);
+    static const TMessageBase catalog(TEXT("TestCatalog"), TEXT("TESTS"), TEXT("tests/corewu/test_errors.cpp"), 1);
     return catalog;
 }
 
@@ -41,7 +41,7 @@ public:
                     ::SetLastError(ERROR_ACCESS_DENIED);
                     PushSystemError();
                 }
-                ThrowNewError(TestCatalog(), 2, u"cleanup", TString::NullString,
+                ThrowNewError(TestCatalog(), 2, TEXT("cleanup"), TString::NullString,
                               TString::NullString, nullptr);
             },
             m_Policy);
@@ -59,7 +59,7 @@ using ErrorStack = ErrorStateIsClean;
 TEST_F(ErrorStack, ThrowNewErrorPushesCountsAndThrows)
 {
     try {
-        ThrowNewError(TestCatalog(), 1, u"a", u"b", TString::NullString, nullptr);
+        ThrowNewError(TestCatalog(), 1, TEXT("a"), TEXT("b"), TString::NullString, nullptr);
         FAIL() << "no exception";
     } catch (const TException& error) {
         EXPECT_EQ(GetPendingCount(), 1);
@@ -69,8 +69,8 @@ TEST_F(ErrorStack, ThrowNewErrorPushesCountsAndThrows)
         const ZANTH::ZCInfo info = GetErrorInfo();
         EXPECT_EQ(info.Catalog(), TestCatalog().Number());
         EXPECT_EQ(info.Message(), 1);
-        EXPECT_EQ(info.A1(), u"a");
-        EXPECT_EQ(info.A2(), u"b");
+        EXPECT_EQ(info.A1(), TEXT("a"));
+        EXPECT_EQ(info.A2(), TEXT("b"));
         DecrementPendingCount();
         PopError();
     }
@@ -81,7 +81,7 @@ TEST_F(ErrorStack, SystemErrorStandsBeneathTheLibraryMessage)
     ::SetLastError(ERROR_FILE_NOT_FOUND);
     PushSystemError();
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(PushError(TestCatalog(), 3, u"x", TString::NullString, TString::NullString), 2u);
+    EXPECT_EQ(PushError(TestCatalog(), 3, TEXT("x"), TString::NullString, TString::NullString), 2u);
     const std::string text = GetErrorText().AsAnsi();
     // Top first: the library message, then its cause.
     EXPECT_NE(text.find("[TestCatalog 3]"), std::string::npos) << text;
@@ -244,7 +244,7 @@ TEST_F(ErrorStack, CleaningWorkMayEndItsThread)
 TEST_F(ErrorStack, ShowErrorBoxShowsTheStackAndClearsIt)
 {
     testsupport::MessageBoxScript boxes(IDOK);
-    PushError(TestCatalog(), 1, u"one", u"two", TString::NullString);
+    PushError(TestCatalog(), 1, TEXT("one"), TEXT("two"), TString::NullString);
     InsertDebugInfoIntoErrorStack("some/file.cpp", 12);
     EXPECT_EQ(InternalShowErrorBox(nullptr, nullptr, nullptr), IDOK);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
@@ -259,14 +259,14 @@ TEST(Catalogs, RegistrationAndLookup)
     EXPECT_GT(number, 0);
     TCatalogInfo info;
     ASSERT_TRUE(GetCatalogInfo(number, info));
-    EXPECT_EQ(info.name, u"TestCatalog");
-    EXPECT_EQ(info.module, u"TESTS");
+    EXPECT_EQ(info.name, TEXT("TestCatalog"));
+    EXPECT_EQ(info.module, TEXT("TESTS"));
     EXPECT_EQ(info.line, 1u);
-    EXPECT_EQ(FindCatalog(u"TestCatalog"), number);
+    EXPECT_EQ(FindCatalog(TEXT("TestCatalog")), number);
     // The same name and module keep their number (a library loaded again).
-    const TMessageBase again(u"TestCatalog", u"TESTS", u"elsewhere", 99);
+    const TMessageBase again(TEXT("TestCatalog"), TEXT("TESTS"), TEXT("elsewhere"), 99);
     EXPECT_EQ(again.Number(), number);
-    const TMessageBase other(u"TestCatalog", u"OTHER", u"elsewhere", 99);
+    const TMessageBase other(TEXT("TestCatalog"), TEXT("OTHER"), TEXT("elsewhere"), 99);
     EXPECT_NE(other.Number(), number);
     TMessageBase copy = other;
     copy = TestCatalog();
@@ -277,15 +277,15 @@ TEST(Catalogs, RegistrationAndLookup)
 
 TEST(Catalogs, MessagesInsertTheirArguments)
 {
-    SetMessageText(u"TestCatalog", 10, u"%1 of %2 (%3) 100%%");
-    EXPECT_EQ(GetMessageW(TestCatalog(), 10, u"one", u"two", u"three"), u"one of two (three) 100%");
+    SetMessageText(TEXT("TestCatalog"), 10, TEXT("%1 of %2 (%3) 100%%"));
+    EXPECT_EQ(GetMessageW(TestCatalog(), 10, TEXT("one"), TEXT("two"), TEXT("three")), TEXT("one of two (three) 100%"));
     // A text the store does not hold still says what happened.
-    EXPECT_EQ(GetMessageW(TestCatalog(), 11, u"x", TString::NullString, TString::NullString),
-              u"TestCatalog message 11: x");
+    EXPECT_EQ(GetMessageW(TestCatalog(), 11, TEXT("x"), TString::NullString, TString::NullString),
+              TEXT("TestCatalog message 11: x"));
     EXPECT_FALSE(HasMessageText(TestCatalog(), 11));
     // Catalog 0 is free text.
-    EXPECT_EQ(GetMessageW(0, 0, u"just this", TString::NullString, TString::NullString),
-              u"just this");
+    EXPECT_EQ(GetMessageW(0, 0, TEXT("just this"), TString::NullString, TString::NullString),
+              TEXT("just this"));
     // The base library's own file errors have texts.
     EXPECT_TRUE(HasMessageText(TFile::FileErrors(), 0));
 }

@@ -63,9 +63,9 @@ TEST(TAutoFile, WritesUtf8Lines)
 {
     {
         TAutoFile out(WideTempPath("lines.txt"));
-        out.PutLine(u"first");
-        out.PutText(u"gr\u00FC\u00DF");
-        out.PutLine(u"");
+        out.PutLine(TEXT("first"));
+        out.PutText(TEXT("gr\u00FC\u00DF"));
+        out.PutLine(TEXT(""));
     }
     std::ifstream in(TempPath("lines.txt"), std::ios::binary);
     const std::string content(std::istreambuf_iterator<char>(in), {});
@@ -76,23 +76,23 @@ TEST(TFileString, PathPieces)
 {
     struct Case
     {
-        const char16_t* path;
-        const char16_t* nameExt;
-        const char16_t* directory;
-        const char16_t* ext;
+        const WCHAR* path;
+        const WCHAR* nameExt;
+        const WCHAR* directory;
+        const WCHAR* ext;
     };
     const Case cases[] = {
-        {u"/a/b/file.txt", u"file.txt", u"/a/b/", u".txt"},
-        {u"file", u"file", u"", u""},
-        {u"/dir/", u"", u"/dir/", u""},
-        {u"/a/.profile", u".profile", u"/a/", u""},
-        {u"/a/back\\slash.tar.gz", u"back\\slash.tar.gz", u"/a/", u".gz"},
+        {TEXT("/a/b/file.txt"), TEXT("file.txt"), TEXT("/a/b/"), TEXT(".txt")},
+        {TEXT("file"), TEXT("file"), TEXT(""), TEXT("")},
+        {TEXT("/dir/"), TEXT(""), TEXT("/dir/"), TEXT("")},
+        {TEXT("/a/.profile"), TEXT(".profile"), TEXT("/a/"), TEXT("")},
+        {TEXT("/a/back\\slash.tar.gz"), TEXT("back\\slash.tar.gz"), TEXT("/a/"), TEXT(".gz")},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(TFileString::GetNameExt(c.path), c.nameExt);
         EXPECT_EQ(TFileString::GetPath(c.path), c.directory);
         EXPECT_EQ(TFileString::GetExt(c.path), c.ext);
     }
-    EXPECT_EQ(TFileString::Join(u"/tmp", u"x"), u"/tmp/x");
-    EXPECT_EQ(TFileString::Join(u"/tmp/", u"x"), u"/tmp/x");
+    EXPECT_EQ(TFileString::Join(TEXT("/tmp"), TEXT("x")), TEXT("/tmp/x"));
+    EXPECT_EQ(TFileString::Join(TEXT("/tmp/"), TEXT("x")), TEXT("/tmp/x"));
 }

@@ -46,8 +46,8 @@ TEST(ZCEvent, NamedEventsShareOneObjectAndHandlesAreClosed)
 {
     const DWORD before = ZanthOpenHandleCount();
     {
-        ZCEvent first(1, 0, u"zanth-corewu-named");
-        ZCEvent second(1, 0, u"zanth-corewu-named");
+        ZCEvent first(1, 0, TEXT("zanth-corewu-named"));
+        ZCEvent second(1, 0, TEXT("zanth-corewu-named"));
         first.Set();
         EXPECT_TRUE(second.Wait(0));
         EXPECT_EQ(ZanthOpenHandleCount(), before + 2);
@@ -79,15 +79,15 @@ TEST(ZCInfo, CopiesHoldTheirOwnMutexAndCopyFromCopiesEverything)
     ZCInfo empty;
     EXPECT_FALSE(empty.HasError());
     EXPECT_EQ(empty.Catalog(), 0xFFFF);
-    ZCInfo source(7, 3, u"a", u"b", u"c");
+    ZCInfo source(7, 3, TEXT("a"), TEXT("b"), TEXT("c"));
     ZCInfo copy(source);
     EXPECT_NE(copy.Mutex().Handle(), source.Mutex().Handle());
     EXPECT_EQ(copy.Catalog(), 7);
-    EXPECT_EQ(copy.A3(), u"c");
+    EXPECT_EQ(copy.A3(), TEXT("c"));
     ZCInfo target;
     target.CopyFrom(source);
     EXPECT_EQ(target.Message(), 3);
-    EXPECT_EQ(target.A2(), u"b");
+    EXPECT_EQ(target.A2(), TEXT("b"));
     target.Clear();
     EXPECT_FALSE(target.HasError());
     volatile ULONG word = 0;

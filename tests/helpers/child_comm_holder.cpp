@@ -13,7 +13,7 @@ int main(int argc, char** argv)
         return 2;
     }
     const std::string name = std::string("\\\\.\\COM") + argv[1];
-    std::u16string wide(name.begin(), name.end());
+    std::basic_string<WCHAR> wide(name.begin(), name.end());
     HANDLE port = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, nullptr);
     if (port == INVALID_HANDLE_VALUE) {

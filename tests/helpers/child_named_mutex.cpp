@@ -10,9 +10,9 @@ int main(int argc, char** argv)
     if (argc < 2) {
         return 2;
     }
-    std::u16string name;
+    std::basic_string<WCHAR> name;
     for (const char* p = argv[1]; *p; ++p) {
-        name.push_back(static_cast<char16_t>(*p));
+        name.push_back(static_cast<WCHAR>(*p));
     }
     HANDLE mutex = ::CreateMutexW(nullptr, FALSE, name.c_str());
     std::printf("%u\n", static_cast<unsigned>(::GetLastError()));

@@ -20,11 +20,11 @@
 
 namespace {
 
-std::u16string Wide(const char* text)
+std::basic_string<WCHAR> Wide(const char* text)
 {
-    std::u16string wide;
+    std::basic_string<WCHAR> wide;
     for (const char* p = text; *p; ++p) {
-        wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(*p)));
+        wide.push_back(static_cast<WCHAR>(static_cast<unsigned char>(*p)));
     }
     return wide;
 }
@@ -47,7 +47,7 @@ int main(int argc, char** argv)
             current = ::CreateMutexW(nullptr, FALSE, Wide(argument()).c_str());
             Print(::GetLastError());
         } else if (step == "event") {
-            const std::u16string name = Wide(argument());
+            const std::basic_string<WCHAR> name = Wide(argument());
             const BOOL manual = std::strcmp(argument(), "1") == 0;
             current = ::CreateEventW(nullptr, manual, FALSE, name.c_str());
             Print(::GetLastError());

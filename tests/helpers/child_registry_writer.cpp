@@ -13,9 +13,9 @@
 
 namespace {
 
-std::u16string Wide(const std::string& text)
+std::basic_string<WCHAR> Wide(const std::string& text)
 {
-    return std::u16string(text.begin(), text.end());
+    return std::basic_string<WCHAR>(text.begin(), text.end());
 }
 
 } // namespace
@@ -25,7 +25,7 @@ int main(int argc, char** argv)
     if (argc < 4) {
         return 2;
     }
-    const std::u16string key = Wide(argv[1]);
+    const std::basic_string<WCHAR> key = Wide(argv[1]);
     const std::string prefix = argv[2];
     const long count = std::strtol(argv[3], nullptr, 10);
     const std::string other = argc > 4 ? argv[4] : "";
@@ -38,7 +38,7 @@ int main(int argc, char** argv)
         return 1;
     }
     for (long i = 0; i < count; ++i) {
-        const std::u16string name = Wide(prefix + std::to_string(i));
+        const std::basic_string<WCHAR> name = Wide(prefix + std::to_string(i));
         const DWORD value = static_cast<DWORD>(i);
         status = ::RegSetValueExW(handle, name.c_str(), 0, REG_DWORD,
                                   reinterpret_cast<const BYTE*>(&value), sizeof value);
@@ -58,7 +58,7 @@ int main(int argc, char** argv)
             return 1;
         }
         if (!other.empty()) {
-            const std::u16string otherName = Wide(other + std::to_string(i));
+            const std::basic_string<WCHAR> otherName = Wide(other + std::to_string(i));
             size = sizeof read;
             status = ::RegQueryValueExW(handle, otherName.c_str(), nullptr, &type,
                                         reinterpret_cast<BYTE*>(&read), &size);

@@ -202,7 +202,7 @@ TEST_F(ProviderTest, SendsAMailWithTwoRecipientsANonAsciiSubjectAndTwoAttachment
     const std::string text = "Erste Zeile: \xc3\xa4\xc3\xb6\xc3\xbc\nZweite Zeile mit = und "
                              "Leerzeichen am Ende \n.Punkt am Anfang\nFrom here on\n" +
                              std::string(200, 'x') + "\n";
-    m_Mail->SetRecipients(u"Ann Example <ann@example.org>;bob");
+    m_Mail->SetRecipients(TEXT("Ann Example <ann@example.org>;bob"));
     m_Mail->SetSubject(TString::FromAnsi(subject.c_str()));
     m_Mail->SetText(TString::FromAnsi(text.c_str()));
     const std::vector<TString> attachments = {TString::FromAnsi(binaryPath.c_str()),
@@ -321,7 +321,7 @@ TEST_F(ProviderTest, FailuresReachTheCallerAsMapiResults)
     // The right login goes through.
     UsePort(guarded.Port());
     ::setenv("ZANTH_MAIL_PASSWORD", "right", 1);
-    m_Mail->SetRecipients(u"ann@example.org");
+    m_Mail->SetRecipients(TEXT("ann@example.org"));
     m_Mail->SetAttachments(nullptr);
     m_Mail->Logon(0);
     m_Mail->Send(0, 0);
@@ -363,9 +363,9 @@ TEST_F(ProviderTest, SendsThroughSendmailWhenConfiguredSo)
     ::chmod(program.c_str(), 0700);
     ::setenv("ZANTH_MAIL_TRANSPORT", "sendmail", 1);
     ::setenv("ZANTH_MAIL_SENDMAIL", program.c_str(), 1);
-    m_Mail->SetRecipients(u"ann@example.org");
-    m_Mail->SetSubject(u"Plain");
-    m_Mail->SetText(u"Hello");
+    m_Mail->SetRecipients(TEXT("ann@example.org"));
+    m_Mail->SetSubject(TEXT("Plain"));
+    m_Mail->SetText(TEXT("Hello"));
     m_Mail->Logon(0);
     m_Mail->Send(0, 0);
     EXPECT_EQ(ReadFile(args), "-t -i\n");
@@ -386,7 +386,7 @@ TEST_F(ProviderTest, TheMailThreadSendsOnItsOwn)
     SmtpServer server("smtp-thread");
     ASSERT_NE(server.Port(), 0);
     UsePort(server.Port());
-    CZanthMailThread::SendMail(0, u"bob", u"From the thread", u"Text");
+    CZanthMailThread::SendMail(0, TEXT("bob"), TEXT("From the thread"), TEXT("Text"));
     ASSERT_TRUE(server.WaitForMessage(1));
     EXPECT_EQ(ReadFile(server.Envelope(1)), "me@example.org\nbob@example.net\n");
     EXPECT_EQ(Decode(server.Message(1)).subject, "From the thread");

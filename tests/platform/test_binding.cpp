@@ -50,8 +50,8 @@ public:
     ScratchFile(const ScratchFile&) = delete;
     ScratchFile& operator=(const ScratchFile&) = delete;
 
-    TString Name() const { return TString(std::u16string(m_Path.begin(), m_Path.end())); }
-    std::u16string Wide() const { return std::u16string(m_Path.begin(), m_Path.end()); }
+    TString Name() const { return TString(std::basic_string<WCHAR>(m_Path.begin(), m_Path.end())); }
+    std::basic_string<WCHAR> Wide() const { return std::basic_string<WCHAR>(m_Path.begin(), m_Path.end()); }
 
 private:
     std::string m_Path;

@@ -18,7 +18,7 @@ constexpr DWORD kPort = 5;
 
 HANDLE OpenPort(DWORD port, DWORD flags = FILE_FLAG_OVERLAPPED)
 {
-    const TString name = TString::Formatted(u"\\\\.\\COM%d", static_cast<int>(port));
+    const TString name = TString::Formatted(TEXT("\\\\.\\COM%d"), static_cast<int>(port));
     return CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, flags,
                        nullptr);
 }
@@ -70,15 +70,15 @@ TEST(CommNames, PortsMapThroughTheDirectoryWithTtySDefaults)
 {
     WCHAR device[256];
     ASSERT_GT(ZanthGetCommDevice(1, device, 256), 0u);
-    EXPECT_EQ(TString(device), TString(u"/dev/ttyS0"));
+    EXPECT_EQ(TString(device), TString(TEXT("/dev/ttyS0")));
     ASSERT_GT(ZanthGetCommDevice(4, device, 256), 0u);
-    EXPECT_EQ(TString(device), TString(u"/dev/ttyS3"));
+    EXPECT_EQ(TString(device), TString(TEXT("/dev/ttyS3")));
     EXPECT_EQ(ZanthGetCommDevice(7, device, 256), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
     // Without a link, ports above 4 do not exist; port 0 and junk never do.
-    for (const char16_t* name :
-         {u"\\\\.\\COM7", u"\\\\.\\COM0", u"\\\\.\\COMX", u"\\\\.\\COM1234"}) {
+    for (const WCHAR* name :
+         {TEXT("\\\\.\\COM7"), TEXT("\\\\.\\COM0"), TEXT("\\\\.\\COMX"), TEXT("\\\\.\\COM1234")}) {
         EXPECT_EQ(
             CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
@@ -92,7 +92,7 @@ TEST(CommNames, PortsMapThroughTheDirectoryWithTtySDefaults)
     EXPECT_EQ(TString(device), Wide(pty.Device()));
     WCHAR dir[512];
     ASSERT_GT(ZanthGetCommDirectory(dir, 512), 0u);
-    EXPECT_NE(TString(dir).Find(u"zanth/ports"), -1);
+    EXPECT_NE(TString(dir).Find(TEXT("zanth/ports")), -1);
 
     HANDLE port = OpenPort(7);
     ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();

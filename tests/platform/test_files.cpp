@@ -333,7 +333,7 @@ TEST(Files, AttributesAndDeletion)
 
 TEST(Files, NonAsciiNamesTravelAsUtf8)
 {
-    const TString name = WideTempPath("") + u"gr\u00FC\u00DFe-\u65E5\u672C.txt";
+    const TString name = WideTempPath("") + TEXT("gr\u00FC\u00DFe-\u65E5\u672C.txt");
     HANDLE file = Open(name, GENERIC_WRITE, 0, CREATE_NEW);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     ::CloseHandle(file);
@@ -470,7 +470,7 @@ TEST(Files, TypeIdentityAndOwnerOfAnOpenFile)
     HANDLE again =
         Open(WideTempPath("second-name.txt"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     HANDLE other = Open(WideTempPath("other.txt"), GENERIC_READ, 0, OPEN_EXISTING);
-    HANDLE null = Open(u"/dev/null", GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING);
+    HANDLE null = Open(TEXT("/dev/null"), GENERIC_WRITE, FILE_SHARE_WRITE, OPEN_EXISTING);
     ASSERT_NE(one, INVALID_HANDLE_VALUE);
     ASSERT_NE(again, INVALID_HANDLE_VALUE);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
@@ -545,24 +545,24 @@ TEST(Files, NamesThatAreNotUtf8ReachExactlyTheirOwnFile)
     struct Case
     {
         const char* bytes;
-        std::u16string name;
+        std::basic_string<WCHAR> name;
     };
     const Case cases[] = {
-        {"f\xFF", u"f\xDCFF"},
-        {"f\xFE", u"f\xDCFE"},
-        {"f\xEF\xBF\xBD", u"f\uFFFD"}, // a real U+FFFD is a name of its own
-        {"f", u"f"},
-        {"cut\xE2\x82-", u"cut\xDCE2\xDC82-"}, // each byte of a cut sequence
+        {"f\xFF", TEXT("f\xDCFF")},
+        {"f\xFE", TEXT("f\xDCFE")},
+        {"f\xEF\xBF\xBD", TEXT("f\uFFFD")}, // a real U+FFFD is a name of its own
+        {"f", TEXT("f")},
+        {"cut\xE2\x82-", TEXT("cut\xDCE2\xDC82-")}, // each byte of a cut sequence
         {"lead\xC3"
          "A",
-         u"lead\xDCC3"
-         u"A"},                                        // a lead byte without its tail
-        {"overlong\xC0\xAF", u"overlong\xDCC0\xDCAF"}, // never read as '/'
-        {"surrogate\xED\xA0\x80", u"surrogate\xDCED\xDCA0\xDC80"},
+         TEXT("lead\xDCC3")
+         TEXT("A")},                                        // a lead byte without its tail
+        {"overlong\xC0\xAF", TEXT("overlong\xDCC0\xDCAF")}, // never read as '/'
+        {"surrogate\xED\xA0\x80", TEXT("surrogate\xDCED\xDCA0\xDC80")},
         {"gr\xC3\xBC\xC3\x9F"
          "e\xFF",
-         u"gr\u00FC\u00DF"
-         u"e\xDCFF"},
+         TEXT("gr\u00FC\u00DF")
+         TEXT("e\xDCFF")},
     };
     const TString directory = WideTempPath("");
     int n = 0;
@@ -571,7 +571,7 @@ TEST(Files, NamesThatAreNotUtf8ReachExactlyTheirOwnFile)
         // The conversion the file functions use, both ways.
         WCHAR wide[64];
         ASSERT_EQ(ZanthFileNameFromBytes(c.bytes, wide, 64), c.name.size());
-        EXPECT_EQ(std::u16string(wide), c.name);
+        EXPECT_EQ(std::basic_string<WCHAR>(wide), c.name);
         char bytes[64];
         ASSERT_EQ(ZanthFileNameToBytes(c.name.c_str(), bytes, 64), std::strlen(c.bytes));
         EXPECT_STREQ(bytes, c.bytes);
@@ -608,17 +608,17 @@ TEST(Files, NamesThatAreNotUtf8ReachExactlyTheirOwnFile)
 // refused rather than stored under a look-alike.
 TEST(Files, NamesThatCannotBeEncodedExactlyAreRefused)
 {
-    const std::u16string names[] = {
-        u"high\xD800", // a lone high surrogate
-        u"high\xDBFF"
-        u"x",                // followed by no low one
-        u"low\xDE00",        // a lone low surrogate outside the byte escapes
-        u"ascii\xDC41",      // an escape of an ASCII byte would read back as 'A'
-        u"pair\xDCC3\xDCA4", // these escaped bytes would read back as U+00E4
-        u"four\xDCF0\xDC9F\xDC98\xDC80",
+    const std::basic_string<WCHAR> names[] = {
+        TEXT("high\xD800"), // a lone high surrogate
+        TEXT("high\xDBFF")
+        TEXT("x"),                // followed by no low one
+        TEXT("low\xDE00"),        // a lone low surrogate outside the byte escapes
+        TEXT("ascii\xDC41"),      // an escape of an ASCII byte would read back as 'A'
+        TEXT("pair\xDCC3\xDCA4"), // these escaped bytes would read back as U+00E4
+        TEXT("four\xDCF0\xDC9F\xDC98\xDC80"),
     };
     WriteText(TempPath("high\xEF\xBF\xBD"), "a look-alike");
-    for (const std::u16string& rest : names) {
+    for (const std::basic_string<WCHAR>& rest : names) {
         const TString name = WideTempPath("") + rest.c_str();
         SCOPED_TRACE(name.AsAnsi());
         ::SetLastError(ERROR_SUCCESS);

@@ -263,7 +263,7 @@ TEST(FileMapping, OnlyRegularFilesAreMapped)
     EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_DISK), ::GetFileType(regular));
     ::CloseHandle(regular);
 
-    HANDLE device = OpenFile(u"/dev/zero", GENERIC_READ);
+    HANDLE device = OpenFile(TEXT("/dev/zero"), GENERIC_READ);
     ASSERT_NE(INVALID_HANDLE_VALUE, device);
     EXPECT_EQ(static_cast<DWORD>(FILE_TYPE_CHAR), ::GetFileType(device));
     ::SetLastError(0);

@@ -40,7 +40,7 @@ protected:
     void SetUp() override
     {
         ZanthRegCloseDatabases();
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Test", 0, nullptr,
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Test"), 0, nullptr,
                                                    0, KEY_ALL_ACCESS, nullptr, &m_Key, nullptr));
     }
     void TearDown() override
@@ -51,7 +51,7 @@ protected:
         ZanthRegCloseDatabases();
     }
 
-    HKEY Create(const char16_t* path)
+    HKEY Create(const WCHAR* path)
     {
         HKEY key = nullptr;
         EXPECT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, path, 0, nullptr, 0, KEY_ALL_ACCESS,
@@ -59,7 +59,7 @@ protected:
         return key;
     }
 
-    void SetDword(HKEY key, const char16_t* name, DWORD value)
+    void SetDword(HKEY key, const WCHAR* name, DWORD value)
     {
         ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key, name, 0, REG_DWORD,
                                                   reinterpret_cast<const BYTE*>(&value), 4));
@@ -78,28 +78,28 @@ TEST_F(RegistryTest, ValueTypesRoundTripByteForByte)
 {
     const DWORD dword = 0xDEADBEEF;
     const ULONGLONG qword = 0x0123456789ABCDEFull;
-    const char16_t sz[] = u"Grüße, \U0001F600";
-    const char16_t unterminated[] = {u'a', u'b'};
-    const char16_t expand[] = u"%HOME%\\x";
-    const char16_t multi[] = u"one\0two\0\0";
+    const WCHAR sz[] = TEXT("Grüße, \U0001F600");
+    const WCHAR unterminated[] = {TEXT('a'), TEXT('b')};
+    const WCHAR expand[] = TEXT("%HOME%\\x");
+    const WCHAR multi[] = TEXT("one\0two\0\0");
     const BYTE binary[] = {0, 0xFF, 0, 1, 0x80, 0};
     struct Case
     {
-        const char16_t* name;
+        const WCHAR* name;
         DWORD type;
         std::vector<BYTE> data;
     };
     const Case cases[] = {
-        {u"dword", REG_DWORD, Bytes(&dword, sizeof dword)},
-        {u"qword", REG_QWORD, Bytes(&qword, sizeof qword)},
-        {u"sz", REG_SZ, Bytes(sz, sizeof sz)},
-        {u"sz without terminator", REG_SZ, Bytes(unterminated, sizeof unterminated)},
-        {u"expand", REG_EXPAND_SZ, Bytes(expand, sizeof expand)},
-        {u"multi", REG_MULTI_SZ, Bytes(multi, sizeof multi)},
-        {u"binary", REG_BINARY, Bytes(binary, sizeof binary)},
-        {u"empty binary", REG_BINARY, {}},
-        {u"", REG_SZ, Bytes(u"default", 16)},
-        {u"a type Windows does not name", 0x12345, Bytes(binary, 3)},
+        {TEXT("dword"), REG_DWORD, Bytes(&dword, sizeof dword)},
+        {TEXT("qword"), REG_QWORD, Bytes(&qword, sizeof qword)},
+        {TEXT("sz"), REG_SZ, Bytes(sz, sizeof sz)},
+        {TEXT("sz without terminator"), REG_SZ, Bytes(unterminated, sizeof unterminated)},
+        {TEXT("expand"), REG_EXPAND_SZ, Bytes(expand, sizeof expand)},
+        {TEXT("multi"), REG_MULTI_SZ, Bytes(multi, sizeof multi)},
+        {TEXT("binary"), REG_BINARY, Bytes(binary, sizeof binary)},
+        {TEXT("empty binary"), REG_BINARY, {}},
+        {TEXT(""), REG_SZ, Bytes(TEXT("default"), 16)},
+        {TEXT("a type Windows does not name"), 0x12345, Bytes(binary, 3)},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(m_Key, c.name, 0, c.type, c.data.data(),
@@ -124,52 +124,52 @@ TEST_F(RegistryTest, ValueTypesRoundTripByteForByte)
 TEST_F(RegistryTest, QueryReportsTheSizeAndMoreDataAsWin32Does)
 {
     const BYTE data[10] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
-    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(m_Key, u"v", 0, REG_BINARY, data, 10));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(m_Key, TEXT("v"), 0, REG_BINARY, data, 10));
 
     DWORD size = 0;
     DWORD type = 0;
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(m_Key, u"v", nullptr, &type, nullptr, &size));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(m_Key, TEXT("v"), nullptr, &type, nullptr, &size));
     EXPECT_EQ(10u, size);
     EXPECT_EQ(REG_BINARY, type);
 
     BYTE small[4] = {0xAA, 0xAA, 0xAA, 0xAA};
     size = sizeof small;
-    EXPECT_EQ(ERROR_MORE_DATA, ::RegQueryValueExW(m_Key, u"v", nullptr, &type, small, &size));
+    EXPECT_EQ(ERROR_MORE_DATA, ::RegQueryValueExW(m_Key, TEXT("v"), nullptr, &type, small, &size));
     EXPECT_EQ(10u, size);
 
     BYTE exact[10];
     size = 10;
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(m_Key, u"v", nullptr, nullptr, exact, &size));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(m_Key, TEXT("v"), nullptr, nullptr, exact, &size));
     EXPECT_EQ(Bytes(data, 10), Bytes(exact, 10));
 
     EXPECT_EQ(ERROR_INVALID_PARAMETER,
-              ::RegQueryValueExW(m_Key, u"v", nullptr, nullptr, exact, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(m_Key, u"v", nullptr, nullptr, nullptr, nullptr));
+              ::RegQueryValueExW(m_Key, TEXT("v"), nullptr, nullptr, exact, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(m_Key, TEXT("v"), nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirCase)
 {
-    HKEY mixed = Create(u"MixedCase\\Ölfeld");
-    SetDword(mixed, u"Width", 1);
+    HKEY mixed = Create(TEXT("MixedCase\\Ölfeld"));
+    SetDword(mixed, TEXT("Width"), 1);
     ::RegCloseKey(mixed);
 
     HKEY upper = nullptr;
     DWORD disposition = 0;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, u"MIXEDCASE\\öLFELD", 0, nullptr, 0,
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, TEXT("MIXEDCASE\\öLFELD"), 0, nullptr, 0,
                                                KEY_ALL_ACCESS, nullptr, &upper, &disposition));
     EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
     DWORD value = 0;
     DWORD size = 4;
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(upper, u"wIDTH", nullptr, nullptr,
+    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(upper, TEXT("wIDTH"), nullptr, nullptr,
                                                 reinterpret_cast<BYTE*>(&value), &size));
     EXPECT_EQ(1u, value);
     // Writing under another case changes the value, not its name.
-    SetDword(upper, u"WIDTH", 2);
+    SetDword(upper, TEXT("WIDTH"), 2);
     WCHAR name[32];
     DWORD length = 32;
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegEnumValueW(upper, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(TString(u"Width"), TString(name));
+    EXPECT_EQ(TString(TEXT("Width")), TString(name));
     EXPECT_EQ(ERROR_NO_MORE_ITEMS,
               ::RegEnumValueW(upper, 1, name, &length, nullptr, nullptr, nullptr, nullptr));
     ::RegCloseKey(upper);
@@ -177,19 +177,19 @@ TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirCase)
     length = 32;
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegEnumKeyExW(m_Key, 0, name, &length, nullptr, nullptr, nullptr, nullptr));
-    EXPECT_EQ(TString(u"MixedCase"), TString(name));
+    EXPECT_EQ(TString(TEXT("MixedCase")), TString(name));
     EXPECT_EQ(9u, length);
 }
 
 TEST_F(RegistryTest, EnumerationOrderIndicesAndBuffers)
 {
-    for (const char16_t* name : {u"gamma", u"Alpha", u"beta", u"Delta"}) {
+    for (const WCHAR* name : {TEXT("gamma"), TEXT("Alpha"), TEXT("beta"), TEXT("Delta")}) {
         ::RegCloseKey(Create(name));
     }
-    for (const char16_t* name : {u"z", u"A", u"m"}) {
+    for (const WCHAR* name : {TEXT("z"), TEXT("A"), TEXT("m")}) {
         SetDword(m_Key, name, 7);
     }
-    SetDword(m_Key, u"A", 8); // an overwrite keeps the value's place
+    SetDword(m_Key, TEXT("A"), 8); // an overwrite keeps the value's place
 
     std::vector<std::string> keys;
     WCHAR name[64];
@@ -252,12 +252,12 @@ TEST_F(RegistryTest, EnumerationOrderIndicesAndBuffers)
 
 TEST_F(RegistryTest, ErrorCodesOfWin32)
 {
-    HKEY child = Create(u"Parent\\Child");
+    HKEY child = Create(TEXT("Parent\\Child"));
     HKEY parent = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(m_Key, u"Parent", 0, KEY_ALL_ACCESS, &parent));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(m_Key, TEXT("Parent"), 0, KEY_ALL_ACCESS, &parent));
     HKEY readOnly = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(m_Key, u"Parent", 0, KEY_READ, &readOnly));
-    HKEY closed = Create(u"Closed");
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(m_Key, TEXT("Parent"), 0, KEY_READ, &readOnly));
+    HKEY closed = Create(TEXT("Closed"));
     ::RegCloseKey(closed);
     HKEY result = nullptr;
     const DWORD one = 1;
@@ -270,40 +270,40 @@ TEST_F(RegistryTest, ErrorCodesOfWin32)
     };
     const Case cases[] = {
         {"open a missing key", ERROR_FILE_NOT_FOUND,
-         ::RegOpenKeyExW(m_Key, u"Missing", 0, KEY_READ, &result)},
+         ::RegOpenKeyExW(m_Key, TEXT("Missing"), 0, KEY_READ, &result)},
         {"open below a missing key", ERROR_FILE_NOT_FOUND,
-         ::RegOpenKeyExW(m_Key, u"Missing\\Child", 0, KEY_READ, &result)},
+         ::RegOpenKeyExW(m_Key, TEXT("Missing\\Child"), 0, KEY_READ, &result)},
         {"path starting with a backslash", ERROR_BAD_PATHNAME,
-         ::RegCreateKeyExW(m_Key, u"\\x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &result,
+         ::RegCreateKeyExW(m_Key, TEXT("\\x"), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &result,
                            nullptr)},
         {"empty path component", ERROR_BAD_PATHNAME,
-         ::RegCreateKeyExW(m_Key, u"a\\\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &result,
+         ::RegCreateKeyExW(m_Key, TEXT("a\\\\b"), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &result,
                            nullptr)},
         {"read a missing value", ERROR_FILE_NOT_FOUND,
-         ::RegQueryValueExW(m_Key, u"nothing", nullptr, nullptr, nullptr, nullptr)},
-        {"delete a missing value", ERROR_FILE_NOT_FOUND, ::RegDeleteValueW(m_Key, u"nothing")},
-        {"delete a missing key", ERROR_FILE_NOT_FOUND, ::RegDeleteKeyW(m_Key, u"Missing")},
-        {"delete a key with subkeys", ERROR_ACCESS_DENIED, ::RegDeleteKeyW(m_Key, u"Parent")},
-        {"delete a root", ERROR_ACCESS_DENIED, ::RegDeleteKeyW(HKEY_CURRENT_USER, u"")},
+         ::RegQueryValueExW(m_Key, TEXT("nothing"), nullptr, nullptr, nullptr, nullptr)},
+        {"delete a missing value", ERROR_FILE_NOT_FOUND, ::RegDeleteValueW(m_Key, TEXT("nothing"))},
+        {"delete a missing key", ERROR_FILE_NOT_FOUND, ::RegDeleteKeyW(m_Key, TEXT("Missing"))},
+        {"delete a key with subkeys", ERROR_ACCESS_DENIED, ::RegDeleteKeyW(m_Key, TEXT("Parent"))},
+        {"delete a root", ERROR_ACCESS_DENIED, ::RegDeleteKeyW(HKEY_CURRENT_USER, TEXT(""))},
         {"write through a read-only handle", ERROR_ACCESS_DENIED,
-         ::RegSetValueExW(readOnly, u"x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4)},
+         ::RegSetValueExW(readOnly, TEXT("x"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4)},
         {"closed handle", ERROR_INVALID_HANDLE,
-         ::RegQueryValueExW(closed, u"x", nullptr, nullptr, nullptr, nullptr)},
+         ::RegQueryValueExW(closed, TEXT("x"), nullptr, nullptr, nullptr, nullptr)},
         {"close twice", ERROR_INVALID_HANDLE, ::RegCloseKey(closed)},
         {"made-up handle", ERROR_INVALID_HANDLE,
-         ::RegSetValueExW(reinterpret_cast<HKEY>(0x1234), u"x", 0, REG_DWORD,
+         ::RegSetValueExW(reinterpret_cast<HKEY>(0x1234), TEXT("x"), 0, REG_DWORD,
                           reinterpret_cast<const BYTE*>(&one), 4)},
         {"null handle", ERROR_INVALID_HANDLE, ::RegFlushKey(nullptr)},
         {"unsupported root", ERROR_INVALID_HANDLE,
-         ::RegOpenKeyExW(HKEY_CLASSES_ROOT, u"x", 0, KEY_READ, &result)},
+         ::RegOpenKeyExW(HKEY_CLASSES_ROOT, TEXT("x"), 0, KEY_READ, &result)},
         {"null result", ERROR_INVALID_PARAMETER,
-         ::RegOpenKeyExW(m_Key, u"Parent", 0, KEY_READ, nullptr)},
+         ::RegOpenKeyExW(m_Key, TEXT("Parent"), 0, KEY_READ, nullptr)},
         {"null data with a size", ERROR_NOACCESS,
-         ::RegSetValueExW(m_Key, u"x", 0, REG_BINARY, nullptr, 4)},
+         ::RegSetValueExW(m_Key, TEXT("x"), 0, REG_BINARY, nullptr, 4)},
         {"lone surrogate in a name", ERROR_INVALID_PARAMETER,
-         ::RegSetValueExW(m_Key, u"\xD800", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4)},
+         ::RegSetValueExW(m_Key, TEXT("\xD800"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4)},
         {"over-long key name", ERROR_INVALID_PARAMETER,
-         ::RegCreateKeyExW(m_Key, TString(u'k', 256), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+         ::RegCreateKeyExW(m_Key, TString(TEXT('k'), 256), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                            &result, nullptr)},
     };
     for (const Case& c : cases) {
@@ -311,13 +311,13 @@ TEST_F(RegistryTest, ErrorCodesOfWin32)
     }
 
     // A key deleted while a handle to it is open.
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(parent, u"Child"));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(parent, TEXT("Child")));
     EXPECT_EQ(ERROR_KEY_DELETED,
-              ::RegSetValueExW(child, u"x", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+              ::RegSetValueExW(child, TEXT("x"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
     EXPECT_EQ(ERROR_KEY_DELETED,
-              ::RegQueryValueExW(child, u"x", nullptr, nullptr, nullptr, nullptr));
+              ::RegQueryValueExW(child, TEXT("x"), nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, ::RegCloseKey(child));
-    EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(m_Key, u"Parent"));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(m_Key, TEXT("Parent")));
     ::RegCloseKey(parent);
     ::RegCloseKey(readOnly);
 }
@@ -326,21 +326,21 @@ TEST_F(RegistryTest, CreateMakesEveryLevelAndDeleteTakesTheValues)
 {
     HKEY deep = nullptr;
     DWORD disposition = 0;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, u"a\\b\\c\\", 0, nullptr, 0, KEY_ALL_ACCESS,
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, TEXT("a\\b\\c\\"), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                nullptr, &deep, &disposition));
     EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
-    SetDword(deep, u"v", 3);
+    SetDword(deep, TEXT("v"), 3);
     ::RegCloseKey(deep);
     HKEY again = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(m_Key, u"a\\b\\c", 0, KEY_READ, &again));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(m_Key, TEXT("a\\b\\c"), 0, KEY_READ, &again));
     ::RegCloseKey(again);
 
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(m_Key, u"a\\b\\c"));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, u"a\\b\\c", 0, nullptr, 0, KEY_ALL_ACCESS,
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(m_Key, TEXT("a\\b\\c")));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, TEXT("a\\b\\c"), 0, nullptr, 0, KEY_ALL_ACCESS,
                                                nullptr, &again, &disposition));
     EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              ::RegQueryValueExW(again, u"v", nullptr, nullptr, nullptr, nullptr));
+              ::RegQueryValueExW(again, TEXT("v"), nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, ::RegFlushKey(again));
     ::RegCloseKey(again);
 }
@@ -361,12 +361,12 @@ TEST(RegistryLocation, DatabasesLiveWhereTheEnvironmentSays)
     EXPECT_EQ(machine, DatabasePath(HKEY_LOCAL_MACHINE));
 
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\M", 0, nullptr, 0,
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, TEXT("Software\\M"), 0, nullptr, 0,
                                                KEY_ALL_ACCESS, nullptr, &key, nullptr));
     ::RegCloseKey(key);
     // The two roots are two files.
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-              ::RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\M", 0, KEY_READ, &key));
+              ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\M"), 0, KEY_READ, &key));
     EXPECT_EQ(0, ::access(machine.c_str(), F_OK));
     EXPECT_EQ(0, ::access(user.c_str(), F_OK));
 
@@ -390,10 +390,10 @@ TEST(RegistryThreads, ThreadsWritingAtOnceLoseNothing)
         threads.emplace_back([t] {
             HKEY key = nullptr;
             ASSERT_EQ(ERROR_SUCCESS,
-                      ::RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Threads", 0, nullptr, 0,
+                      ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Threads"), 0, nullptr, 0,
                                         KEY_ALL_ACCESS, nullptr, &key, nullptr));
             for (DWORD i = 0; i < kValues; ++i) {
-                TString name = TString::Formatted(u"t%d_%u", t, i);
+                TString name = TString::Formatted(TEXT("t%d_%u"), t, i);
                 ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key, name, 0, REG_DWORD,
                                                           reinterpret_cast<const BYTE*>(&i), 4));
             }
@@ -405,7 +405,7 @@ TEST(RegistryThreads, ThreadsWritingAtOnceLoseNothing)
     }
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              ::RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Threads", 0, KEY_READ, &key));
+              ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Threads"), 0, KEY_READ, &key));
     DWORD count = 0;
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
@@ -482,7 +482,7 @@ TEST(RegistryProcesses, TwoProcessesWritingAndReadingAtOnceLoseNoWrite)
 
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              ::RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Shared", 0, KEY_READ, &key));
+              ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Shared"), 0, KEY_READ, &key));
     for (int i = 0; i < kValues; ++i) {
         for (const char* prefix : {"a", "b"}) {
             LSTATUS status = 0;
@@ -532,7 +532,7 @@ TEST(RegistryProcesses, WriterKilledMidSeriesLeavesEveryCommittedValue)
     EXPECT_EQ(ERROR_SUCCESS, ZanthRegCheckDatabase(HKEY_CURRENT_USER));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
-              ::RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Killed", 0, KEY_READ, &key));
+              ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Killed"), 0, KEY_READ, &key));
     for (long i = 0; i <= committed; ++i) {
         LSTATUS status = 0;
         DWORD value = ReadDword(key, "v" + std::to_string(i), status);
@@ -541,7 +541,7 @@ TEST(RegistryProcesses, WriterKilledMidSeriesLeavesEveryCommittedValue)
     }
     // The registry goes on working after the writer's death.
     const DWORD one = 1;
-    EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExW(HKEY_CURRENT_USER, u"after", 0, REG_DWORD,
+    EXPECT_EQ(ERROR_SUCCESS, ::RegSetValueExW(HKEY_CURRENT_USER, TEXT("after"), 0, REG_DWORD,
                                               reinterpret_cast<const BYTE*>(&one), 4));
     ::RegCloseKey(key);
     ZanthRegCloseDatabases();
@@ -552,11 +552,11 @@ void FillDatabase()
 {
     ZanthRegCloseDatabases();
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Fill", 0, nullptr, 0,
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Fill"), 0, nullptr, 0,
                                                KEY_ALL_ACCESS, nullptr, &key, nullptr));
     std::vector<BYTE> data(300, 0x5A);
     for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key, TString::Formatted(u"value%d", i), 0,
+        ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key, TString::Formatted(TEXT("value%d"), i), 0,
                                                   REG_BINARY, data.data(), 300));
     }
     ::RegCloseKey(key);
@@ -593,11 +593,11 @@ TEST(RegistryDamage, DamagedFileGivesRegistryCorruptAndStaysAsItWas)
         const std::vector<char> before = ReadFile(path);
 
         HKEY key = nullptr;
-        LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Fill", 0, KEY_READ, &key);
+        LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Fill"), 0, KEY_READ, &key);
         EXPECT_EQ(ERROR_REGISTRY_CORRUPT, status);
         // Writes are refused as well, and a second attempt finds the same.
         const DWORD one = 1;
-        EXPECT_EQ(ERROR_REGISTRY_CORRUPT, ::RegSetValueExW(HKEY_CURRENT_USER, u"x", 0, REG_DWORD,
+        EXPECT_EQ(ERROR_REGISTRY_CORRUPT, ::RegSetValueExW(HKEY_CURRENT_USER, TEXT("x"), 0, REG_DWORD,
                                                            reinterpret_cast<const BYTE*>(&one), 4));
         EXPECT_EQ(ERROR_REGISTRY_CORRUPT, ZanthRegCheckDatabase(HKEY_CURRENT_USER));
         ZanthRegCloseDatabases();
@@ -618,7 +618,7 @@ TEST(RegistryDamage, AFileThatIsNoRegistryIsLeftAlone)
     const std::vector<char> before = ReadFile(path);
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_REGISTRY_CORRUPT,
-              ::RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS,
+              ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\X"), 0, nullptr, 0, KEY_ALL_ACCESS,
                                 nullptr, &key, nullptr));
     ZanthRegCloseDatabases();
     EXPECT_TRUE(before == ReadFile(path));
@@ -635,7 +635,7 @@ TEST(RegistryDamage, AnUnreadableFileGivesAccessDenied)
     ::chmod(path.c_str(), 0);
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_ACCESS_DENIED,
-              ::RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Fill", 0, KEY_READ, &key));
+              ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Fill"), 0, KEY_READ, &key));
     ZanthRegCloseDatabases();
     ::chmod(path.c_str(), 0600);
 }

@@ -187,11 +187,11 @@ TEST(Events, ThousandRoundsOfPingPongLoseNoWakeUp)
 
 TEST(Events, NamedEventIsOpenedWithAlreadyExists)
 {
-    Handle first(NewEvent(true, false, u"zanth-test-shared-event"));
+    Handle first(NewEvent(true, false, TEXT("zanth-test-shared-event")));
     ASSERT_NE(first.h, nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     // The second creation opens the same object; its arguments do not change it.
-    Handle second(NewEvent(false, true, u"zanth-test-shared-event"));
+    Handle second(NewEvent(false, true, TEXT("zanth-test-shared-event")));
     ASSERT_NE(second.h, nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
     EXPECT_EQ(::WaitForSingleObject(second, 0), WAIT_TIMEOUT);
@@ -202,9 +202,9 @@ TEST(Events, NamedEventIsOpenedWithAlreadyExists)
 
 TEST(Events, NameOfAnotherKindIsRefused)
 {
-    Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-kind"));
+    Handle mutex(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-kind")));
     ASSERT_NE(mutex.h, nullptr);
-    EXPECT_EQ(::CreateEventW(nullptr, TRUE, FALSE, u"zanth-test-kind"), nullptr);
+    EXPECT_EQ(::CreateEventW(nullptr, TRUE, FALSE, TEXT("zanth-test-kind")), nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
@@ -448,7 +448,7 @@ TEST(Mutexes, ExclusionUnderContention)
 
 TEST(Mutexes, NamedMutexClaimsItsNameAcrossProcesses)
 {
-    Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-instance"));
+    Handle mutex(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-instance")));
     ASSERT_NE(mutex.h, nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     const auto child = testsupport::RunChild(
@@ -470,13 +470,13 @@ TEST(Mutexes, NamedMutexWhoseNameCannotBeClaimedFails)
         const char* what;
         std::string runtime;
         std::string temp;
-        std::u16string name;
+        std::basic_string<WCHAR> name;
         DWORD error;
     };
     const std::string missing = runtimeDir + "/no-such-directory";
     const Case cases[] = {
-        {"no usable directory", missing, missing, u"zanth-test-unclaimable", ERROR_PATH_NOT_FOUND},
-        {"name too long", runtimeDir, tempDir, std::u16string(300, u'n'),
+        {"no usable directory", missing, missing, TEXT("zanth-test-unclaimable"), ERROR_PATH_NOT_FOUND},
+        {"name too long", runtimeDir, tempDir, std::basic_string<WCHAR>(300, TEXT('n')),
          ERROR_FILENAME_EXCED_RANGE},
     };
     for (const Case& c : cases) {
@@ -493,7 +493,7 @@ TEST(Mutexes, NamedMutexWhoseNameCannotBeClaimedFails)
     // falls back to a private directory of the user's in the temp directory.
     ::setenv("XDG_RUNTIME_DIR", missing.c_str(), 1);
     {
-        Handle fallback(::CreateMutexW(nullptr, FALSE, u"zanth-test-fallback"));
+        Handle fallback(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-fallback")));
         ASSERT_NE(fallback.h, nullptr);
         struct stat info;
         const std::string privateDir = tempDir + "/zanth-" + std::to_string(::geteuid());
@@ -505,7 +505,7 @@ TEST(Mutexes, NamedMutexWhoseNameCannotBeClaimedFails)
     ::setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
 
     // The failed attempts left nothing behind under the name.
-    Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-unclaimable"));
+    Handle mutex(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-unclaimable")));
     ASSERT_NE(mutex.h, nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
 }
@@ -537,11 +537,11 @@ TEST(Mutexes, ClosingTheLastHandleOfAnOwnedMutexEndsItAndItsName)
     // Win32: the object goes with its last handle even while a thread owns it; the
     // name is free at once, so the next CreateMutexW makes a new, unowned mutex.
     std::thread owner([] {
-        HANDLE mutex = ::CreateMutexW(nullptr, TRUE, u"zanth-test-closed-owned");
+        HANDLE mutex = ::CreateMutexW(nullptr, TRUE, TEXT("zanth-test-closed-owned"));
         ASSERT_NE(mutex, nullptr);
         EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0); // owned twice
         EXPECT_TRUE(::CloseHandle(mutex));
-        Handle again(::CreateMutexW(nullptr, FALSE, u"zanth-test-closed-owned"));
+        Handle again(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-closed-owned")));
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_EQ(::WaitForSingleObject(again, 0), WAIT_OBJECT_0);
         EXPECT_TRUE(::ReleaseMutex(again));
@@ -549,7 +549,7 @@ TEST(Mutexes, ClosingTheLastHandleOfAnOwnedMutexEndsItAndItsName)
         // address sanitizer checks the memory).
     });
     owner.join();
-    Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-closed-owned"));
+    Handle mutex(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-closed-owned")));
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
     EXPECT_TRUE(::ReleaseMutex(mutex));
@@ -641,7 +641,7 @@ struct AsyncSteps
 
 TEST(NamedObjects, MutexOwnedInOneProcessCannotBeOwnedInAnother)
 {
-    Handle mutex(::CreateMutexW(nullptr, TRUE, u"zanth-test-owned"));
+    Handle mutex(::CreateMutexW(nullptr, TRUE, TEXT("zanth-test-owned")));
     ASSERT_NE(mutex.h, nullptr);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
     // 183: ERROR_ALREADY_EXISTS, 258: WAIT_TIMEOUT.
@@ -667,8 +667,8 @@ TEST(NamedObjects, OwnerKilledInAnotherProcessIsReportedAsAbandoned)
     // the waiter's wait also names a local event, which stays untouched.
     for (bool asleep : {false, true}) {
         SCOPED_TRACE(asleep ? "waiter asleep" : "owner dead before the wait");
-        Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-killed"));
-        Handle ready(NewEvent(true, false, u"zanth-test-killed-ready"));
+        Handle mutex(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-killed")));
+        Handle ready(NewEvent(true, false, TEXT("zanth-test-killed-ready")));
         Handle local(NewEvent(false, false));
         ASSERT_NE(mutex.h, nullptr);
         ASSERT_NE(ready.h, nullptr);
@@ -710,9 +710,9 @@ TEST(NamedObjects, EventSetInOneProcessWakesWaitersInOthers)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Handle event(NewEvent(c.manual, false, u"zanth-test-event"));
-        Handle ready1(NewEvent(true, false, u"zanth-test-event-ready1"));
-        Handle ready2(NewEvent(true, false, u"zanth-test-event-ready2"));
+        Handle event(NewEvent(c.manual, false, TEXT("zanth-test-event")));
+        Handle ready1(NewEvent(true, false, TEXT("zanth-test-event-ready1")));
+        Handle ready2(NewEvent(true, false, TEXT("zanth-test-event-ready2")));
         ASSERT_NE(event.h, nullptr);
         const char* manual = c.manual ? "1" : "0";
         AsyncSteps first({"event", "zanth-test-event", manual, "signal", "zanth-test-event-ready1",
@@ -739,7 +739,7 @@ TEST(NamedObjects, EventSetInOneProcessWakesWaitersInOthers)
 
 TEST(NamedObjects, WaitsMixingANamedAndALocalObject)
 {
-    Handle named(NewEvent(false, false, u"zanth-test-mixed"));
+    Handle named(NewEvent(false, false, TEXT("zanth-test-mixed")));
     Handle local(NewEvent(false, false));
     ASSERT_NE(named.h, nullptr);
     HANDLE both[2] = {named, local};
@@ -777,7 +777,7 @@ TEST(NamedObjects, WaitsMixingANamedAndALocalObject)
         // A thread sleeps on one shared word: a wait on two named objects could
         // miss the other's signal, so it is refused rather than left to hang.
         SCOPED_TRACE("two named objects");
-        Handle other(::CreateMutexW(nullptr, FALSE, u"zanth-test-mixed-other"));
+        Handle other(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-mixed-other")));
         HANDLE named2[3] = {local, named, other};
         for (BOOL all : {FALSE, TRUE}) {
             EXPECT_EQ(::WaitForMultipleObjects(3, named2, all, 0), WAIT_FAILED);
@@ -790,7 +790,7 @@ TEST(NamedObjects, NameIsFreeOnceEveryHolderClosedItOrDied)
 {
     {
         SCOPED_TRACE("closed by this process");
-        HANDLE mutex = ::CreateMutexW(nullptr, TRUE, u"zanth-test-free");
+        HANDLE mutex = ::CreateMutexW(nullptr, TRUE, TEXT("zanth-test-free"));
         ASSERT_NE(mutex, nullptr);
         ASSERT_TRUE(::CloseHandle(mutex));
         EXPECT_EQ(RunSteps({"mutex", "zanth-test-free", "wait", "0"}).output, "0 0 \n");
@@ -800,7 +800,7 @@ TEST(NamedObjects, NameIsFreeOnceEveryHolderClosedItOrDied)
         // creator gets a new mutex, neither owned nor abandoned.
         SCOPED_TRACE("held by a process that was killed");
         EXPECT_EQ(RunSteps({"mutex", "zanth-test-free", "wait", "0", "kill"}).status, -SIGKILL);
-        Handle mutex(::CreateMutexW(nullptr, FALSE, u"zanth-test-free"));
+        Handle mutex(::CreateMutexW(nullptr, FALSE, TEXT("zanth-test-free")));
         ASSERT_NE(mutex.h, nullptr);
         EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
         EXPECT_EQ(::WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
@@ -808,7 +808,7 @@ TEST(NamedObjects, NameIsFreeOnceEveryHolderClosedItOrDied)
     }
     {
         SCOPED_TRACE("a name held by an object of another kind");
-        Handle event(NewEvent(true, false, u"zanth-test-free-kind"));
+        Handle event(NewEvent(true, false, TEXT("zanth-test-free-kind")));
         EXPECT_EQ(RunSteps({"mutex", "zanth-test-free-kind"}).output, "6 \n");
     }
 }

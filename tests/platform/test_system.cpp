@@ -76,7 +76,7 @@ TEST(System, TempPathKeepsBytesThatAreNotUtf8)
     char bytes[MAX_PATH];
     ASSERT_GT(ZanthFileNameToBytes(path, bytes, MAX_PATH), 0u);
     EXPECT_EQ(std::string(bytes), odd + "/");
-    const TString file = TString(path) + u"inside.txt";
+    const TString file = TString(path) + TEXT("inside.txt");
     HANDLE handle =
         ::CreateFileW(file, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
@@ -100,20 +100,20 @@ TEST(TextConversion, Utf8AndUtf16RoundTrip)
     struct Case
     {
         const char* utf8;
-        std::u16string utf16;
+        std::basic_string<WCHAR> utf16;
     };
     const Case cases[] = {
-        {"plain", u"plain"},
-        {"\xC3\xA4\xC3\xB6\xC3\xBC", u"\u00E4\u00F6\u00FC"},
-        {"\xE2\x82\xAC", u"\u20AC"},
-        {"\xF0\x9F\x98\x80", u"\U0001F600"}, // a surrogate pair
+        {"plain", TEXT("plain")},
+        {"\xC3\xA4\xC3\xB6\xC3\xBC", TEXT("\u00E4\u00F6\u00FC")},
+        {"\xE2\x82\xAC", TEXT("\u20AC")},
+        {"\xF0\x9F\x98\x80", TEXT("\U0001F600")}, // a surrogate pair
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.utf8);
         const int length = static_cast<int>(std::strlen(c.utf8));
         WCHAR wide[16];
         const int n = ::MultiByteToWideChar(CP_UTF8, 0, c.utf8, length, wide, 16);
-        EXPECT_EQ(std::u16string(wide, static_cast<std::size_t>(n)), c.utf16);
+        EXPECT_EQ(std::basic_string<WCHAR>(wide, static_cast<std::size_t>(n)), c.utf16);
         EXPECT_EQ(::MultiByteToWideChar(CP_UTF8, 0, c.utf8, length, nullptr, 0), n);
         char back[16];
         const int m =
@@ -133,7 +133,7 @@ TEST(TextConversion, InvalidInputIsReplacedOrRefused)
     EXPECT_EQ(wide[3], 0xFFFD);
     EXPECT_EQ(::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bad, 4, wide, 8), 0);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION));
-    const WCHAR lone[] = {u'x', 0xD800, u'y'};
+    const WCHAR lone[] = {TEXT('x'), 0xD800, TEXT('y')};
     char text[16];
     EXPECT_EQ(
         ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, lone, 3, text, 16, nullptr, nullptr),
@@ -148,39 +148,39 @@ TEST(TextConversion, EachIllFormedSubpartBecomesOneReplacementCharacter)
     {
         const char* what;
         std::string utf8;
-        std::u16string utf16;
+        std::basic_string<WCHAR> utf16;
     };
     const Case cases[] = {
         {"a cut three-byte sequence",
          "\xE2\x82"
          "A",
-         u"\uFFFDA"},
+         TEXT("\uFFFDA")},
         {"a cut four-byte sequence",
          "\xF0\x9F\x98"
          "x",
-         u"\uFFFDx"},
-        {"a cut sequence at the end", "x\xE2\x82", u"x\uFFFD"},
+         TEXT("\uFFFDx")},
+        {"a cut sequence at the end", "x\xE2\x82", TEXT("x\uFFFD")},
         {"a lone continuation byte",
          "\x80"
          "b",
-         u"\uFFFDb"},
-        {"an overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
-        {"an overlong three-byte form", "\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},
-        {"an encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
-        {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+         TEXT("\uFFFDb")},
+        {"an overlong slash", "\xC0\xAF", TEXT("\uFFFD\uFFFD")},
+        {"an overlong three-byte form", "\xE0\x80\xAF", TEXT("\uFFFD\uFFFD\uFFFD")},
+        {"an encoded surrogate", "\xED\xA0\x80", TEXT("\uFFFD\uFFFD\uFFFD")},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", TEXT("\uFFFD\uFFFD\uFFFD\uFFFD")},
         {"a byte that never starts a sequence",
          "\xF8"
          "c",
-         u"\uFFFDc"},
-        {"the largest code point", "\xF4\x8F\xBF\xBF", u"\U0010FFFF"},
-        {"the last before the surrogates", "\xED\x9F\xBF", u"\uD7FF"},
+         TEXT("\uFFFDc")},
+        {"the largest code point", "\xF4\x8F\xBF\xBF", TEXT("\U0010FFFF")},
+        {"the last before the surrogates", "\xED\x9F\xBF", TEXT("\uD7FF")},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const int length = static_cast<int>(c.utf8.size());
         WCHAR wide[16];
         const int n = ::MultiByteToWideChar(CP_UTF8, 0, c.utf8.data(), length, wide, 16);
-        EXPECT_EQ(std::u16string(wide, static_cast<std::size_t>(n > 0 ? n : 0)), c.utf16);
+        EXPECT_EQ(std::basic_string<WCHAR>(wide, static_cast<std::size_t>(n > 0 ? n : 0)), c.utf16);
         EXPECT_EQ(::MultiByteToWideChar(CP_UTF8, 0, c.utf8.data(), length, nullptr, 0), n);
     }
 }
@@ -190,7 +190,7 @@ TEST(TextConversion, AMissingOutputBufferIsAnError)
     // A length without a buffer would be written through a null pointer.
     EXPECT_EQ(::MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 8), 0);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(::WideCharToMultiByte(CP_UTF8, 0, u"abc", 3, nullptr, 8, nullptr, nullptr), 0);
+    EXPECT_EQ(::WideCharToMultiByte(CP_UTF8, 0, TEXT("abc"), 3, nullptr, 8, nullptr, nullptr), 0);
     EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
 
@@ -270,7 +270,7 @@ TEST(MessageBoxes, HandlerAnswersAndDefaultButtonsFollowTheType)
 {
     {
         testsupport::MessageBoxScript script(IDNO);
-        EXPECT_EQ(::MessageBoxW(nullptr, u"Text", u"Caption", MB_YESNO | MB_ICONQUESTION), IDNO);
+        EXPECT_EQ(::MessageBoxW(nullptr, TEXT("Text"), TEXT("Caption"), MB_YESNO | MB_ICONQUESTION), IDNO);
         ASSERT_EQ(script.Boxes().size(), 1u);
         EXPECT_EQ(script.Boxes()[0].text, "Text");
         EXPECT_EQ(script.Boxes()[0].caption, "Caption");
@@ -293,7 +293,7 @@ TEST(MessageBoxes, HandlerAnswersAndDefaultButtonsFollowTheType)
         EXPECT_EQ(ZanthDefaultMessageBoxButton(c.type), c.button) << c.type;
     }
     // Without a handler and without a terminal the default button is taken.
-    EXPECT_EQ(::MessageBoxW(nullptr, u"Unattended", u"Test", MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(::MessageBoxW(nullptr, TEXT("Unattended"), TEXT("Test"), MB_YESNO | MB_DEFBUTTON2), IDNO);
 }
 
 TEST(MessageBoxes, ForegroundWindowIsRemembered)

@@ -66,7 +66,7 @@ TEST(Version, TheOverrideReplacesAndRestoresTheAnswer)
     fake.dwMinorVersion = 10;
     fake.dwBuildNumber = 2222;
     fake.dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
-    std::memcpy(fake.szCSDVersion, u" A ", 4 * sizeof(WCHAR));
+    std::memcpy(fake.szCSDVersion, TEXT(" A "), 4 * sizeof(WCHAR));
     ::ZanthSetReportedVersion(&fake);
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof info;
@@ -108,7 +108,7 @@ TEST(Windows, NoDisplayMeansNoWindows)
 {
     testsupport::NoDisplay noDisplay;
     EXPECT_TRUE(TopLevelWindows().empty());
-    WCHAR buffer[8] = {u'x'};
+    WCHAR buffer[8] = {TEXT('x')};
     EXPECT_EQ(::GetWindowTextW(reinterpret_cast<HWND>(0x1234), buffer, 8), 0);
     EXPECT_EQ(buffer[0], 0);
     EXPECT_FALSE(::EnumWindows(nullptr, 0));

@@ -605,7 +605,7 @@ TEST(DateTimeSteps, ExtremeRawValuesStaySafe)
             RunStep(value, static_cast<Step>(step), 1);
             ZCDateTime other(v, v, v, v, v, v);
             value.GetMinDiff(other);
-            value.FormatDate(u"%d.%m.%Y %y %H:%I:%M:%S", u' ', 0);
+            value.FormatDate(TEXT("%d.%m.%Y %y %H:%I:%M:%S"), TEXT(' '), 0);
         }
     }
 }
@@ -701,16 +701,16 @@ TEST(DateTimeValue, CountDigits)
 
 TEST(DateTimeFormat, Masks)
 {
-    EXPECT_EQ(ZCDateTime::DATEMASK_GERMAN, u"%d.%m.%Y");
-    EXPECT_EQ(ZCDateTime::DATEMASK_ENGLISH, u"%d\\%m\\%Y");
-    EXPECT_EQ(ZCDateTime::DATEMASK_AMERICAN, u"%m\\%d\\%Y");
-    EXPECT_EQ(ZCDateTime::DATEMASK_SQL, u"%Y-%m-%d");
-    EXPECT_EQ(ZCDateTime::DATEMASK_SORT, u"%Y%m%d");
-    EXPECT_EQ(ZCDateTime::DATEMASK_D10, u"%d.%m.%Y");
-    EXPECT_EQ(ZCDateTime::DATEMASK_D8, u"%d.%m.%y");
-    EXPECT_EQ(ZCDateTime::TIMEMASK_T8, u"%H:%M:%S");
-    EXPECT_EQ(ZCDateTime::TIMEMASK_T5, u"%H:%M");
-    EXPECT_EQ(ZCDateTime::TIMEMASK_STANDARD, u"%H:%M:%S");
+    EXPECT_EQ(ZCDateTime::DATEMASK_GERMAN, TEXT("%d.%m.%Y"));
+    EXPECT_EQ(ZCDateTime::DATEMASK_ENGLISH, TEXT("%d\\%m\\%Y"));
+    EXPECT_EQ(ZCDateTime::DATEMASK_AMERICAN, TEXT("%m\\%d\\%Y"));
+    EXPECT_EQ(ZCDateTime::DATEMASK_SQL, TEXT("%Y-%m-%d"));
+    EXPECT_EQ(ZCDateTime::DATEMASK_SORT, TEXT("%Y%m%d"));
+    EXPECT_EQ(ZCDateTime::DATEMASK_D10, TEXT("%d.%m.%Y"));
+    EXPECT_EQ(ZCDateTime::DATEMASK_D8, TEXT("%d.%m.%y"));
+    EXPECT_EQ(ZCDateTime::TIMEMASK_T8, TEXT("%H:%M:%S"));
+    EXPECT_EQ(ZCDateTime::TIMEMASK_T5, TEXT("%H:%M"));
+    EXPECT_EQ(ZCDateTime::TIMEMASK_STANDARD, TEXT("%H:%M:%S"));
 }
 
 TEST(DateTimeFormat, FormatDate)
@@ -725,45 +725,45 @@ TEST(DateTimeFormat, FormatDate)
     const Fields date{5, 3, 2004, 9, 5, 7};
     const Fields none{E, E, E, E, E, E};
     const Case cases[] = {
-        {date, u"%d.%m.%Y", u'0', u"05.03.2004"},
-        {date, u"%d.%m.%Y", u' ', u" 5. 3.2004"},
-        {none, u"%d.%m.%Y", u' ', u"  .  .    "},
-        {none, u"%d.%m.%Y", u'_', u"__.__.____"},
-        {{E, 3, 2004, E, E, E}, u"%d.%m.%Y", u'_', u"__._3.2004"},
-        {date, u"%d\\%m\\%Y", u'0', u"05\\03\\2004"},
-        {date, u"%m\\%d\\%Y", u'0', u"03\\05\\2004"},
-        {date, u"%Y-%m-%d", u'0', u"2004-03-05"},
-        {date, u"%Y%m%d", u'0', u"20040305"},
-        {{31, 12, 2005, E, E, E}, u"%d.%m.%y", u'0', u"31.12.05"},
-        {{1, 1, 1999, E, E, E}, u"%d.%m.%y", u' ', u" 1. 1.99"},
-        {{1, 1, 2000, E, E, E}, u"%d.%m.%y", u'0', u"01.01.00"},
-        {{1, 1, 5, E, E, E}, u"%d.%m.%Y", u'0', u"01.01.0005"},
-        {{1, 1, 10000, E, E, E}, u"%d.%m.%Y", u'0', u"01.01.10000"}, // written in full
-        {{1, 1, 10000, E, E, E}, u"%y", u'0', u"00"},
-        {{1, 1, -2005, E, E, E}, u"%y|%Y", u'0', u"-5|-2005"}, // signed remainder
-        {date, u"%H:%M:%S", u' ', u" 9:05:07"},
-        {date, u"%H:%M:%S", u'0', u"09:05:07"},
-        {{E, E, E, 9, E, E}, u"%H:%M:%S", u' ', u" 9:00:00"}, // %M and %S pad with '0'
-        {none, u"%H:%M:%S", u' ', u"  :00:00"},
-        {date, u"%H:%M", u'0', u"09:05"},
-        {{E, E, E, 0, 0, 0}, u"%I", u'0', u"00"},
-        {{E, E, E, 12, 0, 0}, u"%I", u'0', u"12"},
-        {{E, E, E, 13, 0, 0}, u"%I", u'0', u"01"},
-        {{E, E, E, 23, 0, 0}, u"%I", u' ', u"11"},
-        {{E, E, E, E, 0, 0}, u"%I", u'_', u"__"},
-        {date, u"%%d", u'0', u"%d"},
-        {date, u"100%% %d", u'0', u"100% 05"},
-        {date, u"%%d %d", u'0', u"%d 05"}, // each code at its own place
-        {date, u"%d%%%d", u'0', u"05%05"},
-        {date, u"%d %d", u'0', u"05 05"}, // a code may occur twice
-        {date, u"Date: %d.%m.%Y, %H:%M", u'0', u"Date: 05.03.2004, 09:05"},
-        {date, u"no codes", u'0', u"no codes"},
-        {date, u"", u'0', u""},
+        {date, TEXT("%d.%m.%Y"), TEXT('0'), TEXT("05.03.2004")},
+        {date, TEXT("%d.%m.%Y"), TEXT(' '), TEXT(" 5. 3.2004")},
+        {none, TEXT("%d.%m.%Y"), TEXT(' '), TEXT("  .  .    ")},
+        {none, TEXT("%d.%m.%Y"), TEXT('_'), TEXT("__.__.____")},
+        {{E, 3, 2004, E, E, E}, TEXT("%d.%m.%Y"), TEXT('_'), TEXT("__._3.2004")},
+        {date, TEXT("%d\\%m\\%Y"), TEXT('0'), TEXT("05\\03\\2004")},
+        {date, TEXT("%m\\%d\\%Y"), TEXT('0'), TEXT("03\\05\\2004")},
+        {date, TEXT("%Y-%m-%d"), TEXT('0'), TEXT("2004-03-05")},
+        {date, TEXT("%Y%m%d"), TEXT('0'), TEXT("20040305")},
+        {{31, 12, 2005, E, E, E}, TEXT("%d.%m.%y"), TEXT('0'), TEXT("31.12.05")},
+        {{1, 1, 1999, E, E, E}, TEXT("%d.%m.%y"), TEXT(' '), TEXT(" 1. 1.99")},
+        {{1, 1, 2000, E, E, E}, TEXT("%d.%m.%y"), TEXT('0'), TEXT("01.01.00")},
+        {{1, 1, 5, E, E, E}, TEXT("%d.%m.%Y"), TEXT('0'), TEXT("01.01.0005")},
+        {{1, 1, 10000, E, E, E}, TEXT("%d.%m.%Y"), TEXT('0'), TEXT("01.01.10000")}, // written in full
+        {{1, 1, 10000, E, E, E}, TEXT("%y"), TEXT('0'), TEXT("00")},
+        {{1, 1, -2005, E, E, E}, TEXT("%y|%Y"), TEXT('0'), TEXT("-5|-2005")}, // signed remainder
+        {date, TEXT("%H:%M:%S"), TEXT(' '), TEXT(" 9:05:07")},
+        {date, TEXT("%H:%M:%S"), TEXT('0'), TEXT("09:05:07")},
+        {{E, E, E, 9, E, E}, TEXT("%H:%M:%S"), TEXT(' '), TEXT(" 9:00:00")}, // %M and %S pad with '0'
+        {none, TEXT("%H:%M:%S"), TEXT(' '), TEXT("  :00:00")},
+        {date, TEXT("%H:%M"), TEXT('0'), TEXT("09:05")},
+        {{E, E, E, 0, 0, 0}, TEXT("%I"), TEXT('0'), TEXT("00")},
+        {{E, E, E, 12, 0, 0}, TEXT("%I"), TEXT('0'), TEXT("12")},
+        {{E, E, E, 13, 0, 0}, TEXT("%I"), TEXT('0'), TEXT("01")},
+        {{E, E, E, 23, 0, 0}, TEXT("%I"), TEXT(' '), TEXT("11")},
+        {{E, E, E, E, 0, 0}, TEXT("%I"), TEXT('_'), TEXT("__")},
+        {date, TEXT("%%d"), TEXT('0'), TEXT("%d")},
+        {date, TEXT("100%% %d"), TEXT('0'), TEXT("100% 05")},
+        {date, TEXT("%%d %d"), TEXT('0'), TEXT("%d 05")}, // each code at its own place
+        {date, TEXT("%d%%%d"), TEXT('0'), TEXT("05%05")},
+        {date, TEXT("%d %d"), TEXT('0'), TEXT("05 05")}, // a code may occur twice
+        {date, TEXT("Date: %d.%m.%Y, %H:%M"), TEXT('0'), TEXT("Date: 05.03.2004, 09:05")},
+        {date, TEXT("no codes"), TEXT('0'), TEXT("no codes")},
+        {date, TEXT(""), TEXT('0'), TEXT("")},
         // Codes without a field, unknown letters and a trailing '%' stay as written.
-        {date, u"%a %j %p %x %", u'0', u"%a %j %p %x %"},
-        {{-5, 3, 2004, E, E, E}, u"%d", u'0', u"-5"},
-        {{123, 3, 2004, E, E, E}, u"%d", u'0', u"123"},
-        {{std::numeric_limits<LONG>::min(), 3, 2004, E, E, E}, u"%d", u'0', u"-2147483648"},
+        {date, TEXT("%a %j %p %x %"), TEXT('0'), TEXT("%a %j %p %x %")},
+        {{-5, 3, 2004, E, E, E}, TEXT("%d"), TEXT('0'), TEXT("-5")},
+        {{123, 3, 2004, E, E, E}, TEXT("%d"), TEXT('0'), TEXT("123")},
+        {{std::numeric_limits<LONG>::min(), 3, 2004, E, E, E}, TEXT("%d"), TEXT('0'), TEXT("-2147483648")},
     };
     for (const Case& c : cases) {
         const ZCDateTime value = Make(c.value);
@@ -772,9 +772,9 @@ TEST(DateTimeFormat, FormatDate)
     }
     // The standard masks themselves.
     const ZCDateTime value = Make(date);
-    EXPECT_EQ(value.FormatDate(ZCDateTime::DATEMASK_SORT, u'0', 0), u"20040305");
-    EXPECT_EQ(value.FormatDate(ZCDateTime::DATEMASK_D8, u'0', 0), u"05.03.04");
-    EXPECT_EQ(value.FormatDate(ZCDateTime::TIMEMASK_STANDARD, u'0', 0), u"09:05:07");
+    EXPECT_EQ(value.FormatDate(ZCDateTime::DATEMASK_SORT, TEXT('0'), 0), TEXT("20040305"));
+    EXPECT_EQ(value.FormatDate(ZCDateTime::DATEMASK_D8, TEXT('0'), 0), TEXT("05.03.04"));
+    EXPECT_EQ(value.FormatDate(ZCDateTime::TIMEMASK_STANDARD, TEXT('0'), 0), TEXT("09:05:07"));
 }
 
 TEST(DateTimeFormat, CheckForEmptyPadsLikeFormatDate)
@@ -786,13 +786,13 @@ TEST(DateTimeFormat, CheckForEmptyPadsLikeFormatDate)
         const WCHAR* want;
     };
     const Case cases[] = {
-        {5, 2, u'0', u"05"},    {5, 2, u' ', u" 5"},      {-1, 2, u'_', u"__"},
-        {-1, 4, u' ', u"    "}, {2004, 2, u' ', u"2004"}, {-5, 4, u'0', u"00-5"},
-        {7, 0, u' ', u"7"},
+        {5, 2, TEXT('0'), TEXT("05")},    {5, 2, TEXT(' '), TEXT(" 5")},      {-1, 2, TEXT('_'), TEXT("__")},
+        {-1, 4, TEXT(' '), TEXT("    ")}, {2004, 2, TEXT(' '), TEXT("2004")}, {-5, 4, TEXT('0'), TEXT("00-5")},
+        {7, 0, TEXT(' '), TEXT("7")},
     };
     ZCDateTime value;
     for (const Case& c : cases) {
-        TString out(u"old");
+        TString out(TEXT("old"));
         ZCDateTimeTestAccess::CheckForEmpty(value, out, c.fill, c.value, c.width);
         EXPECT_EQ(out, TString(c.want)) << c.value << " width " << c.width;
     }
@@ -806,20 +806,20 @@ TEST(DateTimeFormat, FormatCodeInterpreter)
         std::vector<TFormatCodesPos> want;
     };
     const Case cases[] = {
-        {u"%d.%m.%Y", {{'d', 0, 2}, {'m', 3, 2}, {'Y', 6, 4}}},
-        {u"%Y-%m-%d", {{'Y', 0, 4}, {'m', 5, 2}, {'d', 8, 2}}},
-        {u"%Y%m%d", {{'Y', 0, 4}, {'m', 4, 2}, {'d', 6, 2}}},
-        {u"%H:%M:%S", {{'H', 0, 2}, {'M', 3, 2}, {'S', 6, 2}}},
-        {u"%d.%m.%y %I", {{'d', 0, 2}, {'m', 3, 2}, {'y', 6, 2}, {'I', 9, 2}}},
-        {u"no codes", {}},
-        {u"", {}},
-        {u"%%d", {{'%', 0, 1}}},
-        {u"%j%p%U%W%w", {{'j', 0, 3}, {'p', 2, 4}, {'U', 4, 2}, {'W', 6, 2}, {'w', 8, 2}}},
-        {u"%a %A %b %B", {{'a', 0, -1}, {'A', 3, -1}, {'b', 6, -1}, {'B', 9, -1}}},
+        {TEXT("%d.%m.%Y"), {{'d', 0, 2}, {'m', 3, 2}, {'Y', 6, 4}}},
+        {TEXT("%Y-%m-%d"), {{'Y', 0, 4}, {'m', 5, 2}, {'d', 8, 2}}},
+        {TEXT("%Y%m%d"), {{'Y', 0, 4}, {'m', 4, 2}, {'d', 6, 2}}},
+        {TEXT("%H:%M:%S"), {{'H', 0, 2}, {'M', 3, 2}, {'S', 6, 2}}},
+        {TEXT("%d.%m.%y %I"), {{'d', 0, 2}, {'m', 3, 2}, {'y', 6, 2}, {'I', 9, 2}}},
+        {TEXT("no codes"), {}},
+        {TEXT(""), {}},
+        {TEXT("%%d"), {{'%', 0, 1}}},
+        {TEXT("%j%p%U%W%w"), {{'j', 0, 3}, {'p', 2, 4}, {'U', 4, 2}, {'W', 6, 2}, {'w', 8, 2}}},
+        {TEXT("%a %A %b %B"), {{'a', 0, -1}, {'A', 3, -1}, {'b', 6, -1}, {'B', 9, -1}}},
         // A letter that is no code keeps the code and width seen last (or -1 and 0).
-        {u"%x%d %q", {{-1, 0, 0}, {'d', 2, 2}, {'d', 5, 2}}},
-        {u"at %", {{-1, 3, 0}}}, // a lone '%' at the end
-        {u"Date: %d", {{'d', 6, 2}}},
+        {TEXT("%x%d %q"), {{-1, 0, 0}, {'d', 2, 2}, {'d', 5, 2}}},
+        {TEXT("at %"), {{-1, 3, 0}}}, // a lone '%' at the end
+        {TEXT("Date: %d"), {{'d', 6, 2}}},
     };
     ZCDateTime value;
     for (const Case& c : cases) {
@@ -845,12 +845,12 @@ TEST(DateTimeFormat, FillCharFromFormat)
         unsigned short want;
     };
     const Case cases[] = {
-        {u"%d.%m.%Y", u'.'}, {u"%d\\%m\\%Y", u'\\'},
-        {u"%Y-%m-%d", u'-'}, {u"%Y%m%d", 0},
-        {u"%H:%M:%S", u':'}, {u"abc", u'b'},
-        {u"a", 0},           {u"", 0},
-        {u"%d", 0},          {u"%", 0},
-        {u"x%d/", u'/'},
+        {TEXT("%d.%m.%Y"), TEXT('.')}, {TEXT("%d\\%m\\%Y"), TEXT('\\')},
+        {TEXT("%Y-%m-%d"), TEXT('-')}, {TEXT("%Y%m%d"), 0},
+        {TEXT("%H:%M:%S"), TEXT(':')}, {TEXT("abc"), TEXT('b')},
+        {TEXT("a"), 0},           {TEXT(""), 0},
+        {TEXT("%d"), 0},          {TEXT("%"), 0},
+        {TEXT("x%d/"), TEXT('/')},
     };
     ZCDateTime value;
     for (const Case& c : cases) {
@@ -860,7 +860,7 @@ TEST(DateTimeFormat, FillCharFromFormat)
     }
     EXPECT_EQ(value.FillCharFromFormat(static_cast<const WCHAR*>(nullptr)), 0);
     // The standard masks (const TString) go through either overload.
-    EXPECT_EQ(value.FillCharFromFormat(ZCDateTime::DATEMASK_GERMAN), u'.');
+    EXPECT_EQ(value.FillCharFromFormat(ZCDateTime::DATEMASK_GERMAN), TEXT('.'));
     EXPECT_EQ(value.FillCharFromFormat(ZCDateTime::DATEMASK_SORT), 0);
 }
 
@@ -887,17 +887,17 @@ TEST(DateTimeMonthNames, NamesInThreeForms)
 
 TEST(DateTimeMonthNames, WeekdayCatalogs)
 {
-    const WORD shortDays = FindCatalog(u"ShortWeekDay");
-    const WORD longDays = FindCatalog(u"LongWeekDay");
+    const WORD shortDays = FindCatalog(TEXT("ShortWeekDay"));
+    const WORD longDays = FindCatalog(TEXT("LongWeekDay"));
     ASSERT_NE(shortDays, 0);
     ASSERT_NE(longDays, 0);
     // Numbered as SYSTEMTIME.wDayOfWeek: 0 is Sunday.
     EXPECT_EQ(
         GetMessageW(longDays, 0, TString::NullString, TString::NullString, TString::NullString),
-        u"Sunday");
+        TEXT("Sunday"));
     EXPECT_EQ(
         GetMessageW(shortDays, 6, TString::NullString, TString::NullString, TString::NullString),
-        u"Sat");
+        TEXT("Sat"));
 }
 
 TEST(DateTimeMonthNames, SearchReportsTheMonthIndex)
@@ -909,17 +909,17 @@ TEST(DateTimeMonthNames, SearchReportsTheMonthIndex)
         LONG month, end;
     };
     const Case cases[] = {
-        {u"5 March 2004", true, 2, 7},
-        {u"January", true, 0, 7},
-        {u"31 December", true, 11, 11},
-        {u"5 Mar 2004", true, -1, -1},
-        {u"5 Mar 2004", false, 2, 5},
-        {u"Dec", false, 11, 3},
-        {u"5 March 2004", false, 2, 5}, // the short name occurs within the long one
-        {u"June or May", true, 4, 11},  // searched in month order, not text order
-        {u"", true, -1, -1},
-        {u"", false, -1, -1},
-        {u"5.3.2004", false, -1, -1},
+        {TEXT("5 March 2004"), true, 2, 7},
+        {TEXT("January"), true, 0, 7},
+        {TEXT("31 December"), true, 11, 11},
+        {TEXT("5 Mar 2004"), true, -1, -1},
+        {TEXT("5 Mar 2004"), false, 2, 5},
+        {TEXT("Dec"), false, 11, 3},
+        {TEXT("5 March 2004"), false, 2, 5}, // the short name occurs within the long one
+        {TEXT("June or May"), true, 4, 11},  // searched in month order, not text order
+        {TEXT(""), true, -1, -1},
+        {TEXT(""), false, -1, -1},
+        {TEXT("5.3.2004"), false, -1, -1},
     };
     ZCDateTime value;
     for (const Case& c : cases) {
@@ -941,12 +941,12 @@ TEST(DateTimeMonthNames, SearchReportsTheMonthIndex)
 TEST(DateTimeMonthNames, EmptyNameNeverMatches)
 {
     // An application may install its own texts, an empty one among them.
-    SetMessageText(u"LongMonth", 1, u"");
+    SetMessageText(TEXT("LongMonth"), 1, TEXT(""));
     ZCDateTime value;
-    TString text(u"in July");
+    TString text(TEXT("in July"));
     LONG month = 99;
     const LONG end = ZCDateTimeTestAccess::FindMonthNameLong(value, text, month);
-    SetMessageText(u"LongMonth", 1, u"January");
+    SetMessageText(TEXT("LongMonth"), 1, TEXT("January"));
     EXPECT_EQ(month, 6);
     EXPECT_EQ(end, 7);
 }
@@ -957,19 +957,19 @@ TEST(DateTimeMonthNames, EmptyNameNeverMatches)
 TEST(DateTimeParse, WholeValueTests)
 {
     ZCDateTime value(1, 1, 2003, E, E, E); // its own year plays no part
-    EXPECT_EQ(value.IsValidDate(31, 4, 2004, u' ', 0), 0u);
-    EXPECT_EQ(value.IsValidDate(30, 4, 2004, u' ', 0), 1u);
-    EXPECT_EQ(value.IsValidDate(-1, -1, -1, u' ', 1), 1u);
-    EXPECT_EQ(value.IsValidDate(-1, -1, -1, u' ', 0), 0u);
-    EXPECT_EQ(value.IsValidDate(29, 2, 2004, u' ', 0), 1u);
-    EXPECT_EQ(value.IsValidDate(29, 2, 2000, u' ', 0), 1u);
-    EXPECT_EQ(value.IsValidDate(29, 2, 1900, u' ', 0), 0u);
-    EXPECT_EQ(value.IsValidDate(29, 2, -1, u' ', 1), 1u);
-    EXPECT_EQ(value.IsValidDate(30, 2, -1, u' ', 1), 0u);
-    EXPECT_EQ(value.IsValidDate(31, -1, 2004, u' ', 1), 1u);
-    EXPECT_EQ(value.IsValidDate(0, 1, 2004, u' ', 1), 0u);
-    EXPECT_EQ(value.IsValidDate(-4, 1, 2004, u' ', 1), 1u);
-    EXPECT_EQ(value.IsValidDate(1, 1, 10000, u' ', 0), 0u);
+    EXPECT_EQ(value.IsValidDate(31, 4, 2004, TEXT(' '), 0), 0u);
+    EXPECT_EQ(value.IsValidDate(30, 4, 2004, TEXT(' '), 0), 1u);
+    EXPECT_EQ(value.IsValidDate(-1, -1, -1, TEXT(' '), 1), 1u);
+    EXPECT_EQ(value.IsValidDate(-1, -1, -1, TEXT(' '), 0), 0u);
+    EXPECT_EQ(value.IsValidDate(29, 2, 2004, TEXT(' '), 0), 1u);
+    EXPECT_EQ(value.IsValidDate(29, 2, 2000, TEXT(' '), 0), 1u);
+    EXPECT_EQ(value.IsValidDate(29, 2, 1900, TEXT(' '), 0), 0u);
+    EXPECT_EQ(value.IsValidDate(29, 2, -1, TEXT(' '), 1), 1u);
+    EXPECT_EQ(value.IsValidDate(30, 2, -1, TEXT(' '), 1), 0u);
+    EXPECT_EQ(value.IsValidDate(31, -1, 2004, TEXT(' '), 1), 1u);
+    EXPECT_EQ(value.IsValidDate(0, 1, 2004, TEXT(' '), 1), 0u);
+    EXPECT_EQ(value.IsValidDate(-4, 1, 2004, TEXT(' '), 1), 1u);
+    EXPECT_EQ(value.IsValidDate(1, 1, 10000, TEXT(' '), 0), 0u);
     EXPECT_EQ(value.IsValidTime(24, 0, 0, 1), 0u);
     EXPECT_EQ(value.IsValidTime(23, 59, 59, 0), 1u);
     EXPECT_EQ(value.IsValidTime(23, 60, 59, 0), 0u);
@@ -990,17 +990,17 @@ TEST(DateTimeParse, CatchEmptysInNumber)
         const WCHAR* want;
     };
     const Case cases[] = {
-        {u"1 5.03.2004", u' ', u"15.03.2004"},
-        {u" 5.03.2004", u' ', u" 5.03.2004"},
-        {u"05.03.2004 ", u' ', u"05.03.2004 "},
-        {u"2 0 0 4", u' ', u"2004"},
-        {u"1  5", u' ', u"1  5"}, // two in a row: neither stands between digits
-        {u"1_5._3", u'_', u"15._3"},
-        {u"1 5", u'_', u"1 5"},
-        {u"", u' ', u""},
-        {u" ", u' ', u" "},
-        {u"1 ", u' ', u"1 "},
-        {u"2004", u'0', u"24"}, // why '0' is no fill character for parsing
+        {TEXT("1 5.03.2004"), TEXT(' '), TEXT("15.03.2004")},
+        {TEXT(" 5.03.2004"), TEXT(' '), TEXT(" 5.03.2004")},
+        {TEXT("05.03.2004 "), TEXT(' '), TEXT("05.03.2004 ")},
+        {TEXT("2 0 0 4"), TEXT(' '), TEXT("2004")},
+        {TEXT("1  5"), TEXT(' '), TEXT("1  5")}, // two in a row: neither stands between digits
+        {TEXT("1_5._3"), TEXT('_'), TEXT("15._3")},
+        {TEXT("1 5"), TEXT('_'), TEXT("1 5")},
+        {TEXT(""), TEXT(' '), TEXT("")},
+        {TEXT(" "), TEXT(' '), TEXT(" ")},
+        {TEXT("1 "), TEXT(' '), TEXT("1 ")},
+        {TEXT("2004"), TEXT('0'), TEXT("24")}, // why '0' is no fill character for parsing
     };
     ZCDateTime value;
     for (const Case& c : cases) {
@@ -1027,75 +1027,75 @@ struct ParseCase
 TEST(DateTimeParse, DateFromFormat)
 {
     const ParseCase cases[] = {
-        {u"%d.%m.%Y", u"05.03.2004", u' ', 1, 1, {5, 3, 2004, E, E, E}},
-        {u"%d.%m.%Y", u"05.03.2004", u' ', 0, 0, {}}, // the time fields are empty
-        {u"%d.%m.%Y", u" 5. 3.2004", u' ', 1, 1, {5, 3, 2004, E, E, E}},
-        {u"%d.%m.%Y", u"5.3.2004", u'_', 1, 1, {5, 3, 2004, E, E, E}},    // unpadded
-        {u"%d.%m.%Y", u"005.03.2004", u' ', 1, 1, {5, 3, 2004, E, E, E}}, // over-long
-        {u"%d.%m.%Y", u"  5.03.2004", u' ', 1, 1, {5, 3, 2004, E, E, E}},
-        {u"%d.%m.%Y", u"29.02.2003", u' ', 1, 0, {}},
-        {u"%d.%m.%Y", u"29.02.2004", u' ', 1, 1, {29, 2, 2004, E, E, E}},
-        {u"%d.%m.%Y", u"29.02.2000", u' ', 1, 1, {29, 2, 2000, E, E, E}},
-        {u"%d.%m.%Y", u"29.02.1900", u' ', 1, 0, {}},
-        {u"%d.%m.%Y", u"31.04.2004", u' ', 1, 0, {}},
-        {u"%d.%m.%Y", u"1 5.03.2004", u' ', 1, 1, {15, 3, 2004, E, E, E}},
-        {u"%d.%m.%Y", u"-5.-3.2004", u' ', 1, 1, {5, 3, 2004, E, E, E}}, // signs ignored
-        {u"%d.%m.%Y", u"05.03.99999", u' ', 1, 0, {}},
-        {u"%d.%m.%Y", u"99999999999.03.2004", u' ', 1, 0, {}},
-        {u"%d.%m.%Y", u"-99999999999.03.2004", u' ', 1, 0, {}},
-        {u"%d.%m.%Y", u"ab.cd.efgh", u' ', 1, 1, {E, E, E, E, E, E}},
-        {u"%d.%m.%Y", u"ab.cd.efgh", u' ', 0, 0, {}},
+        {TEXT("%d.%m.%Y"), TEXT("05.03.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("05.03.2004"), TEXT(' '), 0, 0, {}}, // the time fields are empty
+        {TEXT("%d.%m.%Y"), TEXT(" 5. 3.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("5.3.2004"), TEXT('_'), 1, 1, {5, 3, 2004, E, E, E}},    // unpadded
+        {TEXT("%d.%m.%Y"), TEXT("005.03.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}}, // over-long
+        {TEXT("%d.%m.%Y"), TEXT("  5.03.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("29.02.2003"), TEXT(' '), 1, 0, {}},
+        {TEXT("%d.%m.%Y"), TEXT("29.02.2004"), TEXT(' '), 1, 1, {29, 2, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("29.02.2000"), TEXT(' '), 1, 1, {29, 2, 2000, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("29.02.1900"), TEXT(' '), 1, 0, {}},
+        {TEXT("%d.%m.%Y"), TEXT("31.04.2004"), TEXT(' '), 1, 0, {}},
+        {TEXT("%d.%m.%Y"), TEXT("1 5.03.2004"), TEXT(' '), 1, 1, {15, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("-5.-3.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}}, // signs ignored
+        {TEXT("%d.%m.%Y"), TEXT("05.03.99999"), TEXT(' '), 1, 0, {}},
+        {TEXT("%d.%m.%Y"), TEXT("99999999999.03.2004"), TEXT(' '), 1, 0, {}},
+        {TEXT("%d.%m.%Y"), TEXT("-99999999999.03.2004"), TEXT(' '), 1, 0, {}},
+        {TEXT("%d.%m.%Y"), TEXT("ab.cd.efgh"), TEXT(' '), 1, 1, {E, E, E, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("ab.cd.efgh"), TEXT(' '), 0, 0, {}},
         // Empty fields as FormatDate writes them.
-        {u"%d.%m.%Y", u"  .  .    ", u' ', 1, 1, {E, E, E, E, E, E}},
-        {u"%d.%m.%Y", u"__.__.____", u'_', 1, 1, {E, E, E, E, E, E}},
-        {u"%d.%m.%Y", u"05.03.    ", u' ', 1, 1, {5, 3, E, E, E, E}},
-        {u"%d.%m.%Y", u"  .03.2004", u' ', 1, 1, {E, 3, 2004, E, E, E}},
-        {u"%d.%m.%Y", u"__.03.2004", u'_', 1, 1, {E, 3, 2004, E, E, E}},
-        {u"%d.%m.%Y", u"05.__.2004", u'_', 1, 1, {5, E, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("  .  .    "), TEXT(' '), 1, 1, {E, E, E, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("__.__.____"), TEXT('_'), 1, 1, {E, E, E, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("05.03.    "), TEXT(' '), 1, 1, {5, 3, E, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("  .03.2004"), TEXT(' '), 1, 1, {E, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("__.03.2004"), TEXT('_'), 1, 1, {E, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("05.__.2004"), TEXT('_'), 1, 1, {5, E, 2004, E, E, E}},
         // Text shorter than the mask, or none at all.
-        {u"%d.%m.%Y", u"05.03", u' ', 1, 1, {5, 3, E, E, E, E}},
-        {u"%d.%m.%Y", u"05", u' ', 1, 1, {5, E, E, E, E, E}},
-        {u"%d.%m.%Y", u"", u' ', 1, 1, {E, E, E, E, E, E}},
-        {u"%d.%m.%Y", u"", u' ', 0, 0, {}},
+        {TEXT("%d.%m.%Y"), TEXT("05.03"), TEXT(' '), 1, 1, {5, 3, E, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("05"), TEXT(' '), 1, 1, {5, E, E, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT(""), TEXT(' '), 1, 1, {E, E, E, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT(""), TEXT(' '), 0, 0, {}},
         // Two-digit years always land in the 1900s; "00" is an empty year.
-        {u"%d.%m.%y", u"05.03.04", u' ', 1, 1, {5, 3, 1904, E, E, E}},
-        {u"%d.%m.%y", u"05.03.99", u' ', 1, 1, {5, 3, 1999, E, E, E}},
-        {u"%d.%m.%y", u"05.03.00", u' ', 1, 1, {5, 3, E, E, E, E}},
-        {u"%d.%m.%y", u"29.02.00", u' ', 1, 1, {29, 2, E, E, E, E}},
-        {u"%d.%m.%y", u"29.02.03", u' ', 1, 0, {}},
+        {TEXT("%d.%m.%y"), TEXT("05.03.04"), TEXT(' '), 1, 1, {5, 3, 1904, E, E, E}},
+        {TEXT("%d.%m.%y"), TEXT("05.03.99"), TEXT(' '), 1, 1, {5, 3, 1999, E, E, E}},
+        {TEXT("%d.%m.%y"), TEXT("05.03.00"), TEXT(' '), 1, 1, {5, 3, E, E, E, E}},
+        {TEXT("%d.%m.%y"), TEXT("29.02.00"), TEXT(' '), 1, 1, {29, 2, E, E, E, E}},
+        {TEXT("%d.%m.%y"), TEXT("29.02.03"), TEXT(' '), 1, 0, {}},
         // Other masks.
-        {u"%Y-%m-%d", u"2004-03-05", u' ', 1, 1, {5, 3, 2004, E, E, E}},
-        {u"%d\\%m\\%Y", u"05\\03\\2004", u' ', 1, 1, {5, 3, 2004, E, E, E}},
-        {u"%m\\%d\\%Y", u"03\\05\\2004", u' ', 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%Y-%m-%d"), TEXT("2004-03-05"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%d\\%m\\%Y"), TEXT("05\\03\\2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%m\\%d\\%Y"), TEXT("03\\05\\2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
         // Times: the hour, minute and second read 0 where there are no digits.
-        {u"%H:%M:%S", u" 9:05:07", u' ', 1, 1, {E, E, E, 9, 5, 7}},
-        {u"%H:%M:%S", u"9:05:07", u' ', 1, 1, {E, E, E, 9, 5, 7}},
-        {u"%H:%M:%S", u"09:05:07", u' ', 0, 0, {}}, // the date fields are empty
-        {u"%H:%M:%S", u"23:59:59", u' ', 1, 1, {E, E, E, 23, 59, 59}},
-        {u"%H:%M:%S", u"24:00:00", u' ', 1, 0, {}},
-        {u"%H:%M:%S", u"10:60:00", u' ', 1, 0, {}},
-        {u"%H:%M:%S", u"  :00:00", u' ', 1, 1, {E, E, E, 0, 0, 0}},
-        {u"%H:%M", u"09:05", u' ', 1, 1, {E, E, E, 9, 5, E}},
-        {u"%H:%M:%S", u"", u' ', 1, 1, {E, E, E, 0, 0, 0}},
+        {TEXT("%H:%M:%S"), TEXT(" 9:05:07"), TEXT(' '), 1, 1, {E, E, E, 9, 5, 7}},
+        {TEXT("%H:%M:%S"), TEXT("9:05:07"), TEXT(' '), 1, 1, {E, E, E, 9, 5, 7}},
+        {TEXT("%H:%M:%S"), TEXT("09:05:07"), TEXT(' '), 0, 0, {}}, // the date fields are empty
+        {TEXT("%H:%M:%S"), TEXT("23:59:59"), TEXT(' '), 1, 1, {E, E, E, 23, 59, 59}},
+        {TEXT("%H:%M:%S"), TEXT("24:00:00"), TEXT(' '), 1, 0, {}},
+        {TEXT("%H:%M:%S"), TEXT("10:60:00"), TEXT(' '), 1, 0, {}},
+        {TEXT("%H:%M:%S"), TEXT("  :00:00"), TEXT(' '), 1, 1, {E, E, E, 0, 0, 0}},
+        {TEXT("%H:%M"), TEXT("09:05"), TEXT(' '), 1, 1, {E, E, E, 9, 5, E}},
+        {TEXT("%H:%M:%S"), TEXT(""), TEXT(' '), 1, 1, {E, E, E, 0, 0, 0}},
         // A complete date-time parses without allowEmpty.
-        {u"%d.%m.%Y %H:%M:%S", u"05.03.2004 09:05:07", u'_', 0, 1, {5, 3, 2004, 9, 5, 7}},
+        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("05.03.2004 09:05:07"), TEXT('_'), 0, 1, {5, 3, 2004, 9, 5, 7}},
         // A fill character that also separates two numbers is taken for a gap
         // inside one number ("200409"): such a fill character cannot be used.
-        {u"%d.%m.%Y %H:%M:%S", u"05.03.2004 09:05:07", u' ', 0, 0, {}},
-        {u"%d.%m.%Y %H:%M:%S", u"5.3.2004 9:05:07", u'_', 0, 1, {5, 3, 2004, 9, 5, 7}},
-        {u"%d.%m.%Y %H:%M:%S", u"29.02.2003 09:05:07", u' ', 0, 0, {}},
-        {u"%d.%m.%Y %H:%M:%S", u"05.03.2004", u' ', 0, 1, {5, 3, 2004, 0, 0, 0}},
-        {u"%d.%m.%Y %H:%M:%S", u"05.03.2004   :00:00", u' ', 0, 1, {5, 3, 2004, 0, 0, 0}},
+        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("05.03.2004 09:05:07"), TEXT(' '), 0, 0, {}},
+        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("5.3.2004 9:05:07"), TEXT('_'), 0, 1, {5, 3, 2004, 9, 5, 7}},
+        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("29.02.2003 09:05:07"), TEXT(' '), 0, 0, {}},
+        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("05.03.2004"), TEXT(' '), 0, 1, {5, 3, 2004, 0, 0, 0}},
+        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("05.03.2004   :00:00"), TEXT(' '), 0, 1, {5, 3, 2004, 0, 0, 0}},
         // Codes without a field are not read but count two places, as does "%%"
         // (which FormatDate writes as one character).
-        {u"%a %d.%m.%Y", u"Fr 05.03.2004", u' ', 1, 1, {5, 3, 2004, E, E, E}},
-        {u"%d%%%m", u"05%12", u' ', 1, 1, {5, 2, E, E, E, E}},
+        {TEXT("%a %d.%m.%Y"), TEXT("Fr 05.03.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%d%%%m"), TEXT("05%12"), TEXT(' '), 1, 1, {5, 2, E, E, E, E}},
         // Padding with a fill character other than a blank, as FormatDate writes it.
-        {u"%d.%m.%Y", u"_5._3.2004", u'_', 1, 1, {5, 3, 2004, E, E, E}},
-        {u"%d.%m.%Y", u"_5._3.__12", u'_', 1, 1, {5, 3, 12, E, E, E}},
-        {u"%d.%m.%Y", u"__5.03.2004", u'_', 1, 1, {5, 3, 2004, E, E, E}},
-        {u"%d.%m.%Y %H:%M:%S", u"_5._3.2004 _0:_7:08", u'_', 0, 1, {5, 3, 2004, 0, 7, 8}},
-        {u"%d.%m.%Y", u"05.03.2004 and more", u' ', 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("_5._3.2004"), TEXT('_'), 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("_5._3.__12"), TEXT('_'), 1, 1, {5, 3, 12, E, E, E}},
+        {TEXT("%d.%m.%Y"), TEXT("__5.03.2004"), TEXT('_'), 1, 1, {5, 3, 2004, E, E, E}},
+        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("_5._3.2004 _0:_7:08"), TEXT('_'), 0, 1, {5, 3, 2004, 0, 7, 8}},
+        {TEXT("%d.%m.%Y"), TEXT("05.03.2004 and more"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
     };
     for (const ParseCase& c : cases) {
         SCOPED_TRACE("'" + Utf8(TString(c.text)) + "' in " + Utf8(TString(c.mask)) +
@@ -1116,19 +1116,19 @@ TEST(DateTimeParse, ValidDateHelperNudgesTheTextAndKeepsAbsentFields)
     ZCDateTime value;
     // The fields that the mask lacks keep what the caller put in.
     LONG f[6] = {E, E, E, 10, 20, 30};
-    TString text(u"5.3.2004");
+    TString text(TEXT("5.3.2004"));
     EXPECT_EQ(
-        ZCDateTimeTestAccess::ValidDateHelper(value, ZCDateTime::DATEMASK_GERMAN, text, u'_', f, 0),
+        ZCDateTimeTestAccess::ValidDateHelper(value, ZCDateTime::DATEMASK_GERMAN, text, TEXT('_'), f, 0),
         1u);
     EXPECT_EQ(Show({f[0], f[1], f[2], f[3], f[4], f[5]}), "5.3.2004 10:20:30");
-    EXPECT_EQ(text, u"5_.3_.2004"); // a fill character after each short field
+    EXPECT_EQ(text, TEXT("5_.3_.2004")); // a fill character after each short field
 
     LONG g[6] = {E, E, E, E, E, E};
-    TString longer(u"005.03.2004");
+    TString longer(TEXT("005.03.2004"));
     EXPECT_EQ(ZCDateTimeTestAccess::ValidDateHelper(value, ZCDateTime::DATEMASK_GERMAN, longer,
-                                                    u' ', g, 1),
+                                                    TEXT(' '), g, 1),
               1u);
-    EXPECT_EQ(longer, u"05.03.2004");       // the first '0' of the over-long day removed
+    EXPECT_EQ(longer, TEXT("05.03.2004"));       // the first '0' of the over-long day removed
     EXPECT_FIELDS(value, E, E, E, E, E, E); // the value itself is not touched
 }
 
@@ -1137,8 +1137,8 @@ TEST(DateTimeParse, ResultDoesNotDependOnThePreviousValue)
     for (const Fields& before :
          {Fields{1, 1, 2003, E, E, E}, Fields{1, 1, 2004, E, E, E}, Fields{E, E, E, E, E, E}}) {
         ZCDateTime value = Make(before);
-        EXPECT_EQ(value.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, u"29.02.2003", u' ', 1), 0u);
-        EXPECT_EQ(value.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, u"29.02.2004", u' ', 1), 1u);
+        EXPECT_EQ(value.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, TEXT("29.02.2003"), TEXT(' '), 1), 0u);
+        EXPECT_EQ(value.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, TEXT("29.02.2004"), TEXT(' '), 1), 1u);
         EXPECT_FIELDS(value, 29, 2, 2004, E, E, E);
     }
 }
@@ -1154,19 +1154,19 @@ TEST(DateTimeParse, ReadingInPlaceMatchesTheWorkingCopy)
 {
     struct Family
     {
-        std::u16string alphabet;
+        std::basic_string<WCHAR> alphabet;
         std::size_t longest;
         std::vector<TString> masks;
     };
     const Family families[] = {
-        {u"07._ ", 7, {TString(u"%d.%m"), TString(u"%m.%Y"), TString(u"%y%m")}},
-        {u"09:_ -", 6, {TString(u"%m%Y"), TString(u"%H:%y"), TString(u"%M:%d%%")}},
+        {TEXT("07._ "), 7, {TString(TEXT("%d.%m")), TString(TEXT("%m.%Y")), TString(TEXT("%y%m"))}},
+        {TEXT("09:_ -"), 6, {TString(TEXT("%m%Y")), TString(TEXT("%H:%y")), TString(TEXT("%M:%d%%"))}},
         // A letter that is no code repeats the code before it, here %Y with its width
         // of 4 but only 2 places, so the day is read inside that field.
-        {u"09_ ", 8, {TString(u"%Y%q%d")}},
+        {TEXT("09_ "), 8, {TString(TEXT("%Y%q%d"))}},
     };
-    const WCHAR fills[] = {u'_', u' ', u'0', u'.'};
-    std::u16string text;
+    const WCHAR fills[] = {TEXT('_'), TEXT(' '), TEXT('0'), TEXT('.')};
+    std::basic_string<WCHAR> text;
     for (const Family& family : families) {
         const std::size_t letters = family.alphabet.size();
         for (std::size_t length = 0; length <= family.longest; ++length) {
@@ -1216,8 +1216,8 @@ TEST(DateTimeParse, RoundTripOfEveryDay)
     LONG count = 0;
     ZCDateTime back;
     while (day.Year() <= 9999) {
-        const TString text = day.FormatDate(mask, u' ', 0);
-        if (back.DateFromFormat(mask, text, u' ', 1) != 1 || back.Day() != day.Day() ||
+        const TString text = day.FormatDate(mask, TEXT(' '), 0);
+        if (back.DateFromFormat(mask, text, TEXT(' '), 1) != 1 || back.Day() != day.Day() ||
             back.Month() != day.Month() || back.Year() != day.Year() || back.Hour() != E) {
             ADD_FAILURE() << "'" << Utf8(text) << "' gave " << Show(Of(back)) << " for "
                           << Show(Of(day));
@@ -1234,11 +1234,11 @@ TEST(DateTimeParse, RoundTripOfEverySecondOfADay)
     // The fill character differs from the blank between date and time: a fill
     // character between two digits is taken for a gap inside a number.
     ZCDateTime time(5, 3, 2004, 0, 0, 0);
-    const TString mask(u"%d.%m.%Y %H:%M:%S");
+    const TString mask(TEXT("%d.%m.%Y %H:%M:%S"));
     for (int n = 0; n < 86400; ++n) {
-        const TString text = time.FormatDate(mask, u'_', 0);
+        const TString text = time.FormatDate(mask, TEXT('_'), 0);
         ZCDateTime back;
-        ASSERT_EQ(back.DateFromFormat(mask, text, u'_', 0), 1u) << Utf8(text);
+        ASSERT_EQ(back.DateFromFormat(mask, text, TEXT('_'), 0), 1u) << Utf8(text);
         ASSERT_EQ(Show(Of(back)), Show(Of(time))) << Utf8(text);
         time.IncSecond(0);
     }
@@ -1260,7 +1260,7 @@ TEST(DateTimeParse, RoundTripOfPartlyEmptyDates)
                                E};
             for (const TString& mask : {ZCDateTime::DATEMASK_GERMAN, ZCDateTime::DATEMASK_SQL,
                                         ZCDateTime::DATEMASK_AMERICAN}) {
-                for (WCHAR fill : {u' ', u'_', u'*'}) {
+                for (WCHAR fill : {TEXT(' '), TEXT('_'), TEXT('*')}) {
                     const TString text = Make(value).FormatDate(mask, fill, 0);
                     ZCDateTime back;
                     EXPECT_EQ(back.DateFromFormat(mask, text, fill, 1), 1u) << Utf8(text);

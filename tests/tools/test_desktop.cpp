@@ -137,14 +137,14 @@ TEST_F(FileBrowser, VectorWithoutRecursionAppendsFilesAndIgnoresDirectories)
 {
     PFileBrowser browser;
     ASSERT_NE(browser.Get(), nullptr);
-    std::vector<TString> out{TString(u"kept")};
-    browser->GetFileVector(Wide(d), u"*.txt", &out, 0, 0);
+    std::vector<TString> out{TString(TEXT("kept"))};
+    browser->GetFileVector(Wide(d), TEXT("*.txt"), &out, 0, 0);
     EXPECT_EQ(Strings(out), (std::vector<std::string>{"kept", d + "/a.txt"}));
-    browser->GetFileVector(Wide(d), u"*", &out, 0, 1);
+    browser->GetFileVector(Wide(d), TEXT("*"), &out, 0, 1);
     EXPECT_EQ(Set(Strings(out)), (std::set<std::string>{d + "/a.txt", d + "/b.dat"}));
 
-    std::list<TString> list{TString(u"kept")};
-    browser->GetFileList(Wide(d), u"*.dat", &list, 0, 0);
+    std::list<TString> list{TString(TEXT("kept"))};
+    browser->GetFileList(Wide(d), TEXT("*.dat"), &list, 0, 0);
     EXPECT_EQ(Strings(list), (std::vector<std::string>{"kept", d + "/b.dat"}));
 }
 
@@ -193,10 +193,10 @@ TEST(FileBrowserFactory, MissingArgumentsRaiseALibraryError)
     std::list<TString> list;
     std::vector<TString> vector;
     const auto cases = {
-        testsupport::CatchError([&] { browser->GetFileList(nullptr, u"*", &list, 1, 1); }),
-        testsupport::CatchError([&] { browser->GetFileList(u"/", nullptr, &list, 1, 1); }),
-        testsupport::CatchError([&] { browser->GetFileList(u"/", u"*", nullptr, 1, 1); }),
-        testsupport::CatchError([&] { browser->GetFileVector(u"/", u"*", nullptr, 0, 1); }),
+        testsupport::CatchError([&] { browser->GetFileList(nullptr, TEXT("*"), &list, 1, 1); }),
+        testsupport::CatchError([&] { browser->GetFileList(TEXT("/"), nullptr, &list, 1, 1); }),
+        testsupport::CatchError([&] { browser->GetFileList(TEXT("/"), TEXT("*"), nullptr, 1, 1); }),
+        testsupport::CatchError([&] { browser->GetFileVector(TEXT("/"), TEXT("*"), nullptr, 0, 1); }),
     };
     for (const auto& caught : cases) {
         EXPECT_TRUE(caught.raised);
@@ -301,7 +301,7 @@ TEST(FileBrowserFaults, VanishingDirectoriesAddNothingAndRaiseNothing)
     for (int i = 0; i < 300; ++i) {
         std::list<TString> list;
         std::vector<TString> vector;
-        for (const WCHAR* mask : {u"*.*", u"*.txt", u"f.txt"}) {
+        for (const WCHAR* mask : {TEXT("*.*"), TEXT("*.txt"), TEXT("f.txt")}) {
             browser->GetFileList(Wide(d), mask, &list, 1, 1);
             browser->GetFileVector(Wide(d), mask, &vector, 1, 1);
             for (const std::string& p : Strings(list)) {
@@ -438,7 +438,7 @@ TEST(SingleInstance, SlashesAndBackslashesNameTheSameClaim)
 
 TEST(SingleInstance, BadNamesRaiseALibraryError)
 {
-    for (const WCHAR* name : {static_cast<const WCHAR*>(nullptr), u""}) {
+    for (const WCHAR* name : {static_cast<const WCHAR*>(nullptr), TEXT("")}) {
         EXPECT_TRUE(
             testsupport::CatchError([&] { ZCSingleInstance::CheckSingleInstance(name); }).raised);
     }
@@ -467,7 +467,7 @@ TEST(SingleInstance, ASecondProcessIsRefusedAndTheNameIsFreeAfterItEnds)
 TEST(SingleInstance, FindPrevInstanceWithoutADisplayFindsNothing)
 {
     testsupport::NoDisplay noDisplay;
-    EXPECT_EQ(FindPrevInstance(u"viewer"), nullptr);
+    EXPECT_EQ(FindPrevInstance(TEXT("viewer")), nullptr);
 }
 
 TEST(SingleInstance, FindPrevInstanceSearchesTheWindowTitles)
@@ -530,7 +530,7 @@ TEST(FileBrowserProgress, RecursiveListingMovesTheBarToItsEnd)
     for (const char* mask : {"*.*", "*.txt"}) { // "*.txt" matches nothing at the top
         SCOPED_TRACE(mask);
         Positions view;
-        view.Open(u"listing", 0, 100, 1, 0);
+        view.Open(TEXT("listing"), 0, 100, 1, 0);
         const auto listed = Vector(root, mask, 1);
         view.Close();
         EXPECT_EQ(listed.size(), 12u);

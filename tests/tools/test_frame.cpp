@@ -171,12 +171,12 @@ TEST(Frame, MessageBoxInvokesCallbackThreeFirstAndRestoresTheForeground)
     };
     for (const Case& c : cases) {
         events.clear();
-        EXPECT_EQ(ZanthMessageBox(u"text", u"caption", c.type), IDRETRY);
+        EXPECT_EQ(ZanthMessageBox(TEXT("text"), TEXT("caption"), c.type), IDRETRY);
         EXPECT_EQ(events, (std::vector<std::string>{"callback 3 null", "box"}));
         EXPECT_EQ(script.Boxes().back().type, c.shown);
         EXPECT_EQ(::GetForegroundWindow(), mine);
     }
-    EXPECT_EQ(ZanthMessageBox(reinterpret_cast<void*>(0x300), u"t", u"c", MB_OK), IDRETRY);
+    EXPECT_EQ(ZanthMessageBox(reinterpret_cast<void*>(0x300), TEXT("t"), TEXT("c"), MB_OK), IDRETRY);
     EXPECT_EQ(script.Boxes().back().text, "t");
     g_ptheMessageQueue->Remove(callback, &events);
 }
@@ -195,7 +195,7 @@ TEST(Frame, ConsoleStopEventIsNamedAfterProcessAndComputer)
     WCHAR computer[250];
     DWORD size = 250;
     ASSERT_TRUE(::GetComputerNameW(computer, &size));
-    const TString name = TString::Formatted(u"%d_%s_CONTROL_HANDLER_EVENT",
+    const TString name = TString::Formatted(TEXT("%d_%s_CONTROL_HANDLER_EVENT"),
                                             static_cast<int>(::GetCurrentProcessId()), computer);
     HANDLE same = ::CreateEventW(nullptr, TRUE, FALSE, name);
     ASSERT_NE(same, nullptr);

@@ -59,7 +59,7 @@ protected:
         requests.push_back(n);
         targets.push_back(dest);
         if (fail) {
-            ThrowNewError(0, 0, u"source failed", TString::NullString, TString::NullString,
+            ThrowNewError(0, 0, TEXT("source failed"), TString::NullString, TString::NullString,
                           nullptr);
         }
         const std::size_t count = std::min<std::size_t>(n, m_Source.size() - m_Position);
@@ -406,7 +406,7 @@ TEST(ReadBuffer, SourceErrorsPassThroughAndKeepTheUnreadBytes)
         LONG ReadData(unsigned char* dest, LONG n) override
         {
             if (fail) {
-                ThrowNewError(0, 0, u"source failed", TString::NullString, TString::NullString,
+                ThrowNewError(0, 0, TEXT("source failed"), TString::NullString, TString::NullString,
                               nullptr);
             }
             for (LONG i = 0; i < n; ++i) {
@@ -591,7 +591,7 @@ TEST(WriteBuffer, NoSecondErrorWhileAnotherOneUnwinds)
     try {
         ForgetfulWriter writer;
         writer.Write(data.data(), 10);
-        ThrowNewError(0, 0, u"the first error", TString::NullString, TString::NullString, nullptr);
+        ThrowNewError(0, 0, TEXT("the first error"), TString::NullString, TString::NullString, nullptr);
     } catch (const TException& error) {
         DecrementPendingCount();
         EXPECT_EQ("the first error", std::string(error.what()));

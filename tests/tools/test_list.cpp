@@ -24,7 +24,7 @@ public:
     {
         g_Destroyed.push_back(m_Id);
         if (m_Fail == Fail::LibraryError) {
-            ThrowNewError(0, 0, TString(u"element failed"), TString::NullString,
+            ThrowNewError(0, 0, TString(TEXT("element failed")), TString::NullString,
                           TString::NullString, nullptr);
         }
         if (m_Fail == Fail::OtherException) {

@@ -60,8 +60,8 @@ protected:
         m_Mail = TZanthMail::Create();
         ASSERT_NE(m_Mail, nullptr);
         m_Mail->SetFileFallback(0);
-        m_Mail->SetProfile(u"profile");
-        m_Mail->SetPassword(u"secret");
+        m_Mail->SetProfile(TEXT("profile"));
+        m_Mail->SetPassword(TEXT("secret"));
     }
     void TearDown() override
     {
@@ -77,17 +77,17 @@ TEST_F(MailTest, ResolvesTheNamesInOrderUpToTheFirstFailure)
 {
     struct Case
     {
-        const char16_t* names;
+        const WCHAR* names;
         std::vector<std::string> tried;
         int resolved;
     };
     const Case cases[] = {
-        {u"ann;bob", {"ann", "bob"}, 1},
-        {u"ann;bob;", {"ann", "bob"}, 1},
-        {u"ann", {"ann"}, 1},
-        {u"", {}, 1},
-        {u"ann;bad;carl", {"ann", "bad"}, 0},
-        {u"bad;ann", {"bad"}, 0},
+        {TEXT("ann;bob"), {"ann", "bob"}, 1},
+        {TEXT("ann;bob;"), {"ann", "bob"}, 1},
+        {TEXT("ann"), {"ann"}, 1},
+        {TEXT(""), {}, 1},
+        {TEXT("ann;bad;carl"), {"ann", "bad"}, 0},
+        {TEXT("bad;ann"), {"bad"}, 0},
     };
     m_Mail->Logon(0);
     for (const Case& c : cases) {
@@ -107,7 +107,7 @@ TEST_F(MailTest, ResolvesTheNamesInOrderUpToTheFirstFailure)
         EXPECT_EQ(Calls("MAPIFreeBuffer").size(), c.resolved ? c.tried.size() : c.tried.size() - 1);
         if (!c.resolved) {
             // The failed name is reported on the stack, nothing is raised.
-            EXPECT_EQ(GetErrorText().AsAnsi(), MailSystemEntry(MAPI_E_UNKNOWN_RECIPIENT, u"bad"));
+            EXPECT_EQ(GetErrorText().AsAnsi(), MailSystemEntry(MAPI_E_UNKNOWN_RECIPIENT, TEXT("bad")));
         }
         ClearError();
     }
@@ -118,11 +118,11 @@ TEST_F(MailTest, SendHandsTheClientTheMessageRecords)
     const std::string longPath = "/" + std::string(299, 'p');
     // 258 bytes and a two-byte character: the cut keeps the character out whole.
     const std::string accented = std::string(258, 'q') + "\xc3\xa9";
-    m_Mail->SetSender(u"Me <me@example.org>");
-    m_Mail->SetRecipients(u"ann;bob");
-    m_Mail->SetSubject(u"Grüße");
-    m_Mail->SetText(u"Hello\nthere");
-    const std::vector<TString> attachments = {u"/tmp/one.pdf", TString::FromAnsi(longPath.c_str()),
+    m_Mail->SetSender(TEXT("Me <me@example.org>"));
+    m_Mail->SetRecipients(TEXT("ann;bob"));
+    m_Mail->SetSubject(TEXT("Grüße"));
+    m_Mail->SetText(TEXT("Hello\nthere"));
+    const std::vector<TString> attachments = {TEXT("/tmp/one.pdf"), TString::FromAnsi(longPath.c_str()),
                                               TString::FromAnsi(accented.c_str())};
     m_Mail->SetAttachments(&attachments);
     m_Mail->Logon(0);
@@ -166,14 +166,14 @@ TEST_F(MailTest, AnUnresolvedNameStopsTheSendWithItsErrorsInOrder)
 {
     scripted::Edit(
         [](scripted::Script& script) { script.unresolved["bad"] = MAPI_E_AMBIGUOUS_RECIPIENT; });
-    m_Mail->SetRecipients(u"ann;bad;carl");
+    m_Mail->SetRecipients(TEXT("ann;bad;carl"));
     m_Mail->Logon(0);
     const CaughtError raised = CatchError([&] { m_Mail->Send(0, 0); });
     ASSERT_TRUE(raised.raised);
     EXPECT_EQ(raised.catalog, static_cast<WORD>(MailErrors));
     EXPECT_EQ(raised.message, 31);
     ExpectOrder(raised.stack, {"[MailErrors 31]", "[MailErrors 3]", "[system error",
-                               MailSystemEntry(MAPI_E_AMBIGUOUS_RECIPIENT, u"bad")});
+                               MailSystemEntry(MAPI_E_AMBIGUOUS_RECIPIENT, TEXT("bad"))});
     EXPECT_EQ(Calls("MAPIResolveName"),
               (std::vector<std::string>{"MAPIResolveName 7 ann 0x1", "MAPIResolveName 7 bad 0x1"}));
     EXPECT_TRUE(Calls("MAPISendMail").empty());
@@ -183,13 +183,13 @@ TEST_F(MailTest, AnUnresolvedNameStopsTheSendWithItsErrorsInOrder)
 
 TEST_F(MailTest, SendWhileLoggedOffCallsNothing)
 {
-    m_Mail->SetRecipients(u"ann");
+    m_Mail->SetRecipients(TEXT("ann"));
     m_Mail->Send(0, 0);
     m_Mail->Logon(0);
     m_Mail->Logoff(0);
     scripted::Reset();
     m_Mail->Send(1, 0);
-    EXPECT_EQ(m_Mail->ResolveNames(0, u"ann"), 0);
+    EXPECT_EQ(m_Mail->ResolveNames(0, TEXT("ann")), 0);
     EXPECT_TRUE(scripted::Snapshot().calls.empty());
 }
 
@@ -199,25 +199,25 @@ TEST_F(MailTest, SendResultsAndTheirDetails)
     {
         ULONG result;
         bool raised;
-        const char16_t* detail;
+        const WCHAR* detail;
     };
     const Case cases[] = {
-        {SUCCESS_SUCCESS, false, u""},
-        {MAPI_USER_ABORT, false, u""},
-        {MAPI_E_FAILURE, true, u""},
-        {MAPI_E_DISK_FULL, true, u"'/tmp/a.txt'\n'/tmp/b c.txt'\n"},
-        {MAPI_E_ATTACHMENT_NOT_FOUND, true, u"'/tmp/a.txt'\n'/tmp/b c.txt'\n"},
-        {MAPI_E_ATTACHMENT_OPEN_FAILURE, true, u"'/tmp/a.txt'\n'/tmp/b c.txt'\n"},
-        {MAPI_E_ATTACHMENT_WRITE_FAILURE, true, u"'/tmp/a.txt'\n'/tmp/b c.txt'\n"},
-        {MAPI_E_UNKNOWN_RECIPIENT, true, u"ann;bob"},
-        {MAPI_E_BAD_RECIPTYPE, true, u"ann;bob"},
-        {MAPI_E_AMBIGUOUS_RECIPIENT, true, u"ann;bob"},
-        {MAPI_E_INVALID_RECIPS, true, u""},
-        {MAPI_E_NETWORK_FAILURE, true, u""},
+        {SUCCESS_SUCCESS, false, TEXT("")},
+        {MAPI_USER_ABORT, false, TEXT("")},
+        {MAPI_E_FAILURE, true, TEXT("")},
+        {MAPI_E_DISK_FULL, true, TEXT("'/tmp/a.txt'\n'/tmp/b c.txt'\n")},
+        {MAPI_E_ATTACHMENT_NOT_FOUND, true, TEXT("'/tmp/a.txt'\n'/tmp/b c.txt'\n")},
+        {MAPI_E_ATTACHMENT_OPEN_FAILURE, true, TEXT("'/tmp/a.txt'\n'/tmp/b c.txt'\n")},
+        {MAPI_E_ATTACHMENT_WRITE_FAILURE, true, TEXT("'/tmp/a.txt'\n'/tmp/b c.txt'\n")},
+        {MAPI_E_UNKNOWN_RECIPIENT, true, TEXT("ann;bob")},
+        {MAPI_E_BAD_RECIPTYPE, true, TEXT("ann;bob")},
+        {MAPI_E_AMBIGUOUS_RECIPIENT, true, TEXT("ann;bob")},
+        {MAPI_E_INVALID_RECIPS, true, TEXT("")},
+        {MAPI_E_NETWORK_FAILURE, true, TEXT("")},
     };
     MessageBoxScript boxes(IDOK);
-    m_Mail->SetRecipients(u"ann;bob");
-    const std::vector<TString> attachments = {u"/tmp/a.txt", u"/tmp/b c.txt"};
+    m_Mail->SetRecipients(TEXT("ann;bob"));
+    const std::vector<TString> attachments = {TEXT("/tmp/a.txt"), TEXT("/tmp/b c.txt")};
     m_Mail->SetAttachments(&attachments);
     m_Mail->Logon(0);
     for (const Case& c : cases) {
@@ -354,10 +354,10 @@ TEST_F(MailTest, DestroyingTheObjectLogsOff)
 
 TEST_F(MailTest, SettersCopyAndClearEmpties)
 {
-    m_Mail->SetSubject(u"s");
+    m_Mail->SetSubject(TEXT("s"));
     m_Mail->SetText(nullptr);
     EXPECT_EQ(TString(m_Mail->GetText()), TString());
-    std::vector<TString> files = {u"/a", u"/b"};
+    std::vector<TString> files = {TEXT("/a"), TEXT("/b")};
     m_Mail->SetAttachments(&files);
     files.clear();
     EXPECT_EQ(m_Mail->GetAttachments().size(), 2u);
@@ -382,10 +382,10 @@ protected:
     {
         MailTest::SetUp();
         m_Mail->SetFileFallback(1);
-        m_Mail->SetRecipients(u"ann;bob");
-        m_Mail->SetSubject(u"Hello\r\nworld");
-        m_Mail->SetText(u"one\ntwo\r\nthree");
-        m_Mail->SetSender(u"not written");
+        m_Mail->SetRecipients(TEXT("ann;bob"));
+        m_Mail->SetSubject(TEXT("Hello\r\nworld"));
+        m_Mail->SetText(TEXT("one\ntwo\r\nthree"));
+        m_Mail->SetSender(TEXT("not written"));
         m_File = testsupport::TempPath("eMail.txt");
         m_Opened = testsupport::TempPath("opened");
         // The opener records the file it was given.
@@ -416,7 +416,7 @@ TEST_F(MailFallbackTest, WithoutAClientYesWritesTheFileAndOpensIt)
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].type, MB_YESNO | MB_ICONQUESTION);
     EXPECT_EQ(boxes.Boxes()[0].text,
-              GetMessageW(FindCatalog(u"TZanthMailCode::msg"), 0, TString(), TString(), TString())
+              GetMessageW(FindCatalog(TEXT("TZanthMailCode::msg")), 0, TString(), TString(), TString())
                   .AsAnsi());
     EXPECT_EQ(ReadFile(m_File), kWritten);
     struct stat info;
@@ -498,7 +498,7 @@ TEST_F(MailFallbackTest, AFailedLogonOrSendFallsBackInsteadOfRaising)
 
 TEST_F(MailTest, TheMailThreadSendsWithTheDialogAndShowsItsFailures)
 {
-    CZanthMailThread::SendMail(0, u"ann;bob", u"Subject", u"Text");
+    CZanthMailThread::SendMail(0, TEXT("ann;bob"), TEXT("Subject"), TEXT("Text"));
     ASSERT_TRUE(WaitFor([] { return !Calls("MAPILogoff").empty(); }));
     scripted::Script script = scripted::Snapshot();
     ASSERT_EQ(script.sent.size(), 1u);
@@ -511,11 +511,11 @@ TEST_F(MailTest, TheMailThreadSendsWithTheDialogAndShowsItsFailures)
     scripted::Edit([](scripted::Script& script) { script.sendResult = MAPI_E_NETWORK_FAILURE; });
     testsupport::LogCapture log;
     MessageBoxScript boxes(IDOK);
-    CZanthMailThread::SendMail(0, u"ann", u"Subject", u"Text");
+    CZanthMailThread::SendMail(0, TEXT("ann"), TEXT("Subject"), TEXT("Text"));
     ASSERT_TRUE(WaitFor([&] { return !boxes.Boxes().empty() && !Calls("MAPILogoff").empty(); }));
     const std::string shown = boxes.Boxes()[0].text;
     ExpectOrder(shown, {"[MailErrors 31]", "ZanthMail.cpp:125", "[MailErrors 2]",
-                        MailSystemEntry(MAPI_E_NETWORK_FAILURE, u"")});
+                        MailSystemEntry(MAPI_E_NETWORK_FAILURE, TEXT(""))});
     EXPECT_EQ(log.Count(boxes.Boxes()[0].text), 1u);
 }
 
@@ -531,22 +531,22 @@ TEST(MailErrorText, EveryCodeHasItsMessage)
     for (const auto& [code, message] : rows) {
         SCOPED_TRACE(code);
         ASSERT_TRUE(HasMessageText(MailErrors, message));
-        const TString text = GetMailErrorText(code, u"DETAIL");
-        EXPECT_EQ(text, GetMessageW(MailErrors, message, u"DETAIL", TString(), TString()));
-        EXPECT_NE(text.Find(u"DETAIL"), -1);
+        const TString text = GetMailErrorText(code, TEXT("DETAIL"));
+        EXPECT_EQ(text, GetMessageW(MailErrors, message, TEXT("DETAIL"), TString(), TString()));
+        EXPECT_NE(text.Find(TEXT("DETAIL")), -1);
     }
     for (ULONG code : {0u, 7u, 20u, 21u, 24u, 27u, 1000u}) {
         SCOPED_TRACE(code);
-        const TString text = GetMailErrorText(code, u"DETAIL");
+        const TString text = GetMailErrorText(code, TEXT("DETAIL"));
         EXPECT_EQ(text, GetMessageW(GeneralErrors, 12, TString(static_cast<LONG>(code), 10),
                                     TString(), TString()));
-        EXPECT_EQ(text.Find(u"DETAIL"), -1);
+        EXPECT_EQ(text.Find(TEXT("DETAIL")), -1);
     }
 }
 
 TEST(MailErrorText, TheMailCatalogsHaveTheirTexts)
 {
-    const WORD mail = FindCatalog(u"TZanthMailCode::msg");
+    const WORD mail = FindCatalog(TEXT("TZanthMailCode::msg"));
     ASSERT_NE(mail, 0);
     for (WORD message = 0; message <= 4; ++message) {
         EXPECT_TRUE(HasMessageText(mail, message)) << message;

@@ -11,14 +11,14 @@ namespace {
 
 using TFormatInfo = ZCFormat::TFormatInfo;
 
-std::u16string Name(const WCHAR* name)
+std::basic_string<WCHAR> Name(const WCHAR* name)
 {
-    return name ? std::u16string(name) : std::u16string(u"(null)");
+    return name ? std::basic_string<WCHAR>(name) : std::basic_string<WCHAR>(TEXT("(null)"));
 }
 
 struct Row
 {
-    const char16_t* name;
+    const WCHAR* name;
     WORD formatClass;
     ULONG sizeX;
     ULONG sizeY;
@@ -26,27 +26,27 @@ struct Row
 
 // The standard table, every size to the unit.
 const Row kTable[ZCFormat::FormatCount] = {
-    {u"Window", 0xFFFF, 0, 0},           {u"ISO A0", 1, 158910, 224732},
-    {u"ISO A1", 1, 112366, 158910},      {u"ISO A2", 1, 79455, 112366},
-    {u"ISO A3", 1, 56183, 79455},        {u"ISO A4", 1, 39727, 56183},
-    {u"ISO A5", 1, 28091, 39727},        {u"ISO A6", 1, 19863, 28091},
-    {u"ISO B0", 2, 188976, 267253},      {u"ISO B1", 2, 133626, 188976},
-    {u"ISO B2", 2, 94488, 133626},       {u"ISO B3", 2, 66813, 94488},
-    {u"ISO B4", 2, 47244, 66813},        {u"ISO B5", 2, 33406, 47244},
-    {u"ISO B6", 2, 23622, 33406},        {u"ISO C0", 3, 173292, 245072},
-    {u"ISO C1", 3, 122536, 173292},      {u"ISO C2", 3, 86646, 122536},
-    {u"ISO C3", 3, 61268, 86646},        {u"ISO C4", 3, 43323, 61268},
-    {u"ISO C5", 3, 30634, 43323},        {u"ISO C6", 3, 21661, 30634},
-    {u"ANSI E", 4, 163200, 211200},      {u"ANSI D", 4, 105600, 163200},
-    {u"ANSI C", 4, 81600, 105600},       {u"ANSI B", 4, 52800, 81600},
-    {u"ANSI A", 4, 40800, 52800},        {u"ARC E", 5, 172800, 230400},
-    {u"ARC D", 5, 115200, 172800},       {u"ARC C", 5, 86400, 115200},
-    {u"ARC B", 5, 57600, 86400},         {u"ARC A", 5, 43200, 57600},
-    {u"Asia B0", 6, 194646, 275150},     {u"Asia B1", 6, 137575, 194646},
-    {u"Asia B2", 6, 97323, 137575},      {u"Asia B3", 6, 68787, 97323},
-    {u"Asia B4", 6, 48567, 68787},       {u"Asia B5", 6, 34394, 48567},
-    {u"Asia B6", 6, 24189, 34394},       {u"30 x 42 Inch", 4, 144000, 201600},
-    {u"15 x 21 Inch", 4, 72000, 100800},
+    {TEXT("Window"), 0xFFFF, 0, 0},           {TEXT("ISO A0"), 1, 158910, 224732},
+    {TEXT("ISO A1"), 1, 112366, 158910},      {TEXT("ISO A2"), 1, 79455, 112366},
+    {TEXT("ISO A3"), 1, 56183, 79455},        {TEXT("ISO A4"), 1, 39727, 56183},
+    {TEXT("ISO A5"), 1, 28091, 39727},        {TEXT("ISO A6"), 1, 19863, 28091},
+    {TEXT("ISO B0"), 2, 188976, 267253},      {TEXT("ISO B1"), 2, 133626, 188976},
+    {TEXT("ISO B2"), 2, 94488, 133626},       {TEXT("ISO B3"), 2, 66813, 94488},
+    {TEXT("ISO B4"), 2, 47244, 66813},        {TEXT("ISO B5"), 2, 33406, 47244},
+    {TEXT("ISO B6"), 2, 23622, 33406},        {TEXT("ISO C0"), 3, 173292, 245072},
+    {TEXT("ISO C1"), 3, 122536, 173292},      {TEXT("ISO C2"), 3, 86646, 122536},
+    {TEXT("ISO C3"), 3, 61268, 86646},        {TEXT("ISO C4"), 3, 43323, 61268},
+    {TEXT("ISO C5"), 3, 30634, 43323},        {TEXT("ISO C6"), 3, 21661, 30634},
+    {TEXT("ANSI E"), 4, 163200, 211200},      {TEXT("ANSI D"), 4, 105600, 163200},
+    {TEXT("ANSI C"), 4, 81600, 105600},       {TEXT("ANSI B"), 4, 52800, 81600},
+    {TEXT("ANSI A"), 4, 40800, 52800},        {TEXT("ARC E"), 5, 172800, 230400},
+    {TEXT("ARC D"), 5, 115200, 172800},       {TEXT("ARC C"), 5, 86400, 115200},
+    {TEXT("ARC B"), 5, 57600, 86400},         {TEXT("ARC A"), 5, 43200, 57600},
+    {TEXT("Asia B0"), 6, 194646, 275150},     {TEXT("Asia B1"), 6, 137575, 194646},
+    {TEXT("Asia B2"), 6, 97323, 137575},      {TEXT("Asia B3"), 6, 68787, 97323},
+    {TEXT("Asia B4"), 6, 48567, 68787},       {TEXT("Asia B5"), 6, 34394, 48567},
+    {TEXT("Asia B6"), 6, 24189, 34394},       {TEXT("30 x 42 Inch"), 4, 144000, 201600},
+    {TEXT("15 x 21 Inch"), 4, 72000, 100800},
 };
 
 void ExpectTable(const ZCFormat& format)
@@ -66,7 +66,7 @@ void ExpectTable(const ZCFormat& format)
         EXPECT_EQ(info.Land, 0u);
         EXPECT_EQ(info.Index, static_cast<ULONG>(i));
         // The unused rest of the name is cleared.
-        const std::size_t length = std::u16string(kTable[i].name).size();
+        const std::size_t length = std::basic_string<WCHAR>(kTable[i].name).size();
         for (std::size_t c = length; c < 32; ++c) {
             EXPECT_EQ(info.Name[c], 0) << c;
         }
@@ -99,7 +99,7 @@ TEST(Paper, InitFormat)
 {
     TFormatInfo info;
     TheFormat.InitFormat(5, &info);
-    EXPECT_EQ(Name(info.Name), u"ISO A4");
+    EXPECT_EQ(Name(info.Name), TEXT("ISO A4"));
     EXPECT_EQ(info.SizeX, 39727u);
     EXPECT_EQ(info.SizeY, 56183u);
     EXPECT_EQ(info.Class, 1);
@@ -107,7 +107,7 @@ TEST(Paper, InitFormat)
     // Outside the table: record 0 instead of a read past it; a null record is ignored.
     for (int index : {-1, 41, 1000}) {
         TheFormat.InitFormat(index, &info);
-        EXPECT_EQ(Name(info.Name), u"Window") << index;
+        EXPECT_EQ(Name(info.Name), TEXT("Window")) << index;
         EXPECT_EQ(info.Class, 0xFFFF) << index;
     }
     TheFormat.InitFormat(5, nullptr);
@@ -115,7 +115,7 @@ TEST(Paper, InitFormat)
 
 TEST(Paper, FormatNamesCatalog)
 {
-    EXPECT_EQ(FindCatalog(u"ZCFormat::FormatNames"), ZCFormat::FormatNames.Number());
+    EXPECT_EQ(FindCatalog(TEXT("ZCFormat::FormatNames")), ZCFormat::FormatNames.Number());
     for (int i = 0; i < ZCFormat::FormatCount; ++i) {
         EXPECT_EQ(GetMessageW(ZCFormat::FormatNames, static_cast<WORD>(i), TString::NullString,
                               TString::NullString, TString::NullString),
@@ -134,12 +134,12 @@ protected:
         TheFormat.InitFormat(index, m_Records.back().get());
         return m_Records.back().get();
     }
-    TFormatInfo* Custom(const char16_t* name, ULONG sizeX, ULONG sizeY)
+    TFormatInfo* Custom(const WCHAR* name, ULONG sizeX, ULONG sizeY)
     {
         m_Records.push_back(std::make_unique<TFormatInfo>());
         TFormatInfo* info = m_Records.back().get();
         std::memset(info, 0, sizeof(*info));
-        std::u16string(name).copy(info->Name, 31);
+        std::basic_string<WCHAR>(name).copy(info->Name, 31);
         info->SizeX = sizeX;
         info->SizeY = sizeY;
         return info;
@@ -168,7 +168,7 @@ TEST_F(PaperSearch, InsideOnAListFromSmallToLarge)
 {
     const std::vector<POSITION> nodes = List({A5, A4, A3});
     WCHAR* name = TheFormat.GetFormatInside(56183, 39727, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"ISO A4");
+    EXPECT_EQ(Name(name), TEXT("ISO A4"));
     EXPECT_EQ(m_Landscape, 1u);
     EXPECT_EQ(m_Position, nodes[1]);
     // The result points into the list's record.
@@ -180,7 +180,7 @@ TEST_F(PaperSearch, InsideEndsAtTheFirstRecordThatDoesNotFit)
     // Large to small: A3 does not fit and ends the walk before A4 is looked at.
     List({A3, A4, A5});
     WCHAR* name = TheFormat.GetFormatInside(56183, 39727, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"Window");
+    EXPECT_EQ(Name(name), TEXT("Window"));
     EXPECT_EQ(m_Position, nullptr);
     EXPECT_EQ(m_Landscape, 1u);
 
@@ -188,7 +188,7 @@ TEST_F(PaperSearch, InsideEndsAtTheFirstRecordThatDoesNotFit)
     m_List.RemoveAll();
     const std::vector<POSITION> nodes = List({A5, A3, A4});
     name = TheFormat.GetFormatInside(39727, 56183, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"ISO A5");
+    EXPECT_EQ(Name(name), TEXT("ISO A5"));
     EXPECT_EQ(m_Position, nodes[0]);
     EXPECT_EQ(m_Landscape, 0u);
 }
@@ -197,23 +197,23 @@ TEST_F(PaperSearch, OutsideOnAListFromLargeToSmall)
 {
     const std::vector<POSITION> nodes = List({A3, A4, A5});
     WCHAR* name = TheFormat.GetFormatOutside(39000, 56000, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"ISO A4");
+    EXPECT_EQ(Name(name), TEXT("ISO A4"));
     EXPECT_EQ(m_Landscape, 0u);
     EXPECT_EQ(m_Position, nodes[1]);
 
     // A4 is 39727 units wide, too narrow for 40000: it ends the walk.
     name = TheFormat.GetFormatOutside(40000, 56000, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"ISO A3");
+    EXPECT_EQ(Name(name), TEXT("ISO A3"));
     EXPECT_EQ(m_Position, nodes[0]);
 
     // Exactly A4's size, given landscape.
     name = TheFormat.GetFormatOutside(56183, 39727, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"ISO A4");
+    EXPECT_EQ(Name(name), TEXT("ISO A4"));
     EXPECT_EQ(m_Landscape, 1u);
 
     // Larger than every record: the first one ends the walk.
     name = TheFormat.GetFormatOutside(60000, 80000, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"Window");
+    EXPECT_EQ(Name(name), TEXT("Window"));
     EXPECT_EQ(m_Position, nullptr);
 }
 
@@ -225,7 +225,7 @@ TEST_F(PaperSearch, ClosestWithinATolerance)
     // Tolerance 0: only the exact size, in either orientation.
     for (auto [x, y] : {std::pair<ULONG, ULONG>{39727, 56183}, {56183, 39727}}) {
         WCHAR* name = TheFormat.GetFormatClosest(x, y, &m_List, m_Landscape, m_Position, 0);
-        EXPECT_EQ(Name(name), u"ISO A4");
+        EXPECT_EQ(Name(name), TEXT("ISO A4"));
         ASSERT_NE(m_Position, nullptr);
         EXPECT_EQ(m_List.GetAt(m_Position)->Index, 5u);
         EXPECT_EQ(m_Landscape, x > y ? 1u : 0u);
@@ -234,63 +234,63 @@ TEST_F(PaperSearch, ClosestWithinATolerance)
     const ULONG a4x = ZCUnit::ConvertMmToZanth(210.0);
     const ULONG a4y = ZCUnit::ConvertMmToZanth(297.0);
     WCHAR* name = TheFormat.GetFormatClosest(a4x, a4y, &m_List, m_Landscape, m_Position, 0);
-    EXPECT_EQ(Name(name), u"Window");
+    EXPECT_EQ(Name(name), TEXT("Window"));
     EXPECT_EQ(m_Position, nullptr);
     name = TheFormat.GetFormatClosest(a4x, a4y, &m_List, m_Landscape, m_Position, 189);
-    EXPECT_EQ(Name(name), u"ISO A4");
+    EXPECT_EQ(Name(name), TEXT("ISO A4"));
 
     // dx 73, dy 0: score 0.
     name = TheFormat.GetFormatClosest(39800, 56183, &m_List, m_Landscape, m_Position, 500);
-    EXPECT_EQ(Name(name), u"ISO A4");
+    EXPECT_EQ(Name(name), TEXT("ISO A4"));
     // Within the tolerance in one side only: skipped.
     name = TheFormat.GetFormatClosest(39800, 56183 + 501, &m_List, m_Landscape, m_Position, 500);
-    EXPECT_EQ(Name(name), u"Window");
+    EXPECT_EQ(Name(name), TEXT("Window"));
 }
 
 TEST_F(PaperSearch, ClosestPrefersTheSmallerProductOfDifferences)
 {
-    TFormatInfo* near = Custom(u"near", 1010, 2010);            // 10 x 10 = 100
-    TFormatInfo* exactSide = Custom(u"exact side", 1000, 2400); // 0 x 400 = 0
-    TFormatInfo* far = Custom(u"far", 1020, 2020);              // 400
+    TFormatInfo* near = Custom(TEXT("near"), 1010, 2010);            // 10 x 10 = 100
+    TFormatInfo* exactSide = Custom(TEXT("exact side"), 1000, 2400); // 0 x 400 = 0
+    TFormatInfo* far = Custom(TEXT("far"), 1020, 2020);              // 400
     m_List.AddTail(far);
     m_List.AddTail(near);
     WCHAR* name = TheFormat.GetFormatClosest(1000, 2000, &m_List, m_Landscape, m_Position, 500);
-    EXPECT_EQ(Name(name), u"near");
+    EXPECT_EQ(Name(name), TEXT("near"));
     m_List.AddTail(exactSide);
     name = TheFormat.GetFormatClosest(1000, 2000, &m_List, m_Landscape, m_Position, 500);
-    EXPECT_EQ(Name(name), u"exact side");
+    EXPECT_EQ(Name(name), TEXT("exact side"));
     // Out of tolerance in the exact record's other side: the product rule no longer applies.
     name = TheFormat.GetFormatClosest(1000, 2000, &m_List, m_Landscape, m_Position, 399);
-    EXPECT_EQ(Name(name), u"near");
+    EXPECT_EQ(Name(name), TEXT("near"));
 }
 
 TEST_F(PaperSearch, EqualScoresKeepTheFirstInListOrder)
 {
-    TFormatInfo* first = Custom(u"first", 1000, 2000);
-    TFormatInfo* second = Custom(u"second", 1000, 2000);
+    TFormatInfo* first = Custom(TEXT("first"), 1000, 2000);
+    TFormatInfo* second = Custom(TEXT("second"), 1000, 2000);
     const POSITION firstNode = m_List.AddTail(first);
     m_List.AddTail(second);
 
     WCHAR* name = TheFormat.GetFormatInside(1000, 2000, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"first");
+    EXPECT_EQ(Name(name), TEXT("first"));
     EXPECT_EQ(m_Position, firstNode);
     name = TheFormat.GetFormatOutside(1000, 2000, &m_List, m_Landscape, m_Position);
-    EXPECT_EQ(Name(name), u"first");
+    EXPECT_EQ(Name(name), TEXT("first"));
     EXPECT_EQ(m_Position, firstNode);
 
     // Two different records that both score 0 in the closest search.
     m_List.RemoveAll();
-    TFormatInfo* wider = Custom(u"wider", 1100, 2000);
-    TFormatInfo* taller = Custom(u"taller", 1000, 2100);
+    TFormatInfo* wider = Custom(TEXT("wider"), 1100, 2000);
+    TFormatInfo* taller = Custom(TEXT("taller"), 1000, 2100);
     m_List.AddTail(wider);
     m_List.AddTail(taller);
     name = TheFormat.GetFormatClosest(1000, 2000, &m_List, m_Landscape, m_Position, 200);
-    EXPECT_EQ(Name(name), u"wider");
+    EXPECT_EQ(Name(name), TEXT("wider"));
     m_List.RemoveAll();
     m_List.AddTail(taller);
     m_List.AddTail(wider);
     name = TheFormat.GetFormatClosest(1000, 2000, &m_List, m_Landscape, m_Position, 200);
-    EXPECT_EQ(Name(name), u"taller");
+    EXPECT_EQ(Name(name), TEXT("taller"));
 }
 
 TEST_F(PaperSearch, EmptyAndNullListsFindNothing)
@@ -299,7 +299,7 @@ TEST_F(PaperSearch, EmptyAndNullListsFindNothing)
     for (TPtrList<TFormatInfo*>* list : {&m_List, static_cast<TPtrList<TFormatInfo*>*>(nullptr)}) {
         m_Position = reinterpret_cast<void*>(1);
         WCHAR* name = TheFormat.GetFormatInside(300, 200, list, m_Landscape, m_Position);
-        EXPECT_EQ(Name(name), u"Window");
+        EXPECT_EQ(Name(name), TEXT("Window"));
         EXPECT_EQ(m_Position, nullptr);
         EXPECT_EQ(m_Landscape, 1u); // set even when nothing is found
         window = name;
@@ -324,7 +324,7 @@ TEST_F(PaperSearch, WindowIsThisObjectsRecordZero)
     WCHAR* fromOwn = format.GetFormatInside(1, 1, &m_List, m_Landscape, m_Position);
     WCHAR* fromGlobal = TheFormat.GetFormatInside(1, 1, &m_List, m_Landscape, m_Position);
     EXPECT_NE(fromOwn, fromGlobal);
-    EXPECT_EQ(Name(fromOwn), u"Window");
+    EXPECT_EQ(Name(fromOwn), TEXT("Window"));
     EXPECT_GE(reinterpret_cast<const char*>(fromOwn), reinterpret_cast<const char*>(&format));
     EXPECT_LT(reinterpret_cast<const char*>(fromOwn),
               reinterpret_cast<const char*>(&format) + sizeof(format));
@@ -336,35 +336,35 @@ TEST_F(PaperSearch, NullRecordsAreSkipped)
     const POSITION a4 = m_List.AddTail(Standard(A4));
     m_List.AddTail(nullptr);
     EXPECT_EQ(Name(TheFormat.GetFormatInside(60000, 60000, &m_List, m_Landscape, m_Position)),
-              u"ISO A4");
+              TEXT("ISO A4"));
     EXPECT_EQ(m_Position, a4);
     EXPECT_EQ(Name(TheFormat.GetFormatOutside(100, 100, &m_List, m_Landscape, m_Position)),
-              u"ISO A4");
+              TEXT("ISO A4"));
     EXPECT_EQ(Name(TheFormat.GetFormatClosest(39727, 56183, &m_List, m_Landscape, m_Position, 0)),
-              u"ISO A4");
+              TEXT("ISO A4"));
 }
 
 TEST_F(PaperSearch, ScoresUseSixtyFourBits)
 {
     // Areas near 2^64 neither overflow nor wrap into a better score.
-    TFormatInfo* huge = Custom(u"huge", 0xFFFFFFFFu, 0xFFFFFFFFu);
-    TFormatInfo* big = Custom(u"big", 0xFFFFFFF0u, 0xFFFFFFF0u);
+    TFormatInfo* huge = Custom(TEXT("huge"), 0xFFFFFFFFu, 0xFFFFFFFFu);
+    TFormatInfo* big = Custom(TEXT("big"), 0xFFFFFFF0u, 0xFFFFFFF0u);
     m_List.AddTail(huge);
     m_List.AddTail(big);
     EXPECT_EQ(Name(TheFormat.GetFormatOutside(0xFFFFFFF0u, 0xFFFFFFF0u, &m_List, m_Landscape,
                                               m_Position)),
-              u"big");
+              TEXT("big"));
     EXPECT_EQ(Name(TheFormat.GetFormatOutside(0xFFFFFFFFu, 0xFFFFFFFFu, &m_List, m_Landscape,
                                               m_Position)),
-              u"huge");
+              TEXT("huge"));
     EXPECT_EQ(Name(TheFormat.GetFormatClosest(0, 0, &m_List, m_Landscape, m_Position, 0xFFFFFFFFu)),
-              u"big");
+              TEXT("big"));
     m_List.RemoveAll();
     m_List.AddTail(big);
     m_List.AddTail(huge);
     EXPECT_EQ(
         Name(TheFormat.GetFormatInside(0xFFFFFFFFu, 0xFFFFFFFFu, &m_List, m_Landscape, m_Position)),
-        u"huge");
+        TEXT("huge"));
 }
 
 TEST(Paper, GetFormatSortOrderClass)

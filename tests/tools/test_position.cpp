@@ -87,30 +87,30 @@ protected:
 
 TEST_F(TPositionRegistry, ReadOfAnEmptyRegistryGivesLeftTopNotNone)
 {
-    TRegistry registry(u"ZANTH", u"Windows", 0);
+    TRegistry registry(TEXT("ZANTH"), TEXT("Windows"), 0);
     TPosition position;
     position.Offset(7, 8);
-    position.Read(registry, u"Main");
+    position.Read(registry, TEXT("Main"));
     EXPECT_EQ(TPosition::LeftTop, position.Position());
     EXPECT_EQ(TPoint(0, 0), position.Offset());
 }
 
 TEST_F(TPositionRegistry, WriteThenReadRestoresAllThree)
 {
-    TRegistry registry(u"ZANTH", u"Windows", 0);
+    TRegistry registry(TEXT("ZANTH"), TEXT("Windows"), 0);
     TPosition written;
     written.Position(TPosition::RightCenter);
     written.Offset(-20, 35);
-    written.Write(registry, u"Main");
+    written.Write(registry, TEXT("Main"));
     int x = 0;
-    EXPECT_TRUE(registry.Read(u"Main_X", x, 0, 0, 0));
+    EXPECT_TRUE(registry.Read(TEXT("Main_X"), x, 0, 0, 0));
     EXPECT_EQ(-20, x);
 
     TPosition read;
-    read.Read(registry, u"Main");
+    read.Read(registry, TEXT("Main"));
     EXPECT_TRUE(read == written);
     TPosition other;
-    other.Read(registry, u"Other");
+    other.Read(registry, TEXT("Other"));
     EXPECT_FALSE(other == written);
 }
 
@@ -124,12 +124,12 @@ TEST_F(TPositionRegistry, TransferRegistryGoesBothWaysUnderTheProgramsKey)
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
               ::RegOpenKeyExW(HKEY_CURRENT_USER,
-                              u"Software\\ZANTH\\tools_test_position\\Child\\TPosition", 0,
+                              TEXT("Software\\ZANTH\\tools_test_position\\Child\\TPosition"), 0,
                               KEY_READ, &key));
     DWORD type = 0;
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key, u"Offset", nullptr, &type, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key, TEXT("Offset"), nullptr, &type, nullptr, nullptr));
     EXPECT_EQ(REG_BINARY, type);
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key, u"LOGPOS", nullptr, &type, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key, TEXT("LOGPOS"), nullptr, &type, nullptr, nullptr));
     EXPECT_EQ(REG_DWORD, type);
     ::RegCloseKey(key);
 
@@ -141,12 +141,12 @@ TEST_F(TPositionRegistry, TransferRegistryGoesBothWaysUnderTheProgramsKey)
 TEST_F(TPositionRegistry, TransferErrorsAreDroppedAndOnlyThey)
 {
     {
-        TRegistry registry(u"ZANTH", u"tools_test_position\\Child\\TPosition", 0);
-        registry.Write(u"LOGPOS", TString(u"not a number"), 0, 0);
-        registry.Write(u"Offset", 5, 0, 0); // a point is stored as binary
+        TRegistry registry(TEXT("ZANTH"), TEXT("tools_test_position\\Child\\TPosition"), 0);
+        registry.Write(TEXT("LOGPOS"), TString(TEXT("not a number")), 0, 0);
+        registry.Write(TEXT("Offset"), 5, 0, 0); // a point is stored as binary
     }
     // An error the caller is handling stays where it is.
-    PushError(0, 0, TString(u"outer"), TString::NullString, TString::NullString);
+    PushError(0, 0, TString(TEXT("outer")), TString::NullString, TString::NullString);
     TPosition position;
     position.Position(TPosition::RightTop);
     position.Offset(1, 1);

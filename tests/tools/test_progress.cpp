@@ -103,9 +103,9 @@ TEST_F(ProgressTest, ReportsTableOfViewsRecordsAndSteps)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RecordingView caseView;
-        caseView.Open(u"case", c.viewMin, c.viewMax, c.stepSize, 0);
+        caseView.Open(TEXT("case"), c.viewMin, c.viewMax, c.stepSize, 0);
         {
-            TProgress record(u"record", c.min, c.max, 0);
+            TProgress record(TEXT("record"), c.min, c.max, 0);
             for (LONG n : c.dos) {
                 record.Do(n);
             }
@@ -122,8 +122,8 @@ TEST_F(ProgressTest, ReportsTableOfViewsRecordsAndSteps)
 TEST_F(ProgressTest, RecordAccessorsAndClosingWithThePendingStep)
 {
     RecordingView view;
-    view.Open(u"view", 0, 100, 1, 1);
-    TProgress record(u"copy", 10, 30, 1);
+    view.Open(TEXT("view"), 0, 100, 1, 1);
+    TProgress record(TEXT("copy"), 10, 30, 1);
     EXPECT_EQ(Utf8(record.Name()), "copy");
     EXPECT_EQ(record.Min(), 10);
     EXPECT_EQ(record.Max(), 30);
@@ -150,11 +150,11 @@ TEST_F(ProgressTest, RecordAccessorsAndClosingWithThePendingStep)
 TEST_F(ProgressTest, InnerRecordMovesTheBarWithinTheOuterStep)
 {
     RecordingView view;
-    view.Open(u"view", 0, 100, 1, 0);
-    TProgress outer(u"outer", 0, 100, 0);
+    view.Open(TEXT("view"), 0, 100, 1, 0);
+    TProgress outer(TEXT("outer"), 0, 100, 0);
     outer.Do(50);
     {
-        TProgress inner(u"inner", 0, 10, 0);
+        TProgress inner(TEXT("inner"), 0, 10, 0);
         EXPECT_EQ(view.OpenRecords(), 2);
         for (int i = 0; i < 11; ++i) {
             inner.Do(1);
@@ -172,11 +172,11 @@ TEST_F(ProgressTest, InnerRecordMovesTheBarWithinTheOuterStep)
 TEST_F(ProgressTest, InnerRecordIsSilentWhileTheOuterStepCannotReachTheNextPosition)
 {
     RecordingView view;
-    view.Open(u"view", 0, 100, 10, 0);
-    TProgress outer(u"outer", 0, 100, 0);
+    view.Open(TEXT("view"), 0, 100, 10, 0);
+    TProgress outer(TEXT("outer"), 0, 100, 0);
     outer.Do(5); // half of one bar step
     {
-        TProgress inner(u"inner", 0, 10, 0);
+        TProgress inner(TEXT("inner"), 0, 10, 0);
         for (int i = 0; i < 20; ++i) {
             inner.Do(1);
         }
@@ -190,7 +190,7 @@ TEST_F(ProgressTest, InnerRecordIsSilentWhileTheOuterStepCannotReachTheNextPosit
 TEST(Progress, WithoutAViewRecordsReportToNobody)
 {
     TProgressView::Init();
-    TProgress record(u"alone", 5, 105, 0);
+    TProgress record(TEXT("alone"), 5, 105, 0);
     EXPECT_EQ(record.Min(), -2147483647 - 1);
     EXPECT_EQ(record.Max(), 2147483647);
     EXPECT_EQ(record.Size(), 100);
@@ -200,7 +200,7 @@ TEST(Progress, WithoutAViewRecordsReportToNobody)
     record.Close();
     // A view opened later does not adopt the record.
     RecordingView view;
-    view.Open(u"late", 0, 10, 1, 0);
+    view.Open(TEXT("late"), 0, 10, 1, 0);
     record.Do(1);
     record.Close();
     EXPECT_TRUE(view.shown.empty());
@@ -212,9 +212,9 @@ TEST(Progress, EachThreadReachesOnlyItsOwnView)
 {
     auto work = [](std::vector<LONG>* shown, LONG units) {
         RecordingView view;
-        view.Open(u"thread", 0, 10, 1, 0);
+        view.Open(TEXT("thread"), 0, 10, 1, 0);
         {
-            TProgress record(u"work", 0, units, 0);
+            TProgress record(TEXT("work"), 0, units, 0);
             for (LONG i = 0; i <= units; ++i) {
                 record.Do(1);
             }
@@ -234,18 +234,18 @@ TEST(Progress, EachThreadReachesOnlyItsOwnView)
 TEST_F(ProgressTest, ClosingTwiceOrOutOfOrderTakesNoOtherRecord)
 {
     RecordingView view;
-    view.Open(u"view", 0, 100, 1, 0);
-    TProgress outer(u"outer", 0, 100, 0);
+    view.Open(TEXT("view"), 0, 100, 1, 0);
+    TProgress outer(TEXT("outer"), 0, 100, 0);
     {
-        TProgress inner(u"inner", 0, 100, 0);
+        TProgress inner(TEXT("inner"), 0, 100, 0);
         inner.Close();
         EXPECT_EQ(view.OpenRecords(), 1);
     } // the destructor closes again: outer stays listed
     EXPECT_EQ(view.OpenRecords(), 1);
     EXPECT_EQ(view.Innermost(), &outer);
 
-    auto* middle = new TProgress(u"middle", 0, 10, 0);
-    TProgress innermost(u"innermost", 0, 10, 0);
+    auto* middle = new TProgress(TEXT("middle"), 0, 10, 0);
+    TProgress innermost(TEXT("innermost"), 0, 10, 0);
     middle->Close(); // not the innermost: only it leaves
     EXPECT_EQ(view.OpenRecords(), 2);
     EXPECT_EQ(view.Innermost(), &innermost);
@@ -256,8 +256,8 @@ TEST_F(ProgressTest, ClosingTwiceOrOutOfOrderTakesNoOtherRecord)
 TEST_F(ProgressTest, CopiesOpenNowhereAndCopiedViewsStartEmpty)
 {
     RecordingView view;
-    view.Open(u"view", 0, 100, 1, 0);
-    TProgress record(u"record", 0, 100, 0);
+    view.Open(TEXT("view"), 0, 100, 1, 0);
+    TProgress record(TEXT("record"), 0, 100, 0);
     record.Do(30);
     {
         TProgress copy(record);
@@ -282,20 +282,20 @@ TEST(Progress, DestroyedViewDeletesTheRecordsStillInItsList)
 {
     struct Counted : TProgress
     {
-        Counted(int* deleted) : TProgress(u"counted", 0, 10, 0), m_Deleted(deleted) {}
+        Counted(int* deleted) : TProgress(TEXT("counted"), 0, 10, 0), m_Deleted(deleted) {}
         ~Counted() override { ++*m_Deleted; }
         int* m_Deleted;
     };
     int deleted = 0;
     {
         RecordingView view;
-        view.Open(u"view", 0, 10, 1, 0);
+        view.Open(TEXT("view"), 0, 10, 1, 0);
         new Counted(&deleted);
         new Counted(&deleted);
     }
     EXPECT_EQ(deleted, 2);
     // The view was closed first, so a record opened now reports to nobody.
-    TProgress after(u"after", 0, 10, 0);
+    TProgress after(TEXT("after"), 0, 10, 0);
     EXPECT_EQ(after.Min(), -2147483647 - 1);
 }
 
@@ -328,9 +328,9 @@ std::string ReadAvailable(int fd)
 // Runs 0..100 in steps of 25 through a terminal view on `stream`.
 void RunQuarters(TTerminalProgressView& view)
 {
-    view.Open(u"copy", 0, 100, 25, 1);
+    view.Open(TEXT("copy"), 0, 100, 25, 1);
     {
-        TProgress record(u"bytes", 0, 1000, 1);
+        TProgress record(TEXT("bytes"), 0, 1000, 1);
         for (int i = 0; i < 4; ++i) {
             record.Do(250);
         }
@@ -395,7 +395,7 @@ TEST(TerminalProgress, CtrlCCancelsWithoutEndingTheProcess)
     FILE* stream = ::fdopen(fds[1], "w");
     {
         TTerminalProgressView view(stream);
-        view.Open(u"cancel me", 0, 100, 1, 1);
+        view.Open(TEXT("cancel me"), 0, 100, 1, 1);
         EXPECT_EQ(view.IsCanceld(), 0u);
         ::raise(SIGINT);
         // The console thread delivers the event; give it time on a loaded machine.
@@ -405,7 +405,7 @@ TEST(TerminalProgress, CtrlCCancelsWithoutEndingTheProcess)
         EXPECT_EQ(view.IsCanceld(), 1u);
         view.Close();
         // Opened again, the view starts uncancelled.
-        view.Open(u"again", 0, 100, 1, 1);
+        view.Open(TEXT("again"), 0, 100, 1, 1);
         EXPECT_EQ(view.IsCanceld(), 0u);
         view.Close();
     }

@@ -23,7 +23,7 @@ namespace {
 class RawQueue : public ZCMessageQueueRaw
 {
 public:
-    explicit RawQueue(int capacity, const WCHAR* name = u"raw") : ZCMessageQueueRaw(capacity, name)
+    explicit RawQueue(int capacity, const WCHAR* name = TEXT("raw")) : ZCMessageQueueRaw(capacity, name)
     {}
     using ZCMessageQueueRaw::Receive;
     using ZCMessageQueueRaw::Send;
@@ -150,7 +150,7 @@ TEST(Queue, OrderHoldsAcrossTheRingsWrapAround)
 TEST(Queue, FullQueueWithoutWaitDropsAndMarksOverrun)
 {
     testsupport::LogCapture log;
-    RawQueue queue(2, u"small");
+    RawQueue queue(2, TEXT("small"));
     EXPECT_EQ(queue.Send(Message(1), 0, 0), 1u);
     EXPECT_FALSE(queue.IsFull());
     EXPECT_EQ(queue.Send(Message(2), 0, 0), 1u);
@@ -264,26 +264,26 @@ TEST(Queue, FilterChoosesMessages)
 
 TEST(Queue, NamesAndLogStrings)
 {
-    RawQueue named(2, u"events");
-    EXPECT_EQ(named.LogString(u"Send", u"text"), TString(u"events Send text"));
+    RawQueue named(2, TEXT("events"));
+    EXPECT_EQ(named.LogString(TEXT("Send"), TEXT("text")), TString(TEXT("events Send text")));
 
     RawQueue unnamed(2, nullptr);
     char expected[64];
     std::snprintf(expected, sizeof expected, "noname at:0x%08llX",
                   static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&unnamed)));
     EXPECT_EQ(TString(unnamed.Name()).AsAnsi(), expected);
-    EXPECT_EQ(unnamed.LogString(u"f", u"t").AsAnsi(), std::string(expected) + " f t");
+    EXPECT_EQ(unnamed.LogString(TEXT("f"), TEXT("t")).AsAnsi(), std::string(expected) + " f t");
 }
 
 TEST(Queue, LongNamesAreCutAndTerminated)
 {
     for (std::size_t length : {31u, 32u, 33u, 500u}) {
         SCOPED_TRACE(length);
-        std::u16string name(length, u'q');
+        std::basic_string<WCHAR> name(length, TEXT('q'));
         RawQueue queue(2, name.c_str());
         const std::size_t kept = std::min<std::size_t>(length, 32);
-        EXPECT_EQ(std::u16string(queue.Name()), name.substr(0, kept));
-        EXPECT_EQ(queue.LogString(u"f", u"t").GetLength(), static_cast<LONG>(kept + 4));
+        EXPECT_EQ(std::basic_string<WCHAR>(queue.Name()), name.substr(0, kept));
+        EXPECT_EQ(queue.LogString(TEXT("f"), TEXT("t")).GetLength(), static_cast<LONG>(kept + 4));
     }
 }
 
@@ -294,7 +294,7 @@ TEST(Queue, QueueWithoutRingRefusesInsteadOfTouchingIt)
     for (int capacity : {0, -1, INT_MAX}) {
         SCOPED_TRACE(capacity);
         testsupport::LogCapture log;
-        RawQueue queue(capacity, u"ringless");
+        RawQueue queue(capacity, TEXT("ringless"));
         EXPECT_TRUE(log.Contains("ringless ZCMessageQueueRaw m_pMessageStack==NULL", 1));
         EXPECT_EQ(queue.Send(Message(1), 0, 0), 0u);
         EXPECT_EQ(queue.Send(Message(1), 0, 1), 0u); // does not wait for room
@@ -382,7 +382,7 @@ TEST(Queue, TypedQueueNeedsNoCasts)
     {
         int id;
     };
-    TMessageQueue<Job> queue(4, u"jobs");
+    TMessageQueue<Job> queue(4, TEXT("jobs"));
     Job low{1};
     Job high{2};
     EXPECT_EQ(queue.Send(&low), 1u);
@@ -413,7 +413,7 @@ TEST(Queue, ProducersAndConsumersLoseNothingAndKeepOrder)
         return Message(((producer * kPerProducer + sequence) << 4 | priority) + 1);
     };
 
-    TMessageQueue<void> queue(64, u"stress");
+    TMessageQueue<void> queue(64, TEXT("stress"));
     std::vector<std::atomic<std::uint8_t>> arrived(kTotal);
     std::atomic<bool> orderBroken{false};
     std::atomic<bool> priorityMismatch{false};

@@ -25,7 +25,7 @@ constexpr DWORD kPort = 5;
 
 WORD SerialCatalog()
 {
-    return FindCatalog(u"ZCSerialComMSG");
+    return FindCatalog(TEXT("ZCSerialComMSG"));
 }
 
 // Counts the notifications a port sends and wakes a waiting test.
@@ -216,7 +216,7 @@ TEST_F(SerialComTest, StopEndsTheReaderAndStartGoesOnWithoutLosingBytes)
     Open();
     ZCThread* reader = com.ReaderThread();
     ASSERT_NE(reader, nullptr);
-    EXPECT_EQ(std::u16string(reader->Name()), u"ZCSerialCom::CommThread");
+    EXPECT_EQ(std::basic_string<WCHAR>(reader->Name()), TEXT("ZCSerialCom::CommThread"));
     reader->RequestStop();
     ASSERT_TRUE(reader->WaitUntilStopped(20000));
     EXPECT_EQ(reader->ExitCode(), 2u);
@@ -230,7 +230,7 @@ TEST_F(SerialComTest, StopEndsTheReaderAndStartGoesOnWithoutLosingBytes)
     EXPECT_EQ(Take(), "");
 
     EXPECT_EQ(com.Start(), 1u);
-    EXPECT_EQ(std::u16string(com.ReaderThread()->Name()), u"ZCSerialCom::CommThread@start");
+    EXPECT_EQ(std::basic_string<WCHAR>(com.ReaderThread()->Name()), TEXT("ZCSerialCom::CommThread@start"));
     ASSERT_TRUE(notes.WaitBeyond(0));
     EXPECT_EQ(Take(), "while nobody reads");
 }
@@ -367,10 +367,10 @@ TEST(SerialComTexts, EveryRaisedMessageHasAnEnglishText)
     ASSERT_NE(catalog, 0xFFFF);
     for (WORD message : {1, 2, 5, 7}) {
         const TString text =
-            GetMessageW(catalog, message, TString(u"3"), TString::NullString, TString::NullString);
+            GetMessageW(catalog, message, TString(TEXT("3")), TString::NullString, TString::NullString);
         EXPECT_FALSE(text.IsEmpty()) << message;
         if (message != 1) {
-            EXPECT_NE(text.Find(u"3"), -1) << message;
+            EXPECT_NE(text.Find(TEXT("3")), -1) << message;
         }
     }
 }

@@ -27,7 +27,7 @@ std::string Utf8(const WCHAR* text)
 
 WORD MsgThread()
 {
-    return FindCatalog(u"MsgThread");
+    return FindCatalog(TEXT("MsgThread"));
 }
 
 // Eight auto-reset or manual-reset events for the multi-waits.
@@ -110,8 +110,8 @@ TEST(MultiMessage, DefaultIsUnnamedManualResetAndNotSet)
 
 TEST(MultiMessage, SameNameSharesOneSystemEvent)
 {
-    ZCMultiMessage first(1, 0, u"zanth-test-shared-event");
-    ZCMultiMessage second(0, 1, u"zanth-test-shared-event"); // opened: mode and state stay
+    ZCMultiMessage first(1, 0, TEXT("zanth-test-shared-event"));
+    ZCMultiMessage second(0, 1, TEXT("zanth-test-shared-event")); // opened: mode and state stay
     EXPECT_FALSE(second.IsSet());
     std::thread waiter([&] { EXPECT_TRUE(second.Wait(10000)); });
     first.Set();
@@ -215,7 +215,7 @@ DWORD WaitForStop(ZCThreadBase* thread, void* parameter)
 
 DWORD ThrowLibraryError(ZCThreadBase*, void*)
 {
-    ThrowNewError(MsgThread(), 4, TString(u"one"), TString(u"two"), TString(u"three"), nullptr);
+    ThrowNewError(MsgThread(), 4, TString(TEXT("one")), TString(TEXT("two")), TString(TEXT("three")), nullptr);
 }
 
 DWORD ThrowForeign(ZCThreadBase*, void*)
@@ -290,16 +290,16 @@ TEST(Thread, LongNamesAreCutAndTerminated)
     };
     for (Case c : {Case{127, 127}, Case{128, 128}, Case{129, 128}, Case{1000, 128}}) {
         SCOPED_TRACE(c.length);
-        std::u16string name(c.length, u'n');
+        std::basic_string<WCHAR> name(c.length, TEXT('n'));
         ZCThread thread(1, name.c_str());
         EXPECT_EQ(WStrLen(thread.Name()), c.kept);
-        EXPECT_EQ(std::u16string(thread.Name()), name.substr(0, c.kept));
+        EXPECT_EQ(std::basic_string<WCHAR>(thread.Name()), name.substr(0, c.kept));
     }
 }
 
 TEST(Thread, ReturnValueBecomesExitCode)
 {
-    ZCThread thread(ReturnSeven, nullptr, 1, u"seven");
+    ZCThread thread(ReturnSeven, nullptr, 1, TEXT("seven"));
     EXPECT_TRUE(thread.WaitUntilStarted(10000));
     EXPECT_EQ(thread.WaitUnitStopped(), 1u);
     EXPECT_EQ(thread.GetStatus(), ZCThreadInterface::Terminated);
@@ -310,16 +310,16 @@ TEST(Thread, ReturnValueBecomesExitCode)
 
 TEST(Thread, LibraryErrorEndsFailedWithTheErrorRecorded)
 {
-    ZCThread thread(1, u"thrower", ThrowLibraryError, nullptr);
+    ZCThread thread(1, TEXT("thrower"), ThrowLibraryError, nullptr);
     ASSERT_TRUE(thread.WaitUntilStopped(10000));
     EXPECT_EQ(thread.GetStatus(), ZCThreadInterface::Failed);
     EXPECT_EQ(thread.ExitCode(), 1u);
     ZCInfo info = thread.ExceptionInfo();
     EXPECT_EQ(info.Catalog(), MsgThread());
     EXPECT_EQ(info.Message(), 4);
-    EXPECT_EQ(info.A1(), TString(u"one"));
-    EXPECT_EQ(info.A2(), TString(u"two"));
-    EXPECT_EQ(info.A3(), TString(u"three"));
+    EXPECT_EQ(info.A1(), TString(TEXT("one")));
+    EXPECT_EQ(info.A2(), TString(TEXT("two")));
+    EXPECT_EQ(info.A3(), TString(TEXT("three")));
     // The caller's own error state is untouched by the worker's error.
     EXPECT_EQ(GetErrorCount(), 0u);
     EXPECT_EQ(GetPendingCount(), 0);
@@ -327,7 +327,7 @@ TEST(Thread, LibraryErrorEndsFailedWithTheErrorRecorded)
 
 TEST(Thread, FunctionEndingItsOwnThreadStillLetsTheOwnerSeeTheEnd)
 {
-    ZCThread thread(1, u"quitter", EndOwnThread, nullptr);
+    ZCThread thread(1, TEXT("quitter"), EndOwnThread, nullptr);
     ASSERT_TRUE(thread.WaitUntilStopped(10000));
     EXPECT_EQ(thread.GetStatus(), ZCThreadInterface::Running); // it never returned
     EXPECT_EQ(thread.ExitCode(), 1u);
@@ -336,7 +336,7 @@ TEST(Thread, FunctionEndingItsOwnThreadStillLetsTheOwnerSeeTheEnd)
 TEST(Thread, ForeignExceptionLeavesRunningAndResetReportsIt)
 {
     testsupport::LogCapture log;
-    ZCThread thread(1, u"foreign", ThrowForeign, nullptr);
+    ZCThread thread(1, TEXT("foreign"), ThrowForeign, nullptr);
     ASSERT_TRUE(thread.WaitUntilStopped(10000));
     EXPECT_EQ(thread.GetStatus(), ZCThreadInterface::Running);
     EXPECT_EQ(thread.ExitCode(), 1u);
@@ -350,7 +350,7 @@ TEST(Thread, ForeignExceptionLeavesRunningAndResetReportsIt)
     ASSERT_TRUE(caught.raised);
     EXPECT_EQ(caught.catalog, MsgThread());
     EXPECT_EQ(caught.message, 4);
-    EXPECT_EQ(caught.entry.a1, TString(u"-2"));
+    EXPECT_EQ(caught.entry.a1, TString(TEXT("-2")));
     EXPECT_EQ(thread.GetStatus(), ZCThreadInterface::Running); // nothing was reset
 
     // A refused second Start shows Starting, but Reset still judges the run itself.
@@ -358,12 +358,12 @@ TEST(Thread, ForeignExceptionLeavesRunningAndResetReportsIt)
     EXPECT_EQ(thread.GetStatus(), ZCThreadInterface::Starting);
     caught = testsupport::CatchError([&] { thread.Reset(); });
     EXPECT_EQ(caught.message, 4);
-    EXPECT_EQ(caught.entry.a1, TString(u"-2"));
+    EXPECT_EQ(caught.entry.a1, TString(TEXT("-2")));
 }
 
 TEST(Thread, SecondStartNeedsAReset)
 {
-    ZCThread thread(ReturnSeven, nullptr, 1, u"twice");
+    ZCThread thread(ReturnSeven, nullptr, 1, TEXT("twice"));
     ASSERT_TRUE(thread.WaitUntilStopped(10000));
     const LONG first = thread.StartNumber();
     EXPECT_GT(first, 0);
@@ -394,7 +394,7 @@ TEST(Thread, SecondStartNeedsAReset)
 
 TEST(Thread, ResetClearsTheErrorOfTheEarlierRun)
 {
-    ZCThread thread(1, u"again", ThrowLibraryError, nullptr);
+    ZCThread thread(1, TEXT("again"), ThrowLibraryError, nullptr);
     ASSERT_TRUE(thread.WaitUntilStopped(10000));
     EXPECT_TRUE(thread.ExceptionInfo().HasError());
     thread.Reset();
@@ -408,7 +408,7 @@ TEST(Thread, ResetClearsTheErrorOfTheEarlierRun)
 TEST(Thread, ConcurrentStartsLetExactlyOneThrough)
 {
     for (int round = 0; round < 20; ++round) {
-        ZCThread thread(1, u"race");
+        ZCThread thread(1, TEXT("race"));
         std::atomic<int> refused{0};
         auto start = [&] {
             try {
@@ -431,8 +431,8 @@ TEST(Thread, ConcurrentStartsLetExactlyOneThrough)
 
 TEST(Thread, StartNumbersRiseAcrossObjects)
 {
-    ZCThread a(ReturnSeven, nullptr, 1, u"a");
-    ZCThread b(ReturnSeven, nullptr, 1, u"b");
+    ZCThread a(ReturnSeven, nullptr, 1, TEXT("a"));
+    ZCThread b(ReturnSeven, nullptr, 1, TEXT("b"));
     EXPECT_GT(b.StartNumber(), a.StartNumber());
 }
 
@@ -441,7 +441,7 @@ TEST(Thread, DestructionStopsAndWaitsForTheThread)
     std::atomic<int> loops{0};
     const DWORD handles = ZanthOpenHandleCount();
     {
-        ZCThread thread(WaitForStop, &loops, 1, u"stopper");
+        ZCThread thread(WaitForStop, &loops, 1, TEXT("stopper"));
         ASSERT_TRUE(thread.WaitUntilStarted(10000));
     }
     // The thread has ended: its loop count no longer changes.
@@ -479,7 +479,7 @@ TEST(Thread, StopEventWorksInAMultiWait)
             }
         }
     };
-    ZCThread thread(body, &shared, 1, u"worker");
+    ZCThread thread(body, &shared, 1, TEXT("worker"));
     for (int i = 0; i < 3; ++i) {
         work.Set();
         while (shared.done.load() != i + 1) {
@@ -494,7 +494,7 @@ TEST(Thread, StopEventWorksInAMultiWait)
 TEST(Thread, RefusedThreadCreationFailsWithEagain)
 {
     testsupport::LogCapture log;
-    ZCThread thread(1, u"starved");
+    ZCThread thread(1, TEXT("starved"));
     testsupport::CaughtError caught;
     {
         NoMoreThreads limit;
@@ -520,7 +520,7 @@ TEST(Thread, RefusedThreadCreationFailsWithEagain)
 TEST(Thread, NullFunctionIsAnInvalidArgument)
 {
     testsupport::LogCapture log;
-    ZCThread thread(1, u"nothing");
+    ZCThread thread(1, TEXT("nothing"));
     auto caught = testsupport::CatchError([&] { thread.Start(nullptr, nullptr); });
     ASSERT_TRUE(caught.raised);
     EXPECT_EQ(caught.catalog, MsgThread());
@@ -564,7 +564,7 @@ public:
 class InlineThread : public ZCThreadBase
 {
 public:
-    InlineThread() : ZCThreadBase(1, u"inline") {}
+    InlineThread() : ZCThreadBase(1, TEXT("inline")) {}
     void Reset() override { m_StopEvent.Reset(); }
     void Start(ZANTH::ThreadFunction function, void* parameter) override
     {

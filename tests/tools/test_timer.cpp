@@ -137,7 +137,7 @@ protected:
     {
         calls.push_back(parts);
         if (fail == Fail::Library) {
-            ThrowNewError(0, 0, TString(u"work failed"), TString::NullString, TString::NullString,
+            ThrowNewError(0, 0, TString(TEXT("work failed")), TString::NullString, TString::NullString,
                           nullptr);
         }
         if (fail == Fail::Foreign) {
@@ -444,7 +444,7 @@ TEST(ConsoleControlHandler, StopEventIsNamedAfterProcessAndComputer)
     WCHAR computer[250] = {};
     DWORD size = 250;
     ASSERT_TRUE(::GetComputerNameW(computer, &size));
-    const TString name = TString::Formatted(u"%d_%s_CONTROL_HANDLER_EVENT",
+    const TString name = TString::Formatted(TEXT("%d_%s_CONTROL_HANDLER_EVENT"),
                                             static_cast<int>(::GetCurrentProcessId()), computer);
     ZANTH::ZCEvent same(1, 0, name);
     g_theControlHandlerStopEvent.Reset();

@@ -380,26 +380,26 @@ TEST(Units, FormatString)
 {
     EXPECT_EQ(ZCUnit::FormatString(4800, 3, kDefaultDpi), TString());
     EXPECT_EQ(ZCUnit::FormatString(4800, 9, kDefaultDpi), TString());
-    EXPECT_EQ(ZCUnit::FormatString(4800, 2, kDefaultDpi), TString(u"1.00"));
-    EXPECT_EQ(ZCUnit::FormatString(4800, 1, kDefaultDpi), TString(u"25.40"));
-    EXPECT_EQ(ZCUnit::FormatString(56183, 1, kDefaultDpi), TString(u"297.30"));
-    EXPECT_EQ(ZCUnit::FormatString(4800, 0, 300), TString(u"300"));
+    EXPECT_EQ(ZCUnit::FormatString(4800, 2, kDefaultDpi), TString(TEXT("1.00")));
+    EXPECT_EQ(ZCUnit::FormatString(4800, 1, kDefaultDpi), TString(TEXT("25.40")));
+    EXPECT_EQ(ZCUnit::FormatString(56183, 1, kDefaultDpi), TString(TEXT("297.30")));
+    EXPECT_EQ(ZCUnit::FormatString(4800, 0, 300), TString(TEXT("300")));
     // The pixel branch has no 400 dpi substitute: 0 dpi formats 0 pixels.
-    EXPECT_EQ(ZCUnit::FormatString(4800, 0, 0), TString(u"0"));
+    EXPECT_EQ(ZCUnit::FormatString(4800, 0, 0), TString(TEXT("0")));
 
-    EXPECT_EQ(ZCSUnit::FormatString(-4800, 2, kDefaultDpi), TString(u"-1.00"));
-    EXPECT_EQ(ZCSUnit::FormatString(-4800, 1, kDefaultDpi), TString(u"-25.40"));
-    EXPECT_EQ(ZCSUnit::FormatString(-4800, 0, 300), TString(u"-300"));
-    EXPECT_EQ(ZCSUnit::FormatString(4800, 0, 300), TString(u"300"));
+    EXPECT_EQ(ZCSUnit::FormatString(-4800, 2, kDefaultDpi), TString(TEXT("-1.00")));
+    EXPECT_EQ(ZCSUnit::FormatString(-4800, 1, kDefaultDpi), TString(TEXT("-25.40")));
+    EXPECT_EQ(ZCSUnit::FormatString(-4800, 0, 300), TString(TEXT("-300")));
+    EXPECT_EQ(ZCSUnit::FormatString(4800, 0, 300), TString(TEXT("300")));
     EXPECT_EQ(ZCSUnit::FormatString(-4800, 3, kDefaultDpi), TString());
 }
 
 TEST(Units, UnitTextsComeFromTheCatalog)
 {
-    EXPECT_EQ(FindCatalog(u"ZCUnit::ZanthUnits"), ZCUnit::ZanthUnits.Number());
-    EXPECT_EQ(ZCUnit::GetUnitText(0), TString(u"pixel"));
-    EXPECT_EQ(ZCUnit::GetUnitText(1), TString(u"millimetre"));
-    EXPECT_EQ(ZCUnit::GetUnitText(2), TString(u"inch"));
+    EXPECT_EQ(FindCatalog(TEXT("ZCUnit::ZanthUnits")), ZCUnit::ZanthUnits.Number());
+    EXPECT_EQ(ZCUnit::GetUnitText(0), TString(TEXT("pixel")));
+    EXPECT_EQ(ZCUnit::GetUnitText(1), TString(TEXT("millimetre")));
+    EXPECT_EQ(ZCUnit::GetUnitText(2), TString(TEXT("inch")));
     EXPECT_EQ(ZCUnit::GetUnitText(3), TString());
     EXPECT_EQ(ZCUnitEx::GetUnitText(4), TString());
     EXPECT_EQ(ZCUnit::GetUnitText(0xFFFFFFFFu), TString());

@@ -29,36 +29,36 @@ protected:
     }
 
     // Stores a format key the way a saved list has it; a null name leaves "Name" out.
-    static void StoreFormat(int index, ULONG sizeX, ULONG sizeY, const char16_t* name)
+    static void StoreFormat(int index, ULONG sizeX, ULONG sizeY, const WCHAR* name)
     {
-        TRegistry registry(u"ZANTH", TString::Formatted(u"FORMAT\\%d", index), 0);
-        registry.Write(u"SkipX", 1u, 0, 0);
-        registry.Write(u"SkipY", 2u, 0, 0);
-        registry.Write(u"SizeX", static_cast<unsigned int>(sizeX), 0, 0);
-        registry.Write(u"SizeY", static_cast<unsigned int>(sizeY), 0, 0);
-        registry.Write(u"Class", 4, 0, 0);
-        registry.Write(u"Land", 1u, 0, 0);
+        TRegistry registry(TEXT("ZANTH"), TString::Formatted(TEXT("FORMAT\\%d"), index), 0);
+        registry.Write(TEXT("SkipX"), 1u, 0, 0);
+        registry.Write(TEXT("SkipY"), 2u, 0, 0);
+        registry.Write(TEXT("SizeX"), static_cast<unsigned int>(sizeX), 0, 0);
+        registry.Write(TEXT("SizeY"), static_cast<unsigned int>(sizeY), 0, 0);
+        registry.Write(TEXT("Class"), 4, 0, 0);
+        registry.Write(TEXT("Land"), 1u, 0, 0);
         if (name) {
-            registry.Write(u"Name", TString(name), 0, 0);
+            registry.Write(TEXT("Name"), TString(name), 0, 0);
         }
     }
 
     static void StoreAdmin(int entries, int units)
     {
-        TRegistry admin(u"ZANTH", u"FORMAT\\ADMIN", 0);
-        admin.Write(u"Entries", entries, 0, 0);
-        admin.Write(u"Units", units, 0, 0);
+        TRegistry admin(TEXT("ZANTH"), TEXT("FORMAT\\ADMIN"), 0);
+        admin.Write(TEXT("Entries"), entries, 0, 0);
+        admin.Write(TEXT("Units"), units, 0, 0);
     }
 
-    static int ReadAdmin(const char16_t* name)
+    static int ReadAdmin(const WCHAR* name)
     {
-        TRegistry admin(u"ZANTH", u"FORMAT\\ADMIN", 0);
+        TRegistry admin(TEXT("ZANTH"), TEXT("FORMAT\\ADMIN"), 0);
         int value = -99;
         admin.Read(name, value, -1, 0, 0);
         return value;
     }
 
-    static bool KeyExists(const char16_t* path)
+    static bool KeyExists(const WCHAR* path)
     {
         HKEY key = nullptr;
         if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
@@ -68,13 +68,13 @@ protected:
         return true;
     }
 
-    static TFormatInfo* NewRecord(ULONG sizeX, const char16_t* name)
+    static TFormatInfo* NewRecord(ULONG sizeX, const WCHAR* name)
     {
         auto* record = new TFormatInfo();
         record->SizeX = sizeX;
         record->SizeY = sizeX * 2;
         record->Class = 0xFFFF;
-        std::u16string text(name);
+        std::basic_string<WCHAR> text(name);
         text.copy(record->Name, 31);
         return record;
     }
@@ -97,24 +97,24 @@ TEST_F(UserFormatTest, WithoutTheAutoFlagNothingIsReadOrCreated)
     ZCUserFormat formats(0);
     EXPECT_TRUE(formats.FormatList().IsEmpty());
     EXPECT_EQ(2u, formats.GetUnits()); // starts as TheUnits' default unit
-    EXPECT_FALSE(KeyExists(u"Software\\ZANTH"));
+    EXPECT_FALSE(KeyExists(TEXT("Software\\ZANTH")));
 }
 
 TEST_F(UserFormatTest, ReadAppendsTheStoredFormatsInKeyOrder)
 {
     StoreAdmin(3, 1);
-    StoreFormat(0, 100, 200, u"First");
+    StoreFormat(0, 100, 200, TEXT("First"));
     StoreFormat(1, 300, 400, nullptr); // no "Name"
-    StoreFormat(2, 500, 600, u"Third");
-    StoreFormat(3, 700, 800, u"Not counted");
+    StoreFormat(2, 500, 600, TEXT("Third"));
+    StoreFormat(3, 700, 800, TEXT("Not counted"));
 
     ZCUserFormat formats(0);
     formats.ReadFormatList();
     std::vector<TFormatInfo*> records = Records(formats);
     ASSERT_EQ(3u, records.size());
-    EXPECT_EQ(TString(u"First"), TString(records[0]->Name));
-    EXPECT_EQ(TString(u"0"), TString(records[1]->Name));
-    EXPECT_EQ(TString(u"Third"), TString(records[2]->Name));
+    EXPECT_EQ(TString(TEXT("First")), TString(records[0]->Name));
+    EXPECT_EQ(TString(TEXT("0")), TString(records[1]->Name));
+    EXPECT_EQ(TString(TEXT("Third")), TString(records[2]->Name));
     EXPECT_EQ(100u, records[0]->SizeX);
     EXPECT_EQ(400u, records[1]->SizeY);
     EXPECT_EQ(1u, records[2]->SkipX);
@@ -130,17 +130,17 @@ TEST_F(UserFormatTest, ReadAppendsTheStoredFormatsInKeyOrder)
 
 TEST_F(UserFormatTest, NamesAreCutToThirtyOneCharacters)
 {
-    const std::u16string forty(40, u'x');
+    const std::basic_string<WCHAR> forty(40, TEXT('x'));
     struct Case
     {
-        std::u16string stored;
-        std::u16string read;
+        std::basic_string<WCHAR> stored;
+        std::basic_string<WCHAR> read;
     };
     const Case cases[] = {
         {forty, forty.substr(0, 31)},
-        {std::u16string(32, u'y'), std::u16string(31, u'y')},
-        {std::u16string(31, u'z'), std::u16string(31, u'z')},
-        {u"", u""},
+        {std::basic_string<WCHAR>(32, TEXT('y')), std::basic_string<WCHAR>(31, TEXT('y'))},
+        {std::basic_string<WCHAR>(31, TEXT('z')), std::basic_string<WCHAR>(31, TEXT('z'))},
+        {TEXT(""), TEXT("")},
     };
     StoreAdmin(4, 1);
     for (int i = 0; i < 4; ++i) {
@@ -150,7 +150,7 @@ TEST_F(UserFormatTest, NamesAreCutToThirtyOneCharacters)
     std::vector<TFormatInfo*> records = Records(formats);
     ASSERT_EQ(4u, records.size());
     for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(cases[i].read, std::u16string(records[i]->Name));
+        EXPECT_EQ(cases[i].read, std::basic_string<WCHAR>(records[i]->Name));
         EXPECT_EQ(0, records[i]->Name[31]);
     }
 }
@@ -160,16 +160,16 @@ TEST_F(UserFormatTest, TheStoredUnitBecomesTheLibrarysDefault)
     StoreAdmin(0, 2);
     ZCUserFormat formats(1);
     EXPECT_EQ(2u, TheUnits.GetDefault());
-    EXPECT_EQ(TString(u"inches"), formats.GetDefaultName());
+    EXPECT_EQ(TString(TEXT("inches")), formats.GetDefaultName());
     // TheUnits now converts in inches: one inch is 4800 Zanth units.
     EXPECT_DOUBLE_EQ(1.0, TheUnits.ConvertZanthToDefault(4800, 0));
 
     // A fresh registry keeps TheUnits' unit.
     ZanthRegCloseDatabases();
     HKEY software = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\ZANTH\\FORMAT", 0,
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\ZANTH\\FORMAT"), 0,
                                              KEY_ALL_ACCESS, &software));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(software, u"ADMIN"));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(software, TEXT("ADMIN")));
     ::RegCloseKey(software);
     TheUnits.SetDefault(0);
     ZCUserFormat fresh(1);
@@ -179,8 +179,8 @@ TEST_F(UserFormatTest, TheStoredUnitBecomesTheLibrarysDefault)
 
 TEST_F(UserFormatTest, DefaultNames)
 {
-    const std::pair<ULONG, const char16_t*> cases[] = {
-        {0, u"pixel"}, {1, u"mm"}, {2, u"inches"}, {3, u"unknown"}, {0xFFFFFFFF, u"unknown"}};
+    const std::pair<ULONG, const WCHAR*> cases[] = {
+        {0, TEXT("pixel")}, {1, TEXT("mm")}, {2, TEXT("inches")}, {3, TEXT("unknown")}, {0xFFFFFFFF, TEXT("unknown")}};
     ZCUserFormat formats(0);
     for (const auto& [unit, name] : cases) {
         formats.SetUnits(unit);
@@ -192,24 +192,24 @@ TEST_F(UserFormatTest, WriteLeavesStaleKeysThatAreNotReadBack)
 {
     {
         ZCUserFormat formats(0);
-        for (const char16_t* name : {u"a", u"b", u"c"}) {
+        for (const WCHAR* name : {TEXT("a"), TEXT("b"), TEXT("c")}) {
             formats.FormatList().AddTail(NewRecord(10, name));
         }
         formats.WriteFormatList();
     }
     ZCUserFormat formats(0);
     formats.SetUnits(1);
-    formats.FormatList().AddTail(NewRecord(20, u"new a"));
-    formats.FormatList().AddTail(NewRecord(30, u"new b"));
+    formats.FormatList().AddTail(NewRecord(20, TEXT("new a")));
+    formats.FormatList().AddTail(NewRecord(30, TEXT("new b")));
     formats.WriteFormatList();
-    EXPECT_EQ(2, ReadAdmin(u"Entries"));
-    EXPECT_EQ(1, ReadAdmin(u"Units"));
-    EXPECT_TRUE(KeyExists(u"Software\\ZANTH\\FORMAT\\2")); // left behind
+    EXPECT_EQ(2, ReadAdmin(TEXT("Entries")));
+    EXPECT_EQ(1, ReadAdmin(TEXT("Units")));
+    EXPECT_TRUE(KeyExists(TEXT("Software\\ZANTH\\FORMAT\\2"))); // left behind
 
     ZCUserFormat read(1);
     std::vector<TFormatInfo*> records = Records(read);
     ASSERT_EQ(2u, records.size());
-    EXPECT_EQ(TString(u"new a"), TString(records[0]->Name));
+    EXPECT_EQ(TString(TEXT("new a")), TString(records[0]->Name));
     EXPECT_EQ(30u, records[1]->SizeX);
     EXPECT_EQ(0xFFFF, records[1]->Class); // the unsigned short survives the int
 }
@@ -217,12 +217,12 @@ TEST_F(UserFormatTest, WriteLeavesStaleKeysThatAreNotReadBack)
 TEST_F(UserFormatTest, NullRecordsAreCountedButNotWritten)
 {
     ZCUserFormat formats(0);
-    formats.FormatList().AddTail(NewRecord(10, u"one"));
+    formats.FormatList().AddTail(NewRecord(10, TEXT("one")));
     formats.FormatList().AddTail(nullptr);
-    formats.FormatList().AddTail(NewRecord(30, u"three"));
+    formats.FormatList().AddTail(NewRecord(30, TEXT("three")));
     formats.WriteFormatList();
-    EXPECT_EQ(3, ReadAdmin(u"Entries"));
-    EXPECT_FALSE(KeyExists(u"Software\\ZANTH\\FORMAT\\1"));
+    EXPECT_EQ(3, ReadAdmin(TEXT("Entries")));
+    EXPECT_FALSE(KeyExists(TEXT("Software\\ZANTH\\FORMAT\\1")));
 
     ZCUserFormat read(1);
     std::vector<TFormatInfo*> records = Records(read);
@@ -230,7 +230,7 @@ TEST_F(UserFormatTest, NullRecordsAreCountedButNotWritten)
     ASSERT_NE(nullptr, records[1]);
     EXPECT_EQ(0u, records[1]->SizeX);
     EXPECT_EQ(0u, records[1]->SkipY);
-    EXPECT_EQ(TString(u"0"), TString(records[1]->Name));
+    EXPECT_EQ(TString(TEXT("0")), TString(records[1]->Name));
 }
 
 TEST_F(UserFormatTest, BadEntryCounts)
@@ -248,15 +248,15 @@ TEST_F(UserFormatTest, TheAutoFlagSavesBeforeTheRecordsGo)
 {
     {
         ZCUserFormat formats(1);
-        formats.FormatList().AddTail(NewRecord(42, u"kept"));
+        formats.FormatList().AddTail(NewRecord(42, TEXT("kept")));
         formats.SetUnits(2);
     }
-    EXPECT_EQ(1, ReadAdmin(u"Entries"));
-    EXPECT_EQ(2, ReadAdmin(u"Units"));
+    EXPECT_EQ(1, ReadAdmin(TEXT("Entries")));
+    EXPECT_EQ(2, ReadAdmin(TEXT("Units")));
     ZCUserFormat read(0);
     read.ReadFormatList();
     ASSERT_EQ(1, read.FormatList().GetCount());
-    EXPECT_EQ(TString(u"kept"), TString(read.FormatList().GetHead()->Name));
+    EXPECT_EQ(TString(TEXT("kept")), TString(read.FormatList().GetHead()->Name));
 
     // Destructor called by hand: the object is emptied and its destructor saves
     // no empty list over the one just saved.
@@ -266,7 +266,7 @@ TEST_F(UserFormatTest, TheAutoFlagSavesBeforeTheRecordsGo)
         formats.Destructor();
         EXPECT_TRUE(formats.FormatList().IsEmpty());
     }
-    EXPECT_EQ(1, ReadAdmin(u"Entries"));
+    EXPECT_EQ(1, ReadAdmin(TEXT("Entries")));
 }
 
 std::string DatabasePath()
@@ -301,7 +301,7 @@ TEST_F(UserFormatTest, TheDestructorGuard)
     StoreAdmin(0, 1);
     testsupport::CaughtError error = testsupport::CatchError([] {
         ZCUserFormat formats(1);
-        formats.FormatList().AddTail(NewRecord(1, u"x"));
+        formats.FormatList().AddTail(NewRecord(1, TEXT("x")));
         DamageDatabase();
     });
     EXPECT_TRUE(error.raised);
@@ -314,9 +314,9 @@ TEST_F(UserFormatTest, TheDestructorGuard)
     StoreAdmin(0, 1);
     error = testsupport::CatchError([] {
         ZCUserFormat formats(1);
-        formats.FormatList().AddTail(NewRecord(1, u"x"));
+        formats.FormatList().AddTail(NewRecord(1, TEXT("x")));
         DamageDatabase();
-        ThrowNewError(0, 0, TString(u"the first error"), TString::NullString, TString::NullString,
+        ThrowNewError(0, 0, TString(TEXT("the first error")), TString::NullString, TString::NullString,
                       nullptr);
     });
     EXPECT_TRUE(error.raised);
@@ -342,7 +342,7 @@ TEST_F(UserFormatTest, CopiesOwnTheirRecords)
 {
     ZCUserFormat source(0);
     source.SetUnits(2);
-    source.FormatList().AddTail(NewRecord(10, u"one"));
+    source.FormatList().AddTail(NewRecord(10, TEXT("one")));
     source.FormatList().AddTail(nullptr);
     {
         ZCUserFormat copy(source);
@@ -350,14 +350,14 @@ TEST_F(UserFormatTest, CopiesOwnTheirRecords)
         std::vector<TFormatInfo*> theirs = Records(source);
         ASSERT_EQ(2u, mine.size());
         EXPECT_NE(theirs[0], mine[0]);
-        EXPECT_EQ(TString(u"one"), TString(mine[0]->Name));
+        EXPECT_EQ(TString(TEXT("one")), TString(mine[0]->Name));
         EXPECT_EQ(nullptr, mine[1]);
         EXPECT_EQ(2u, copy.GetUnits());
         mine[0]->SizeX = 99;
         EXPECT_EQ(10u, theirs[0]->SizeX);
 
         ZCUserFormat assigned(0);
-        assigned.FormatList().AddTail(NewRecord(5, u"replaced"));
+        assigned.FormatList().AddTail(NewRecord(5, TEXT("replaced")));
         assigned = copy;
         ASSERT_EQ(2, assigned.FormatList().GetCount());
         EXPECT_EQ(99u, assigned.FormatList().GetHead()->SizeX);

@@ -32,7 +32,7 @@ protected:
         return testsupport::RunChild(args);
     }
 
-    static void SetValue(const char16_t* path, const char16_t* name, DWORD type,
+    static void SetValue(const WCHAR* path, const WCHAR* name, DWORD type,
                          const std::vector<BYTE>& data)
     {
         HKEY key = nullptr;
@@ -43,7 +43,7 @@ protected:
         ::RegCloseKey(key);
     }
 
-    static bool GetValue(const char16_t* path, const char16_t* name, DWORD& type,
+    static bool GetValue(const WCHAR* path, const WCHAR* name, DWORD& type,
                          std::vector<BYTE>& data)
     {
         HKEY key = nullptr;
@@ -67,7 +67,7 @@ protected:
     std::string m_Ztools;
 };
 
-std::vector<BYTE> Text(const std::u16string& text, bool terminator = true)
+std::vector<BYTE> Text(const std::basic_string<WCHAR>& text, bool terminator = true)
 {
     const BYTE* bytes = reinterpret_cast<const BYTE*>(text.c_str());
     return std::vector<BYTE>(bytes, bytes + (text.size() + (terminator ? 1 : 0)) * 2);
@@ -81,27 +81,27 @@ TEST_F(ZtoolsRegistry, EveryValueSurvivesExportAndImport)
     }
     struct Case
     {
-        const char16_t* name;
+        const WCHAR* name;
         DWORD type;
         std::vector<BYTE> data;
     };
     const Case cases[] = {
-        {u"dword", REG_DWORD, {0x2a, 0, 0, 0x80}},
-        {u"qword", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
-        {u"quoted \"name\" \\ here", REG_SZ, Text(u"C:\\path \"with\" quotes, Grüße")},
-        {u"", REG_SZ, Text(u"the default value")},
-        {u"no terminator", REG_SZ, Text(u"ab", false)},
-        {u"line break", REG_SZ, Text(u"one\ntwo")},
-        {u"expand", REG_EXPAND_SZ, Text(u"%HOME%/x")},
-        {u"multi", REG_MULTI_SZ, Text(std::u16string(u"a\0b\0", 4))},
-        {u"long binary", REG_BINARY, longBinary},
-        {u"empty", REG_BINARY, {}},
-        {u"short dword", REG_DWORD, {1, 2}},
+        {TEXT("dword"), REG_DWORD, {0x2a, 0, 0, 0x80}},
+        {TEXT("qword"), REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {TEXT("quoted \"name\" \\ here"), REG_SZ, Text(TEXT("C:\\path \"with\" quotes, Grüße"))},
+        {TEXT(""), REG_SZ, Text(TEXT("the default value"))},
+        {TEXT("no terminator"), REG_SZ, Text(TEXT("ab"), false)},
+        {TEXT("line break"), REG_SZ, Text(TEXT("one\ntwo"))},
+        {TEXT("expand"), REG_EXPAND_SZ, Text(TEXT("%HOME%/x"))},
+        {TEXT("multi"), REG_MULTI_SZ, Text(std::basic_string<WCHAR>(TEXT("a\0b\0"), 4))},
+        {TEXT("long binary"), REG_BINARY, longBinary},
+        {TEXT("empty"), REG_BINARY, {}},
+        {TEXT("short dword"), REG_DWORD, {1, 2}},
     };
     for (const Case& c : cases) {
-        SetValue(u"Software\\Export\\Inner", c.name, c.type, c.data);
+        SetValue(TEXT("Software\\Export\\Inner"), c.name, c.type, c.data);
     }
-    SetValue(u"Software\\Export", u"top", REG_DWORD, {1, 0, 0, 0});
+    SetValue(TEXT("Software\\Export"), TEXT("top"), REG_DWORD, {1, 0, 0, 0});
 
     for (bool utf8 : {false, true}) {
         SCOPED_TRACE(utf8 ? "UTF-8" : "UTF-16");
@@ -114,36 +114,36 @@ TEST_F(ZtoolsRegistry, EveryValueSurvivesExportAndImport)
         ASSERT_EQ(0, Run({"registry", "delete", "Software\\Export"}).status);
         DWORD type = 0;
         std::vector<BYTE> data;
-        ASSERT_FALSE(GetValue(u"Software\\Export", u"top", type, data));
+        ASSERT_FALSE(GetValue(TEXT("Software\\Export"), TEXT("top"), type, data));
         testsupport::ChildResult imported = Run({"registry", "import", file});
         ASSERT_EQ(0, imported.status) << imported.output;
         for (const Case& c : cases) {
             SCOPED_TRACE(TString(c.name).AsAnsi());
-            ASSERT_TRUE(GetValue(u"Software\\Export\\Inner", c.name, type, data));
+            ASSERT_TRUE(GetValue(TEXT("Software\\Export\\Inner"), c.name, type, data));
             EXPECT_EQ(c.type, type);
             EXPECT_EQ(c.data, data);
         }
-        EXPECT_TRUE(GetValue(u"Software\\Export", u"top", type, data));
+        EXPECT_TRUE(GetValue(TEXT("Software\\Export"), TEXT("top"), type, data));
     }
 }
 
 TEST_F(ZtoolsRegistry, RegeditFilesWithDeletionsAndContinuedLines)
 {
-    SetValue(u"Software\\Old", u"x", REG_DWORD, {1, 0, 0, 0});
-    SetValue(u"Software\\Keep", u"gone", REG_DWORD, {1, 0, 0, 0});
-    SetValue(u"Software\\Keep", u"stays", REG_DWORD, {2, 0, 0, 0});
-    const std::u16string text = u"Windows Registry Editor Version 5.00\r\n"
-                                u"\r\n"
-                                u"; a comment\r\n"
-                                u"[-HKEY_CURRENT_USER\\Software\\Old]\r\n"
-                                u"\r\n"
-                                u"[HKEY_CURRENT_USER\\Software\\Keep]\r\n"
-                                u"\"gone\"=-\r\n"
-                                u"\"bytes\"=hex:01,02,\\\r\n"
-                                u"  03,04\r\n"
-                                u"@=\"default\"\r\n";
+    SetValue(TEXT("Software\\Old"), TEXT("x"), REG_DWORD, {1, 0, 0, 0});
+    SetValue(TEXT("Software\\Keep"), TEXT("gone"), REG_DWORD, {1, 0, 0, 0});
+    SetValue(TEXT("Software\\Keep"), TEXT("stays"), REG_DWORD, {2, 0, 0, 0});
+    const std::basic_string<WCHAR> text = TEXT("Windows Registry Editor Version 5.00\r\n")
+                                TEXT("\r\n")
+                                TEXT("; a comment\r\n")
+                                TEXT("[-HKEY_CURRENT_USER\\Software\\Old]\r\n")
+                                TEXT("\r\n")
+                                TEXT("[HKEY_CURRENT_USER\\Software\\Keep]\r\n")
+                                TEXT("\"gone\"=-\r\n")
+                                TEXT("\"bytes\"=hex:01,02,\\\r\n")
+                                TEXT("  03,04\r\n")
+                                TEXT("@=\"default\"\r\n");
     std::string bytes = "\xFF\xFE";
-    for (char16_t c : text) {
+    for (WCHAR c : text) {
         bytes.push_back(static_cast<char>(c & 0xFF));
         bytes.push_back(static_cast<char>(c >> 8));
     }
@@ -153,13 +153,13 @@ TEST_F(ZtoolsRegistry, RegeditFilesWithDeletionsAndContinuedLines)
     ASSERT_EQ(0, result.status) << result.output;
     DWORD type = 0;
     std::vector<BYTE> data;
-    EXPECT_FALSE(GetValue(u"Software\\Old", u"x", type, data));
-    EXPECT_FALSE(GetValue(u"Software\\Keep", u"gone", type, data));
-    EXPECT_TRUE(GetValue(u"Software\\Keep", u"stays", type, data));
-    ASSERT_TRUE(GetValue(u"Software\\Keep", u"bytes", type, data));
+    EXPECT_FALSE(GetValue(TEXT("Software\\Old"), TEXT("x"), type, data));
+    EXPECT_FALSE(GetValue(TEXT("Software\\Keep"), TEXT("gone"), type, data));
+    EXPECT_TRUE(GetValue(TEXT("Software\\Keep"), TEXT("stays"), type, data));
+    ASSERT_TRUE(GetValue(TEXT("Software\\Keep"), TEXT("bytes"), type, data));
     EXPECT_EQ((std::vector<BYTE>{1, 2, 3, 4}), data);
-    ASSERT_TRUE(GetValue(u"Software\\Keep", u"", type, data));
-    EXPECT_EQ(Text(u"default"), data);
+    ASSERT_TRUE(GetValue(TEXT("Software\\Keep"), TEXT(""), type, data));
+    EXPECT_EQ(Text(TEXT("default")), data);
 }
 
 TEST_F(ZtoolsRegistry, ABadFileChangesNothing)
@@ -188,7 +188,7 @@ TEST_F(ZtoolsRegistry, ABadFileChangesNothing)
         EXPECT_NE(0, result.status);
         HKEY key = nullptr;
         EXPECT_EQ(ERROR_FILE_NOT_FOUND,
-                  ::RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Bad", 0, KEY_READ, &key));
+                  ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Bad"), 0, KEY_READ, &key));
     }
 }
 
@@ -224,7 +224,7 @@ TEST_F(ZtoolsRegistry, FormatCommandsEditTheUserFormatList)
         EXPECT_EQ(2u, formats.GetUnits());
         ASSERT_EQ(2, formats.FormatList().GetCount());
         const ZCFormat::TFormatInfo* wide = formats.FormatList().GetTail();
-        EXPECT_EQ(TString(u"Wide"), TString(wide->Name));
+        EXPECT_EQ(TString(TEXT("Wide")), TString(wide->Name));
         EXPECT_EQ(ZCUnit::ConvertInchToZanth(8.5), wide->SizeX);
         EXPECT_EQ(ZCUnit::ConvertInchToZanth(11), wide->SizeY);
         EXPECT_EQ(1u, wide->Land);

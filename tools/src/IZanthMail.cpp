@@ -40,8 +40,8 @@ TString OrEmpty(const WCHAR* text)
 TString WithCrLf(const TString& text)
 {
     TString result(text);
-    result.Replace(u"\r\n", u"\n");
-    result.Replace(u"\n", u"\r\n");
+    result.Replace(TEXT("\r\n"), TEXT("\n"));
+    result.Replace(TEXT("\n"), TEXT("\r\n"));
     return result;
 }
 
@@ -206,13 +206,13 @@ void TZanthMailCode::Logon(ULONG uiParam)
     if (m_LoggedOn) {
         return;
     }
-    m_hMapi = ::LoadLibraryW(u"MAPI32.DLL");
+    m_hMapi = ::LoadLibraryW(TEXT("MAPI32.DLL"));
     if (!m_hMapi) {
         if (m_FileFallback) {
             SendByFile(GetErrorCount());
             return;
         }
-        ThrowNewError(GeneralErrors, 10, u"MAPI32.DLL", Null(), Null(), nullptr);
+        ThrowNewError(GeneralErrors, 10, TEXT("MAPI32.DLL"), Null(), Null(), nullptr);
     }
     try {
         struct Entry
@@ -338,7 +338,7 @@ int TZanthMailCode::ResolveRecipients(ULONG uiParam, const TString& names, ULONG
 {
     LONG separators = 0;
     for (LONG i = 0; i < names.GetLength(); ++i) {
-        separators += names[i] == u';' ? 1 : 0;
+        separators += names[i] == TEXT(';') ? 1 : 0;
     }
     std::vector<lpMapiRecipDesc> entries;
     entries.reserve(static_cast<std::size_t>(separators) + 1);
@@ -347,7 +347,7 @@ int TZanthMailCode::ResolveRecipients(ULONG uiParam, const TString& names, ULONG
     bool all = true;
     LONG start = 0;
     while (all) {
-        const LONG separator = names.Find(u';', start);
+        const LONG separator = names.Find(TEXT(';'), start);
         const TString piece =
             separator < 0 ? names.Mid(start) : names.Mid(start, separator - start);
         if (separator < 0 && piece.IsEmpty()) {
@@ -465,9 +465,9 @@ void TZanthMailCode::SendMessage(int showDialog, ULONG uiParam)
     case MAPI_E_ATTACHMENT_OPEN_FAILURE:
     case MAPI_E_ATTACHMENT_WRITE_FAILURE:
         for (const TString& path : m_Attachments) {
-            detail += u"'";
+            detail += TEXT("'");
             detail += path;
-            detail += u"'\n";
+            detail += TEXT("'\n");
         }
         break;
     case MAPI_E_UNKNOWN_RECIPIENT:
@@ -504,7 +504,7 @@ void TZanthMailCode::SendByFile(ULONG depth)
         }
         return;
     }
-    const TString path = TFileString::Join(TFile::GetTmpPath(), u"eMail.txt");
+    const TString path = TFileString::Join(TFile::GetTmpPath(), TEXT("eMail.txt"));
     try {
         // The temp directory may be shared: whatever stands under the name (an old
         // mail, or a link somebody planted) is removed, not followed, and the file is
@@ -514,7 +514,7 @@ void TZanthMailCode::SendByFile(ULONG depth)
         file.Open(path, GENERIC_WRITE, 0, CREATE_NEW,
                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
                       ZANTH_FILE_FLAG_OWNER_ONLY);
-        const TString lineEnd(u"\r\n");
+        const TString lineEnd(TEXT("\r\n"));
         file.PutText(WithCrLf(GetMessageW(g_MailCatalog, 2, Null(), Null(), Null())));
         file.PutText(WithCrLf(m_Recipients));
         file.PutText(lineEnd);
@@ -529,12 +529,12 @@ void TZanthMailCode::SendByFile(ULONG depth)
         file.PutText(lineEnd);
         file.Close();
         const INT_PTR opened = reinterpret_cast<INT_PTR>(
-            ::ShellExecuteW(nullptr, u"open", path, nullptr, nullptr, SW_SHOW));
+            ::ShellExecuteW(nullptr, TEXT("open"), path, nullptr, nullptr, SW_SHOW));
         if (opened <= 32) {
             PushSystemError();
             ThrowNewError(0, 0,
-                          TString::Formatted(u"The mail was written to \"%s\", but no program "
-                                             u"could be started to open it.",
+                          TString::Formatted(TEXT("The mail was written to \"%s\", but no program ")
+                                             TEXT("could be started to open it."),
                                              path.c_str()),
                           Null(), Null(), nullptr);
         }

@@ -14,7 +14,7 @@ constexpr int kThreadLine = 125;
 constexpr int kStartLine = 188;
 
 // The default recipient of a job, before the caller's recipients replace it.
-constexpr const WCHAR* kDefaultRecipient = u"support@zanth.example";
+constexpr const WCHAR* kDefaultRecipient = TEXT("support@zanth.example");
 
 // What the mail thread sends; the thread owns it and deletes it when done.
 struct TMailJob
@@ -117,6 +117,6 @@ TString GetMailErrorText(ULONG code, const WCHAR* detail)
                                TString::NullString, TString::NullString);
         }
     }
-    return GetMessageW(GeneralErrors, 12, TString::Formatted(u"%d", static_cast<int>(code)),
+    return GetMessageW(GeneralErrors, 12, TString::Formatted(TEXT("%d"), static_cast<int>(code)),
                        TString::NullString, TString::NullString);
 }

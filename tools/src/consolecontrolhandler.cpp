@@ -10,23 +10,23 @@ BOOL WINAPI ConsoleControlHandler(DWORD controlType)
     TString name;
     switch (controlType) {
     case CTRL_C_EVENT:
-        name = u"CTRL_C_EVENT";
+        name = TEXT("CTRL_C_EVENT");
         break;
     case CTRL_BREAK_EVENT:
-        name = u"CTRL_BREAK_EVENT";
+        name = TEXT("CTRL_BREAK_EVENT");
         break;
     case CTRL_LOGOFF_EVENT:
-        name = u"CTRL_LOGOFF_EVENT";
+        name = TEXT("CTRL_LOGOFF_EVENT");
         break;
     case CTRL_SHUTDOWN_EVENT:
-        name = u"CTRL_SHUTDOWN_EVENT";
+        name = TEXT("CTRL_SHUTDOWN_EVENT");
         break;
     default:
-        name.Format(u"%d", static_cast<int>(controlType));
+        name.Format(TEXT("%d"), static_cast<int>(controlType));
         break;
     }
     const TString line =
-        TString::Formatted(u"ConsoleControlHandler(): End of console requested (%s)", name.c_str());
+        TString::Formatted(TEXT("ConsoleControlHandler(): End of console requested (%s)"), name.c_str());
     g_ptheLogfile->Write(3, line);
     std::printf("%s\n", line.AsAnsi().c_str());
     std::fflush(stdout);

@@ -12,18 +12,18 @@ namespace {
 // Appends a field: `value` in decimal with its sign (nothing when `empty`), padded
 // on the left with `pad` to `width` characters; a longer text is neither padded nor
 // cut.
-void AppendField(std::u16string& out, LONG value, bool empty, LONG width, WCHAR pad)
+void AppendField(std::basic_string<WCHAR>& out, LONG value, bool empty, LONG width, WCHAR pad)
 {
     WCHAR digits[12];
     LONG n = 0;
     if (!empty) {
         ULONG magnitude = value < 0 ? 0u - static_cast<ULONG>(value) : static_cast<ULONG>(value);
         do {
-            digits[n++] = static_cast<WCHAR>(u'0' + magnitude % 10);
+            digits[n++] = static_cast<WCHAR>(TEXT('0') + magnitude % 10);
             magnitude /= 10;
         } while (magnitude != 0);
         if (value < 0) {
-            digits[n++] = u'-';
+            digits[n++] = TEXT('-');
         }
     }
     if (width > n) {
@@ -45,14 +45,14 @@ void AppendField(std::u16string& out, LONG value, bool empty, LONG width, WCHAR 
 // copied as they stand.
 TString ZCDateTime::FormatDate(const TString& format, unsigned short fill, unsigned int) const
 {
-    const std::u16string& mask = format.str();
+    const std::basic_string<WCHAR>& mask = format.str();
     const WCHAR pad = static_cast<WCHAR>(fill);
-    std::u16string out;
+    std::basic_string<WCHAR> out;
     out.reserve(mask.size() + 8);
     const std::size_t length = mask.size();
     for (std::size_t i = 0; i < length; ++i) {
         const WCHAR ch = mask[i];
-        if (ch != u'%' || i + 1 == length) {
+        if (ch != TEXT('%') || i + 1 == length) {
             out.push_back(ch);
             continue;
         }
@@ -77,16 +77,16 @@ TString ZCDateTime::FormatDate(const TString& format, unsigned short fill, unsig
             AppendField(out, m_Hour > 12 ? m_Hour - 12 : m_Hour, m_Hour == kEmpty, 2, pad);
             break;
         case ZCDateTime::CodeMinute:
-            AppendField(out, m_Minute, m_Minute == kEmpty, 2, u'0');
+            AppendField(out, m_Minute, m_Minute == kEmpty, 2, TEXT('0'));
             break;
         case ZCDateTime::CodeSecond:
-            AppendField(out, m_Second, m_Second == kEmpty, 2, u'0');
+            AppendField(out, m_Second, m_Second == kEmpty, 2, TEXT('0'));
             break;
         case ZCDateTime::CodePercent:
-            out.push_back(u'%');
+            out.push_back(TEXT('%'));
             break;
         default:
-            out.push_back(u'%');
+            out.push_back(TEXT('%'));
             out.push_back(code);
             break;
         }
@@ -111,7 +111,7 @@ unsigned short ZCDateTime::FillCharFromFormat(const WCHAR* format) const
         return 0;
     }
     std::size_t at = 0;
-    while (format[at] && format[at] != u'%') {
+    while (format[at] && format[at] != TEXT('%')) {
         ++at;
     }
     if (!format[at]) {
@@ -121,17 +121,17 @@ unsigned short ZCDateTime::FillCharFromFormat(const WCHAR* format) const
         return 0;
     }
     const WCHAR ch = format[at + 2];
-    return ch == u'%' ? 0 : ch;
+    return ch == TEXT('%') ? 0 : ch;
 }
 
 unsigned short ZCDateTime::FillCharFromFormat(const TString& format) const
 {
-    const LONG at = format.Find(u'%');
+    const LONG at = format.Find(TEXT('%'));
     if (at < 0) {
         return format.GetAt(1);
     }
     const WCHAR ch = format.GetAt(at + 2);
-    return ch == u'%' ? 0 : ch;
+    return ch == TEXT('%') ? 0 : ch;
 }
 
 // ---------------------------------------------------------------------------------
@@ -172,7 +172,7 @@ TString ZCDateTime::ShortMonthName(TMonthName month) const
 void ZCDateTime::CheckForEmpty(TString& out, unsigned short fill, LONG value, LONG width,
                                unsigned int) const
 {
-    std::u16string text;
+    std::basic_string<WCHAR> text;
     AppendField(text, value, value == kEmpty, width, static_cast<WCHAR>(fill));
     out = TString(std::move(text));
 }

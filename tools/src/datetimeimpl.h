@@ -71,7 +71,7 @@ template <class Add> void ScanCodes(const WCHAR* format, std::size_t length, Add
     std::size_t rest = 0;
     for (;;) {
         std::size_t at = rest;
-        while (at < length && format[at] != u'%') {
+        while (at < length && format[at] != TEXT('%')) {
             ++at;
         }
         if (at >= length) {

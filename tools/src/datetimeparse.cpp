@@ -16,7 +16,7 @@ namespace {
 
 bool IsDigit(WCHAR ch)
 {
-    return ch >= u'0' && ch <= u'9';
+    return ch >= TEXT('0') && ch <= TEXT('9');
 }
 
 // wcstol in base 10 (WStrToL). Up to nine plain digits, the case of every field
@@ -26,7 +26,7 @@ LONG ReadNumber(const WCHAR* text, const WCHAR** end)
     const WCHAR* p = text;
     LONG value = 0;
     for (int n = 0; n < 9 && IsDigit(*p); ++n, ++p) {
-        value = value * 10 + (*p - u'0');
+        value = value * 10 + (*p - TEXT('0'));
     }
     if (p != text && !IsDigit(*p)) {
         *end = p;
@@ -108,7 +108,7 @@ public:
         --m_Length;
     }
 
-    TString ToString() const { return TString(std::u16string(m_Data, m_Length)); }
+    TString ToString() const { return TString(std::basic_string<WCHAR>(m_Data, m_Length)); }
 
 private:
     static constexpr std::size_t kInline = 64;
@@ -225,7 +225,7 @@ void ReadFields(const WCHAR* mask, std::size_t maskLength, WorkText& text, WCHAR
             // field on, so that the later fields move back to where the mask has them.
             const WCHAR* chars = text.Data();
             for (LONG i = position; i < length; ++i) {
-                if (chars[i] == fill || chars[i] == u'0') {
+                if (chars[i] == fill || chars[i] == TEXT('0')) {
                     text.Remove(i);
                     break;
                 }
@@ -268,7 +268,7 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
     LONG code = ZCDateTime::CodeNone;
     LONG width = 0;
     for (std::size_t i = 0; i < maskLength; ++i) {
-        if (mask[i] != u'%') {
+        if (mask[i] != TEXT('%')) {
             ++position;
             continue;
         }
@@ -305,7 +305,7 @@ bool ReadFieldsInPlace(const WCHAR* mask, std::size_t maskLength, const WCHAR* t
             } else {
                 const LONG first = n;
                 for (; n < width && IsDigit(start[n]); ++n) {
-                    number = number * 10 + (start[n] - u'0');
+                    number = number * 10 + (start[n] - TEXT('0'));
                 }
                 if (n == first || IsDigit(start[n])) {
                     return false; // no number here, or one longer than its field

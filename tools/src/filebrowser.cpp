@@ -20,9 +20,9 @@
 namespace {
 
 #ifdef _WIN32
-constexpr WCHAR kSeparator = u'\\';
+constexpr WCHAR kSeparator = TEXT('\\');
 #else
-constexpr WCHAR kSeparator = u'/';
+constexpr WCHAR kSeparator = TEXT('/');
 #endif
 constexpr WCHAR kSeparatorText[] = {kSeparator, 0};
 
@@ -37,15 +37,15 @@ TString PrefixOf(const WCHAR* directory)
 
 bool IsDotName(const WCHAR* name)
 {
-    return name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0));
+    return name[0] == TEXT('.') && (name[1] == 0 || (name[1] == TEXT('.') && name[2] == 0));
 }
 
 void CheckArguments(const WCHAR* directory, const WCHAR* mask, const void* out)
 {
     if (!directory || !mask || !out) {
         ThrowNewError(0, 0,
-                      TString(u"The file browser needs a directory, a mask and an output "
-                              u"container; one of them is missing."),
+                      TString(TEXT("The file browser needs a directory, a mask and an output ")
+                              TEXT("container; one of them is missing.")),
                       TString::NullString, TString::NullString, nullptr);
     }
 }
@@ -77,7 +77,7 @@ public:
         // when nothing there matches), each step spanning all that lies below it.
         std::unique_ptr<TProgress> progress;
         if (m_Recurse) {
-            progress = std::make_unique<TProgress>(u"listing", 0, CountTopSteps(prefix), 0);
+            progress = std::make_unique<TProgress>(TEXT("listing"), 0, CountTopSteps(prefix), 0);
             m_pProgress = progress.get();
         }
         Enter(std::move(prefix), nullptr);
@@ -142,7 +142,7 @@ private:
             return steps;
         };
         const LONG matching = count(prefix + m_Mask, false);
-        return matching > 0 ? matching : count(prefix + u"*.*", true);
+        return matching > 0 ? matching : count(prefix + TEXT("*.*"), true);
     }
 
     void TopStep()
@@ -189,7 +189,7 @@ private:
     {
         std::list<TString> entries;
         WIN32_FIND_DATAW data;
-        const TString pattern = frame.prefix + u"*.*";
+        const TString pattern = frame.prefix + TEXT("*.*");
         HANDLE find = ::FindFirstFileW(pattern, &data);
         if (find == INVALID_HANDLE_VALUE) {
             return;

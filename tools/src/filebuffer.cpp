@@ -11,7 +11,7 @@ namespace {
 void RequireFile(const TFile* file, const WCHAR* className)
 {
     if (file == nullptr) {
-        ThrowNewError(0, 0, TString::Formatted(u"%s: the file pointer is null.", className),
+        ThrowNewError(0, 0, TString::Formatted(TEXT("%s: the file pointer is null."), className),
                       TString::NullString, TString::NullString, nullptr);
     }
 }
@@ -25,7 +25,7 @@ TFileReadBuffer::TFileReadBuffer(LONG size, TFile* file, LONG offset, LONG)
 {
     ZANTH::detail::ConstructOrCleanUp(
         [&] {
-            RequireFile(file, u"TFileReadBuffer");
+            RequireFile(file, TEXT("TFileReadBuffer"));
             m_pFile->Seek(offset, FILE_CURRENT);
         },
         [this] { Destructor(); });
@@ -53,7 +53,7 @@ TFileWriteBuffer::TFileWriteBuffer(LONG size, TFile* file, LONG offset)
 {
     ZANTH::detail::ConstructOrCleanUp(
         [&] {
-            RequireFile(file, u"TFileWriteBuffer");
+            RequireFile(file, TEXT("TFileWriteBuffer"));
             m_pFile->Seek(offset, FILE_CURRENT);
         },
         [this] { Destructor(); });
@@ -113,7 +113,7 @@ ULONG TFileWriteBuffer::Position()
     if (position > 0xFFFFFFFFull) {
         // The position does not fit the 32-bit result; a cut-off value would point
         // somewhere else in the file.
-        ThrowNewError(CoreErrors(), 2, u"TFileWriteBuffer::Position", TString::NullString,
+        ThrowNewError(CoreErrors(), 2, TEXT("TFileWriteBuffer::Position"), TString::NullString,
                       TString::NullString, nullptr);
     }
     return static_cast<ULONG>(position);

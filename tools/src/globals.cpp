@@ -51,15 +51,15 @@ TString ControlHandlerEventName()
     if (!::GetComputerNameW(computer, &size)) {
         computer[0] = 0;
     }
-    return TString::Formatted(u"%d_%s_CONTROL_HANDLER_EVENT",
+    return TString::Formatted(TEXT("%d_%s_CONTROL_HANDLER_EVENT"),
                               static_cast<int>(::GetCurrentProcessId()), computer);
 }
 
 } // namespace
 
 // 1: the mail catalog.
-TMessageBase ZANTH::detail::g_MailCatalog(u"TZanthMailCode::msg", u"tools",
-                                          u"tools/src/IZanthMail.cpp", 131);
+TMessageBase ZANTH::detail::g_MailCatalog(TEXT("TZanthMailCode::msg"), TEXT("tools"),
+                                          TEXT("tools/src/IZanthMail.cpp"), 131);
 ZANTH_ROW(1, "1");
 
 // 2: the memory-mapped file catalog.
@@ -67,12 +67,12 @@ TMemFile::ZMCMemmapError TMemFile::MemmapError;
 ZANTH_ROW(2, "2");
 
 // 3: the thread catalog.
-TMessageBase ZANTH::detail::g_MsgThreadCatalog(u"MsgThread", u"Msg", u"tools/src/thread.cpp", 108);
+TMessageBase ZANTH::detail::g_MsgThreadCatalog(TEXT("MsgThread"), TEXT("Msg"), TEXT("tools/src/thread.cpp"), 108);
 ZANTH_ROW(3, "3");
 
 // 4: the code generator catalog.
-TMessageBase ZANTH::detail::g_CodeGeneratorCatalog(u"ZCZCCodeGeneratorMSG", u"tools",
-                                                   u"tools/src/codegenerator.cpp", 71);
+TMessageBase ZANTH::detail::g_CodeGeneratorCatalog(TEXT("ZCZCCodeGeneratorMSG"), TEXT("tools"),
+                                                   TEXT("tools/src/codegenerator.cpp"), 71);
 ZANTH_ROW(4, "4");
 
 // 5: the console stop event: manual reset, not set; closed at unload.
@@ -81,27 +81,27 @@ ZANTH_ROW(5, "5");
 
 // 6-15: the date masks (date family); TIMEMASK_STANDARD is a copy of TIMEMASK_T8,
 // which is why it comes after it.
-const TString ZCDateTime::DATEMASK_GERMAN(u"%d.%m.%Y");
-const TString ZCDateTime::DATEMASK_ENGLISH(u"%d\\%m\\%Y");
-const TString ZCDateTime::DATEMASK_AMERICAN(u"%m\\%d\\%Y");
-const TString ZCDateTime::DATEMASK_SQL(u"%Y-%m-%d");
-const TString ZCDateTime::DATEMASK_SORT(u"%Y%m%d");
-const TString ZCDateTime::DATEMASK_D10(u"%d.%m.%Y");
-const TString ZCDateTime::DATEMASK_D8(u"%d.%m.%y");
-const TString ZCDateTime::TIMEMASK_T8(u"%H:%M:%S");
-const TString ZCDateTime::TIMEMASK_T5(u"%H:%M");
+const TString ZCDateTime::DATEMASK_GERMAN(TEXT("%d.%m.%Y"));
+const TString ZCDateTime::DATEMASK_ENGLISH(TEXT("%d\\%m\\%Y"));
+const TString ZCDateTime::DATEMASK_AMERICAN(TEXT("%m\\%d\\%Y"));
+const TString ZCDateTime::DATEMASK_SQL(TEXT("%Y-%m-%d"));
+const TString ZCDateTime::DATEMASK_SORT(TEXT("%Y%m%d"));
+const TString ZCDateTime::DATEMASK_D10(TEXT("%d.%m.%Y"));
+const TString ZCDateTime::DATEMASK_D8(TEXT("%d.%m.%y"));
+const TString ZCDateTime::TIMEMASK_T8(TEXT("%H:%M:%S"));
+const TString ZCDateTime::TIMEMASK_T5(TEXT("%H:%M"));
 const TString ZCDateTime::TIMEMASK_STANDARD(ZCDateTime::TIMEMASK_T8);
 ZANTH_ROW(6_15, "6-15");
 
 // 16-19: the month and weekday catalogs.
-TMessageBase ZANTH::detail::g_ShortMonthCatalog(u"ShortMonth", u"tools", u"tools/src/datetime.cpp",
+TMessageBase ZANTH::detail::g_ShortMonthCatalog(TEXT("ShortMonth"), TEXT("tools"), TEXT("tools/src/datetime.cpp"),
                                                 60);
-TMessageBase ZANTH::detail::g_LongMonthCatalog(u"LongMonth", u"tools", u"tools/src/datetime.cpp",
+TMessageBase ZANTH::detail::g_LongMonthCatalog(TEXT("LongMonth"), TEXT("tools"), TEXT("tools/src/datetime.cpp"),
                                                99);
-TMessageBase ZANTH::detail::g_ShortWeekDayCatalog(u"ShortWeekDay", u"tools",
-                                                  u"tools/src/datetime.cpp", 138);
-TMessageBase ZANTH::detail::g_LongWeekDayCatalog(u"LongWeekDay", u"tools",
-                                                 u"tools/src/datetime.cpp", 162);
+TMessageBase ZANTH::detail::g_ShortWeekDayCatalog(TEXT("ShortWeekDay"), TEXT("tools"),
+                                                  TEXT("tools/src/datetime.cpp"), 138);
+TMessageBase ZANTH::detail::g_LongWeekDayCatalog(TEXT("LongWeekDay"), TEXT("tools"),
+                                                 TEXT("tools/src/datetime.cpp"), 162);
 ZANTH_ROW(16_19, "16-19");
 
 // 20: the flexible-memory catalog.
@@ -112,7 +112,7 @@ ZANTH_ROW(20, "20");
 // list deletes what is left in it at unload (TList::DeleteAll).
 TList TMemoryCheck::s_ElementList;
 TString TMemoryCheck::s_ReportPath;
-TString TMemoryCheck::s_ReportName(u"memory.txt");
+TString TMemoryCheck::s_ReportName(TEXT("memory.txt"));
 TMemoryCheck TMemoryCheck::s_MemoryChecker;
 ZANTH_ROW(21_24, "21-24");
 
@@ -149,13 +149,13 @@ TTlsSlot<TProgressView*> TProgressView::s_pProgressView;
 ZANTH_ROW(37, "37");
 
 // 38: the serial port catalog.
-TMessageBase ZANTH::detail::g_SerialComCatalog(u"ZCSerialComMSG", u"tools",
-                                               u"tools/src/serialcom.cpp", 152);
+TMessageBase ZANTH::detail::g_SerialComCatalog(TEXT("ZCSerialComMSG"), TEXT("tools"),
+                                               TEXT("tools/src/serialcom.cpp"), 152);
 ZANTH_ROW(38, "38");
 
 // 39: the single-instance catalog.
-TMessageBase ZANTH::detail::g_SingleInstanceCatalog(u"ZCSingleInstance_msg", u"tools",
-                                                    u"tools/src/singleinstance.cpp", 38);
+TMessageBase ZANTH::detail::g_SingleInstanceCatalog(TEXT("ZCSingleInstance_msg"), TEXT("tools"),
+                                                    TEXT("tools/src/singleinstance.cpp"), 38);
 ZANTH_ROW(39, "39");
 
 // The attach work, after every library-wide object.

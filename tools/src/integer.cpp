@@ -142,19 +142,19 @@ DWORD ZCSInt64::RoundToInt(double x)
 int ZCSInt64::DivRound32(int a, int b)
 {
     if (b == 0) {
-        DivideByZero(u"ZCSInt64::DivRound32");
+        DivideByZero(TEXT("ZCSInt64::DivRound32"));
     }
     // The sum a + b / 2 can leave the 32-bit range although the rounded quotient
     // fits (INT_MAX / 2): it is formed in 64 bits, and only a quotient outside the
     // result type (INT_MIN / -1) is an error.
     const LONGLONG sum = static_cast<LONGLONG>(a) + b / 2;
-    return CheckedQuotient(sum / b, u"ZCSInt64::DivRound32");
+    return CheckedQuotient(sum / b, TEXT("ZCSInt64::DivRound32"));
 }
 
 int ZCSInt64::DivRound32(unsigned int a, unsigned int b)
 {
     if (b == 0) {
-        DivideByZero(u"ZCSInt64::DivRound32");
+        DivideByZero(TEXT("ZCSInt64::DivRound32"));
     }
     return static_cast<int>((a + b / 2) / b);
 }
@@ -162,7 +162,7 @@ int ZCSInt64::DivRound32(unsigned int a, unsigned int b)
 int ZCSInt64::DivRound32(unsigned int a, int b)
 {
     if (b == 0) {
-        DivideByZero(u"ZCSInt64::DivRound32");
+        DivideByZero(TEXT("ZCSInt64::DivRound32"));
     }
     const int half = b / 2;
     return static_cast<int>((a + static_cast<unsigned int>(half)) / static_cast<unsigned int>(b));
@@ -171,7 +171,7 @@ int ZCSInt64::DivRound32(unsigned int a, int b)
 int ZCSInt64::DivRound32(int a, unsigned int b)
 {
     if (b == 0) {
-        DivideByZero(u"ZCSInt64::DivRound32");
+        DivideByZero(TEXT("ZCSInt64::DivRound32"));
     }
     return static_cast<int>((static_cast<unsigned int>(a) + b / 2) / b);
 }
@@ -179,23 +179,23 @@ int ZCSInt64::DivRound32(int a, unsigned int b)
 int ZCSInt64::I32MultI32DivI32Round(int a, int b, int c)
 {
     if (c == 0) {
-        DivideByZero(u"ZCSInt64::I32MultI32DivI32Round");
+        DivideByZero(TEXT("ZCSInt64::I32MultI32DivI32Round"));
     }
     const LONGLONG product = static_cast<LONGLONG>(a) * b;
     const LONGLONG dividend = product + (c >> 1);
-    return CheckedQuotient(dividend / c, u"ZCSInt64::I32MultI32DivI32Round");
+    return CheckedQuotient(dividend / c, TEXT("ZCSInt64::I32MultI32DivI32Round"));
 }
 
 int ZCSInt64::I32MultI32DivI32Ceil(int a, int b, int c)
 {
     if (c == 0) {
-        DivideByZero(u"ZCSInt64::I32MultI32DivI32Ceil");
+        DivideByZero(TEXT("ZCSInt64::I32MultI32DivI32Ceil"));
     }
     // The step up from the truncated quotient can itself leave the 32-bit range
     // (65535 x 65537 / 2), so the range is checked on the final value.
     const LONGLONG product = static_cast<LONGLONG>(a) * b;
     const LONGLONG ceiling = product / c + (product % c != 0 ? 1 : 0);
-    return CheckedQuotient(ceiling, u"ZCSInt64::I32MultI32DivI32Ceil");
+    return CheckedQuotient(ceiling, TEXT("ZCSInt64::I32MultI32DivI32Ceil"));
 }
 
 LONGLONG ZCSInt64::I32MultI32(int a, int b)
@@ -206,13 +206,13 @@ LONGLONG ZCSInt64::I32MultI32(int a, int b)
 LONGLONG ZCSInt64::I64DivI32(LONGLONG a, int b)
 {
     if (b == 0) {
-        DivideByZero(u"ZCSInt64::I64DivI32");
+        DivideByZero(TEXT("ZCSInt64::I64DivI32"));
     }
     const LONGLONG half = b / 2;
     LONGLONG sum;
     if (!__builtin_add_overflow(a, half, &sum)) {
         if (sum == INT64_MIN && b == -1) {
-            QuotientTooLarge(u"ZCSInt64::I64DivI32");
+            QuotientTooLarge(TEXT("ZCSInt64::I64DivI32"));
         }
         return sum / b;
     }

@@ -147,10 +147,10 @@ void TWriteBuffer::Destructor()
         m_pCurrent = BufferStart();
         m_Size = 0;
         ThrowNewError(0, 0,
-                      TString::Formatted(u"TWriteBuffer: %ld pending bytes were lost: the "
-                                         u"writer was destroyed without Finish(); a class "
-                                         u"derived from TWriteBuffer calls Finish() in its "
-                                         u"destructor.",
+                      TString::Formatted(TEXT("TWriteBuffer: %ld pending bytes were lost: the ")
+                                         TEXT("writer was destroyed without Finish(); a class ")
+                                         TEXT("derived from TWriteBuffer calls Finish() in its ")
+                                         TEXT("destructor."),
                                          pending),
                       TString::NullString, TString::NullString, nullptr);
     }

@@ -156,9 +156,9 @@ void RequireRegularFile(const TFile& file, bool oneName)
         return;
     }
     ThrowNewError(CoreErrors(), 0,
-                  TString(u"\"") + file.Name() +
-                      (oneName ? u"\" is not a regular file with a single name."
-                               : u"\" is not a regular file."),
+                  TString(TEXT("\"")) + file.Name() +
+                      (oneName ? TEXT("\" is not a regular file with a single name.")
+                               : TEXT("\" is not a regular file.")),
                   TString::NullString, TString::NullString, nullptr);
 }
 
@@ -186,8 +186,8 @@ void LoadLeaks(const TString& path)
         }
         if (bytes.size() == kMaxReportBytes && file.Length() > kMaxReportBytes) {
             g_ptheLogfile->Write(
-                1, TString::Formatted(u"TMemoryCheck: only the first %u bytes of the report are "
-                                      u"read, the rest is ignored",
+                1, TString::Formatted(TEXT("TMemoryCheck: only the first %u bytes of the report are ")
+                                      TEXT("read, the rest is ignored"),
                                       static_cast<unsigned>(kMaxReportBytes))
                        .c_str());
         }
@@ -195,7 +195,7 @@ void LoadLeaks(const TString& path)
     } catch (TException&) {
         DecrementPendingCount();
         g_ptheLogfile->Write(
-            1, (TString(u"TMemoryCheck: the report cannot be read: ") + GetErrorText()).c_str());
+            1, (TString(TEXT("TMemoryCheck: the report cannot be read: ")) + GetErrorText()).c_str());
         ClearError();
         bytes.clear();
     }
@@ -208,7 +208,7 @@ void LoadLeaks(const TString& path)
     }
 }
 
-const WCHAR kCaption[] = u"MemoryChecker";
+const WCHAR kCaption[] = TEXT("MemoryChecker");
 
 } // namespace
 
@@ -219,10 +219,10 @@ TMemoryCheck::TMemoryCheck()
         return;
     }
     const TString text =
-        TString(u"MemoryLeak-Datei ") + s_ReportPath +
-        u" gefunden. Damit ist das Speicher-Prüf-System aktiviert. Es können jetzt "
-        u"Speicher-Löscher in der Datei protokolliert werden, oder die protokollierten "
-        u"angezeigt werden. Speicherlöcher jetzt protokollieren?";
+        TString(TEXT("MemoryLeak-Datei ")) + s_ReportPath +
+        TEXT(" gefunden. Damit ist das Speicher-Prüf-System aktiviert. Es können jetzt ")
+        TEXT("Speicher-Löscher in der Datei protokolliert werden, oder die protokollierten ")
+        TEXT("angezeigt werden. Speicherlöcher jetzt protokollieren?");
     const int answer = TErrorProcessing::ErrorProcessing().MessageBox(
         text, kCaption, MB_YESNO | MB_ICONQUESTION, 0);
     if (answer != IDYES) {
@@ -241,7 +241,7 @@ TMemoryCheck::~TMemoryCheck() noexcept(false)
     } catch (TException&) {
         DecrementPendingCount();
         g_ptheLogfile->Write(
-            1, (TString(u"TMemoryCheck: the report cannot be written: ") + GetErrorText()).c_str());
+            1, (TString(TEXT("TMemoryCheck: the report cannot be written: ")) + GetErrorText()).c_str());
         ClearError();
     } catch (...) {
         ZanthUnhandledException();
@@ -279,8 +279,8 @@ void TMemoryCheck::NewMemory(void* p, LONG size)
     g_AllocationCounter = static_cast<LONG>(static_cast<ULONG>(g_AllocationCounter) + 1);
     if (element->m_Sequence == g_NextLeak) {
         g_ptheLogfile->Write(
-            3, TString::Formatted(u"TMemoryCheck: allocation %ld reached, which leaked in the "
-                                  u"recorded run (block %08llX, %ld bytes)",
+            3, TString::Formatted(TEXT("TMemoryCheck: allocation %ld reached, which leaked in the ")
+                                  TEXT("recorded run (block %08llX, %ld bytes)"),
                                   element->m_Sequence,
                                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)),
                                   size)
@@ -338,7 +338,7 @@ void TMemoryCheck::Destructor()
     }
     // The survivors are deleted when `survivors` goes, whatever happens below.
     if (survivors.IsEmpty()) {
-        TErrorProcessing::ErrorProcessing().MessageBox(u"Es wurden keine Speicherlöcher gefunden.",
+        TErrorProcessing::ErrorProcessing().MessageBox(TEXT("Es wurden keine Speicherlöcher gefunden."),
                                                        kCaption, MB_OK | MB_ICONEXCLAMATION, 0);
         return;
     }
@@ -350,7 +350,7 @@ void TMemoryCheck::Destructor()
         report.append(bytes, 4);
     }
     TErrorProcessing::ErrorProcessing().MessageBox(
-        u"Es wurden Speicherlöcher gefunden. Diese werden jetzt in die Datei geschreiben.",
+        TEXT("Es wurden Speicherlöcher gefunden. Diese werden jetzt in die Datei geschreiben."),
         kCaption, MB_OK | MB_ICONEXCLAMATION, 0);
     // Opened without emptying it first (OPEN_ALWAYS), so that a file refused here
     // keeps its contents; emptied once it has proved to be the report.

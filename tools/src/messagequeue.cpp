@@ -88,7 +88,7 @@ ZCMessageQueueRaw::ZCMessageQueueRaw(int capacity, const WCHAR* name)
             _ToolsMalloc(static_cast<unsigned int>(static_cast<unsigned>(capacity) * each)));
     }
     if (!m_pMessageStack) {
-        LogLine(u"ZCMessageQueueRaw", u"m_pMessageStack==NULL");
+        LogLine(TEXT("ZCMessageQueueRaw"), TEXT("m_pMessageStack==NULL"));
         return;
     }
     m_pRuns = reinterpret_cast<TRun*>(m_pMessageStack + capacity);
@@ -122,9 +122,9 @@ void ZCMessageQueueRaw::LogLine(const WCHAR* function, const WCHAR* text) const
 TString ZCMessageQueueRaw::LogString(const WCHAR* function, const WCHAR* text) const
 {
     TString line(m_Name);
-    line += u' ';
+    line += TEXT(' ');
     line += function;
-    line += u' ';
+    line += TEXT(' ');
     line += text;
     return line;
 }
@@ -180,7 +180,7 @@ bool ZCMessageQueueRaw::LockWithRoom(UINT wait)
         if (m_Count.load(std::memory_order_acquire) >= m_Capacity) {
             if (!wait) {
                 m_DidOverrun.store(1, std::memory_order_relaxed);
-                LogLine(u"Send", u"m_DidOverrun");
+                LogLine(TEXT("Send"), TEXT("m_DidOverrun"));
                 return false;
             }
             m_NotFull.Wait(INFINITE);
@@ -286,12 +286,12 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
 {
     if (!m_pMessageStack) {
         ThrowNewError(0, 0,
-                      LogString(u"Receive", u"cannot receive: the queue has no message ring "
-                                            u"(it could not be allocated)"),
+                      LogString(TEXT("Receive"), TEXT("cannot receive: the queue has no message ring ")
+                                            TEXT("(it could not be allocated)")),
                       Null(), Null(), nullptr);
     }
     if (IsOverrun()) {
-        LogLine(u"Receive", u"m_DidOverrun a");
+        LogLine(TEXT("Receive"), TEXT("m_DidOverrun a"));
     }
     bool first = true;
     for (;;) {
@@ -301,7 +301,7 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
             ::WaitForSingleObject(Handle(), INFINITE);
         }
         if (first && IsOverrun()) {
-            LogLine(u"Receive", u"m_DidOverrun b");
+            LogLine(TEXT("Receive"), TEXT("m_DidOverrun b"));
         }
         first = false;
         m_Mutex.Lock(INFINITE);

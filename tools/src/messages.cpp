@@ -12,52 +12,52 @@ namespace {
 // name, as the classes have always registered them.
 TString Joined(const WCHAR* className, const WCHAR* shortName)
 {
-    return TString(className) + u"::" + shortName;
+    return TString(className) + TEXT("::") + shortName;
 }
 
 } // namespace
 
 ZMCGeneralMessages::ZMCGeneralMessages()
-    : TMessageBase(u"GeneralMessages", u"TOOLS", u"tools/src/messages.cpp", 66)
+    : TMessageBase(TEXT("GeneralMessages"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"), 66)
 {}
 
 ZMCGeneralErrors::ZMCGeneralErrors()
-    : TMessageBase(u"GeneralErrors", u"TOOLS", u"tools/src/messages.cpp", 360)
+    : TMessageBase(TEXT("GeneralErrors"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"), 360)
 {}
 
 ZMCImageMessages::ZMCImageMessages()
-    : TMessageBase(u"ImageMessages", u"TOOLS", u"tools/src/messages.cpp", 435)
+    : TMessageBase(TEXT("ImageMessages"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"), 435)
 {}
 
 ZMCPrintMessages::ZMCPrintMessages()
-    : TMessageBase(u"PrintMessages", u"TOOLS", u"tools/src/messages.cpp", 453)
+    : TMessageBase(TEXT("PrintMessages"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"), 453)
 {}
 
 ZMCGeneralProcessMessages::ZMCGeneralProcessMessages()
-    : TMessageBase(u"GeneralProcessMessages", u"TOOLS", u"tools/src/messages.cpp", 459)
+    : TMessageBase(TEXT("GeneralProcessMessages"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"), 459)
 {}
 
 ZMCComDlgExtentErrors::ZMCComDlgExtentErrors()
-    : TMessageBase(u"ComDlgExtentErrors", u"TOOLS", u"tools/src/messages.cpp", 477)
+    : TMessageBase(TEXT("ComDlgExtentErrors"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"), 477)
 {}
 
 ZMCMailErrors::ZMCMailErrors()
-    : TMessageBase(u"MailErrors", u"TOOLS", u"tools/src/messages.cpp", 573)
+    : TMessageBase(TEXT("MailErrors"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"), 573)
 {}
 
 TMemFile::ZMCMemmapError::ZMCMemmapError()
-    : TMessageBase(Joined(u"TMemFile", u"MemmapError"), u"TOOLS", u"tools/src/memmap.cpp", 53)
+    : TMessageBase(Joined(TEXT("TMemFile"), TEXT("MemmapError")), TEXT("TOOLS"), TEXT("tools/src/memmap.cpp"), 53)
 {}
 
 ZCFlexibleMemory::ZMCFlexibleMemoryError::ZMCFlexibleMemoryError()
-    : TMessageBase(Joined(u"TFlexibleMemory", u"FlexibleMemoryError"), u"TOOLS",
-                   u"tools/src/flexmem.cpp", 65)
+    : TMessageBase(Joined(TEXT("TFlexibleMemory"), TEXT("FlexibleMemoryError")), TEXT("TOOLS"),
+                   TEXT("tools/src/flexmem.cpp"), 65)
 {}
 
 ZCUnit::ZMCZanthUnits::ZMCZanthUnits()
-    : TMessageBase(Joined(u"ZCUnit", u"ZanthUnits"), u"FORMAT", u"tools/src/format.cpp", 94)
+    : TMessageBase(Joined(TEXT("ZCUnit"), TEXT("ZanthUnits")), TEXT("FORMAT"), TEXT("tools/src/format.cpp"), 94)
 {}
 
 ZCFormat::ZMCFormatNames::ZMCFormatNames()
-    : TMessageBase(Joined(u"ZCFormat", u"FormatNames"), u"FORMAT", u"tools/src/format.cpp", 264)
+    : TMessageBase(Joined(TEXT("ZCFormat"), TEXT("FormatNames")), TEXT("FORMAT"), TEXT("tools/src/format.cpp"), 264)
 {}

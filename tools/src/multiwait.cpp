@@ -12,7 +12,7 @@ namespace ZANTH {
 
 namespace {
 
-const WCHAR kUnorderedHandles[] = u"internal error. diese Handles hat keiner bestellt.";
+const WCHAR kUnorderedHandles[] = TEXT("internal error. diese Handles hat keiner bestellt.");
 
 // The wait behind every WaitAny/WaitAll overload. WaitForMultipleObjects never
 // answers with an index at or above the count; should it ever, the result is

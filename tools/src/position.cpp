@@ -50,29 +50,29 @@ TPoint TPosition::LogposToOffset(const TRect& area, const TRect& window) const
 void TPosition::Read(IRegistry& registry, const TString& prefix)
 {
     int x = 0, y = 0, position = 0;
-    registry.Read(prefix + u"_X", x, 0, 0, 0);
+    registry.Read(prefix + TEXT("_X"), x, 0, 0, 0);
     m_Offset.X(x);
-    registry.Read(prefix + u"_Y", y, 0, 0, 0);
+    registry.Read(prefix + TEXT("_Y"), y, 0, 0, 0);
     m_Offset.Y(y);
-    registry.Read(prefix + u"_LOGPOS", position, 0, 0, 0);
+    registry.Read(prefix + TEXT("_LOGPOS"), position, 0, 0, 0);
     m_LogicalPosition = static_cast<TLogicalPosition>(position);
 }
 
 void TPosition::Write(IRegistry& registry, const TString& prefix)
 {
-    registry.Write(prefix + u"_X", static_cast<int>(m_Offset.X()), 0, 0);
-    registry.Write(prefix + u"_Y", static_cast<int>(m_Offset.Y()), 0, 0);
-    registry.Write(prefix + u"_LOGPOS", static_cast<int>(m_LogicalPosition), 0, 0);
+    registry.Write(prefix + TEXT("_X"), static_cast<int>(m_Offset.X()), 0, 0);
+    registry.Write(prefix + TEXT("_Y"), static_cast<int>(m_Offset.Y()), 0, 0);
+    registry.Write(prefix + TEXT("_LOGPOS"), static_cast<int>(m_LogicalPosition), 0, 0);
 }
 
 void TPosition::TransferRegistry(UINT access, UINT direction)
 {
     const ULONG entriesBefore = GetErrorCount();
-    PRegistry registry(IRegistryBase::CreateClass(6, TString(), u"Child", access));
-    registry->BeginSection(u"TPosition");
-    registry->Transfer(direction, u"Offset", m_Offset, TPoint(0, 0), 1);
+    PRegistry registry(IRegistryBase::CreateClass(6, TString(), TEXT("Child"), access));
+    registry->BeginSection(TEXT("TPosition"));
+    registry->Transfer(direction, TEXT("Offset"), m_Offset, TPoint(0, 0), 1);
     int position = static_cast<int>(m_LogicalPosition);
-    registry->Transfer(direction, u"LOGPOS", position, 0, 1);
+    registry->Transfer(direction, TEXT("LOGPOS"), position, 0, 1);
     m_LogicalPosition = static_cast<TLogicalPosition>(position);
     registry->EndSection();
     if (registry->GetErrorCount() > 0) {

@@ -37,10 +37,10 @@ LONG RoundUp(float value)
 // TProgress
 // ---------------------------------------------------------------------------
 
-TProgress::TProgress() : TProgress(u"", 0, 100, 1) {}
+TProgress::TProgress() : TProgress(TEXT(""), 0, 100, 1) {}
 
 TProgress::TProgress(const WCHAR* name, LONG min, LONG max, UINT abortable)
-    : m_Name(name ? name : u""), m_Min(min), m_Max(max),
+    : m_Name(name ? name : TEXT("")), m_Min(min), m_Max(max),
       m_Size(Wrap(static_cast<LONGLONG>(max) - min)), m_Act(min), m_Step(0), m_NextUpdate(max),
       m_Abortable(abortable), m_pView(nullptr)
 {
@@ -172,7 +172,7 @@ void TProgressView::DetachRecords()
 
 void TProgressView::Open(const WCHAR* name, LONG min, LONG max, LONG stepSize, UINT abortable)
 {
-    m_Name = TString(name ? name : u"");
+    m_Name = TString(name ? name : TEXT(""));
     m_Min = min;
     m_Max = max;
     m_Size = TProgress::Wrap(static_cast<LONGLONG>(max) - min);

@@ -30,7 +30,7 @@ const TString& Null()
 
 TString PortName(DWORD port)
 {
-    return TString::Formatted(u"\\\\.\\COM%d", static_cast<int>(port));
+    return TString::Formatted(TEXT("\\\\.\\COM%d"), static_cast<int>(port));
 }
 
 // Ends an overlapped operation that is still running when its OVERLAPPED and event
@@ -155,7 +155,7 @@ void ZCSerialCom::Open(DWORD port, DWORD baudRate, unsigned char byteSize, unsig
     if (!PurgeComm(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) {
         RaiseCommError(2);
     }
-    StartReader(u"ZCSerialCom::CommThread");
+    StartReader(TEXT("ZCSerialCom::CommThread"));
 }
 
 void ZCSerialCom::StartReader(const WCHAR* name)
@@ -179,8 +179,8 @@ void ZCSerialCom::FlowControl(TFlowControl flow)
         m_DCB.fRtsControl = RTS_CONTROL_ENABLE;
         break;
     default:
-        FreeText(u"File <tools/src/serialcom.cpp> invalid DEFAULT in CASE-STATEMENT at line "
-                 u"<1521>");
+        FreeText(TEXT("File <tools/src/serialcom.cpp> invalid DEFAULT in CASE-STATEMENT at line ")
+                 TEXT("<1521>"));
     }
     m_FlowControl = flow;
 }
@@ -257,7 +257,7 @@ UINT ZCSerialCom::Start()
         m_pCommThread.Attach(nullptr);
     }
     // Bytes that arrived while no reader ran stay in the device for the new one.
-    StartReader(u"ZCSerialCom::CommThread@start");
+    StartReader(TEXT("ZCSerialCom::CommThread@start"));
     if (!::SetCommState(m_hPort, &m_DCB)) {
         RaiseCommError(2);
     }
@@ -284,15 +284,15 @@ DWORD ZCSerialCom::Write(const char* data, DWORD length, DWORD timeout)
     DWORD written = 0;
     if (!::WriteFile(m_hPort, data, length, &written, &overlapped)) {
         if (::GetLastError() != ERROR_IO_PENDING) {
-            FreeText(u"ZCSerialCom::Write -> WriteFile failed");
+            FreeText(TEXT("ZCSerialCom::Write -> WriteFile failed"));
         }
         event.Wait(timeout);
         if (!::GetOverlappedResult(m_hPort, &overlapped, &written, TRUE)) {
-            FreeText(u"ZCSerialCom::Write -> GetOverlappedResult failed");
+            FreeText(TEXT("ZCSerialCom::Write -> GetOverlappedResult failed"));
         }
     }
     if (written != length) {
-        FreeText(u"ZCSerialCom::Write -> WriteFile failed");
+        FreeText(TEXT("ZCSerialCom::Write -> WriteFile failed"));
     }
     return written;
 }
@@ -303,7 +303,7 @@ LONG ZCSerialCom::Receive(const TSaveMemory& target)
     const LONG held = static_cast<LONG>(m_pWritePosition - m_ReceiveBuffer.Start());
     if (target.Size() < held) {
         ThrowNewError(42, 42,
-                      TString(u"TSLong ZANTH::ZCSerialCom::Receive(const ZCSaveMemory&\tMemory)"),
+                      TString(TEXT("TSLong ZANTH::ZCSerialCom::Receive(const ZCSaveMemory&\tMemory)")),
                       Null(), Null(), nullptr);
     }
     if (held > 0) {
@@ -360,7 +360,7 @@ DWORD ZCSerialCom::CommThread(ZCThreadBase* thread, void* serial)
                 return 2;
             }
             if (r == WAIT_FAILED) {
-                FreeText(u"ZCSerialCom::CommThread -> WAIT_FAILED.");
+                FreeText(TEXT("ZCSerialCom::CommThread -> WAIT_FAILED."));
             }
             continue;
         }
@@ -373,7 +373,7 @@ DWORD ZCSerialCom::CommThread(ZCThreadBase* thread, void* serial)
         } else {
             const DWORD error = ::GetLastError();
             if (error != ERROR_IO_PENDING && error != ERROR_INVALID_PARAMETER) {
-                FreeText(u"ZCSerialCom::CommThread -> WaitCommEvent failed");
+                FreeText(TEXT("ZCSerialCom::CommThread -> WaitCommEvent failed"));
             }
         }
         const DWORD r = ::WaitForMultipleObjects(2, list, FALSE, INFINITE);
@@ -384,9 +384,9 @@ DWORD ZCSerialCom::CommThread(ZCThreadBase* thread, void* serial)
             ReadData(thread, self);
             break;
         case WAIT_TIMEOUT:
-            FreeText(u"ZCSerialCom::CommThread -> WAIT_TIMEOUT.");
+            FreeText(TEXT("ZCSerialCom::CommThread -> WAIT_TIMEOUT."));
         case WAIT_FAILED:
-            FreeText(u"ZCSerialCom::CommThread -> WAIT_FAILED.");
+            FreeText(TEXT("ZCSerialCom::CommThread -> WAIT_FAILED."));
         default:
             break;
         }
@@ -422,7 +422,7 @@ void ZCSerialCom::ReadData(ZCThreadBase* thread, ZCSerialCom* serial)
         DWORD read = 0;
         if (!::ReadFile(port, staging, wanted, &read, &overlapped)) {
             if (::GetLastError() != ERROR_IO_PENDING) {
-                FreeText(u"ZCSerialCom::ReceiveChar -> ReadFile failed");
+                FreeText(TEXT("ZCSerialCom::ReceiveChar -> ReadFile failed"));
             }
             const DWORD r = ::WaitForMultipleObjects(2, list, FALSE, 60000);
             switch (r) {
@@ -431,16 +431,16 @@ void ZCSerialCom::ReadData(ZCThreadBase* thread, ZCSerialCom* serial)
             case WAIT_OBJECT_0 + 1:
                 return; // stop requested: no notification
             case WAIT_TIMEOUT:
-                FreeText(u"ZCSerialCom::ReadData -> WAIT_TIMEOUT.");
+                FreeText(TEXT("ZCSerialCom::ReadData -> WAIT_TIMEOUT."));
             case WAIT_FAILED:
-                FreeText(u"ZCSerialCom::ReadData -> WAIT_FAILED.");
+                FreeText(TEXT("ZCSerialCom::ReadData -> WAIT_FAILED."));
             default:
                 ::CancelIo(port);
                 break;
             }
         }
         if (!::GetOverlappedResult(port, &overlapped, &read, TRUE)) {
-            FreeText(u"ZCSerialCom::ReceiveChar -> GetOverlappedResult failed");
+            FreeText(TEXT("ZCSerialCom::ReceiveChar -> GetOverlappedResult failed"));
         }
         serial->Append(staging, read);
         burst += read;

@@ -15,8 +15,8 @@ void UpperAscii(TString& text)
 {
     for (LONG i = 0; i < text.GetLength(); ++i) {
         const WCHAR ch = text.GetAt(i);
-        if (ch >= u'a' && ch <= u'z') {
-            text.SetAt(i, static_cast<WCHAR>(ch - u'a' + u'A'));
+        if (ch >= TEXT('a') && ch <= TEXT('z')) {
+            text.SetAt(i, static_cast<WCHAR>(ch - TEXT('a') + TEXT('A')));
         }
     }
 }
@@ -49,13 +49,13 @@ void ZCSingleInstance::CheckSingleInstance(const WCHAR* name)
 {
     if (!name || !*name) {
         ThrowNewError(0, 0,
-                      TString(u"The single-instance guard needs a name; an unnamed claim "
-                              u"cannot tell two instances apart."),
+                      TString(TEXT("The single-instance guard needs a name; an unnamed claim ")
+                              TEXT("cannot tell two instances apart.")),
                       TString::NullString, TString::NullString, nullptr);
     }
     TString mutexName;
-    mutexName.Format(u"%s", name);
-    mutexName.Exchange(u'\\', u'/');
+    mutexName.Format(TEXT("%s"), name);
+    mutexName.Exchange(TEXT('\\'), TEXT('/'));
     // The handle stays open until the process ends: that keeps the name claimed.
     ::CreateMutexW(nullptr, FALSE, mutexName);
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {

@@ -206,15 +206,15 @@ void ZCThread::Start(ThreadFunction function, void* parameter)
     TString line(m_Name);
     switch (error) {
     case EAGAIN:
-        line += u" Start CrtEAGAIN";
+        line += TEXT(" Start CrtEAGAIN");
         g_ptheLogfile->Write(1, line);
         ThrowNewError(detail::g_MsgThreadCatalog, 2, Null(), Null(), Null(), nullptr);
     case EINVAL:
-        line += u" Start CrtEINVAL";
+        line += TEXT(" Start CrtEINVAL");
         g_ptheLogfile->Write(1, line);
         ThrowNewError(detail::g_MsgThreadCatalog, 3, Null(), Null(), Null(), nullptr);
     default:
-        line += u" Start unknown.";
+        line += TEXT(" Start unknown.");
         line += TString(static_cast<LONG>(error), 10);
         g_ptheLogfile->Write(1, line);
         ThrowNewError(detail::g_MsgThreadCatalog, 4, TString(static_cast<LONG>(error), 10),

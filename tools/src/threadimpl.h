@@ -23,7 +23,7 @@ inline const TString& Null()
 inline void CopyName(WCHAR* field, std::size_t length, const WCHAR* name, const void* object)
 {
     if (!name) {
-        WSPrintf(field, length + 1, u"noname at:0x%08llX",
+        WSPrintf(field, length + 1, TEXT("noname at:0x%08llX"),
                  static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(object)));
         return;
     }

@@ -220,10 +220,10 @@ TString ZCUnit::FormatString(ULONG zanth, ULONG unit, ULONG resolution)
 {
     switch (unit) {
     case UnitPixel:
-        return TString::Formatted(u"%d", static_cast<int>(ZanthToPixel(zanth, resolution, false)));
+        return TString::Formatted(TEXT("%d"), static_cast<int>(ZanthToPixel(zanth, resolution, false)));
     case UnitMillimetre:
     case UnitInch:
-        return TString::Formatted(u"%.2f", ConvertFromZanth(zanth, unit, resolution));
+        return TString::Formatted(TEXT("%.2f"), ConvertFromZanth(zanth, unit, resolution));
     default:
         return TString();
     }
@@ -315,10 +315,10 @@ TString ZCSUnit::FormatString(LONG zanth, ULONG unit, ULONG resolution)
     switch (unit) {
     case UnitPixel:
         return TString::Formatted(
-            u"%d", static_cast<int>(ZanthToPixel(Magnitude(zanth), resolution, zanth < 0)));
+            TEXT("%d"), static_cast<int>(ZanthToPixel(Magnitude(zanth), resolution, zanth < 0)));
     case UnitMillimetre:
     case UnitInch:
-        return TString::Formatted(u"%.2f", ConvertFromZanth(zanth, unit, resolution));
+        return TString::Formatted(TEXT("%.2f"), ConvertFromZanth(zanth, unit, resolution));
     default:
         return TString();
     }

@@ -10,13 +10,13 @@
 
 namespace {
 
-constexpr const WCHAR* kRoot = u"ZANTH";
-constexpr const WCHAR* kAdminKey = u"FORMAT\\ADMIN";
+constexpr const WCHAR* kRoot = TEXT("ZANTH");
+constexpr const WCHAR* kAdminKey = TEXT("FORMAT\\ADMIN");
 constexpr LONG kMaxNameLength = 31;
 
 TString FormatKey(LONG index)
 {
-    return TString::Formatted(u"FORMAT\\%d", static_cast<int>(index));
+    return TString::Formatted(TEXT("FORMAT\\%d"), static_cast<int>(index));
 }
 
 // A name cut to 31 characters and always terminated.
@@ -82,13 +82,13 @@ void ZCUserFormat::ReadFormatList()
     int count = 0;
     {
         TRegistry admin(kRoot, kAdminKey, 0);
-        admin.Read(u"Entries", count, 0, 0, 0);
+        admin.Read(TEXT("Entries"), count, 0, 0, 0);
         int units = 0;
-        admin.Read(u"Units", units, static_cast<int>(TheUnits.GetDefault()), 0, 0);
+        admin.Read(TEXT("Units"), units, static_cast<int>(TheUnits.GetDefault()), 0, 0);
         if (count > MaxEntries) {
             ThrowNewError(0, 0,
-                          TString::Formatted(u"The registry value \"Entries\" of \"%s\" counts %d "
-                                             u"paper formats, more than the %d a list can hold.",
+                          TString::Formatted(TEXT("The registry value \"Entries\" of \"%s\" counts %d ")
+                                             TEXT("paper formats, more than the %d a list can hold."),
                                              admin.GetKeyName().c_str(), count, MaxEntries),
                           TString::NullString, TString::NullString, nullptr);
         }
@@ -104,13 +104,13 @@ void ZCUserFormat::ReadFormatList()
             unsigned int skipX = 0, skipY = 0, sizeX = 0, sizeY = 0, land = 0;
             int formatClass = 0;
             TString name;
-            registry.Read(u"SkipX", skipX, 0u, 0, 0);
-            registry.Read(u"SkipY", skipY, 0u, 0, 0);
-            registry.Read(u"SizeX", sizeX, 0u, 0, 0);
-            registry.Read(u"SizeY", sizeY, 0u, 0, 0);
-            registry.Read(u"Class", formatClass, 0, 0, 0);
-            registry.Read(u"Land", land, 0u, 0, 0);
-            registry.Read(u"Name", name, TString(0L, 10), 0, 0);
+            registry.Read(TEXT("SkipX"), skipX, 0u, 0, 0);
+            registry.Read(TEXT("SkipY"), skipY, 0u, 0, 0);
+            registry.Read(TEXT("SizeX"), sizeX, 0u, 0, 0);
+            registry.Read(TEXT("SizeY"), sizeY, 0u, 0, 0);
+            registry.Read(TEXT("Class"), formatClass, 0, 0, 0);
+            registry.Read(TEXT("Land"), land, 0u, 0, 0);
+            registry.Read(TEXT("Name"), name, TString(0L, 10), 0, 0);
             record->SkipX = skipX;
             record->SkipY = skipY;
             record->SizeX = sizeX;
@@ -133,34 +133,34 @@ void ZCUserFormat::WriteFormatList()
             continue;
         }
         TRegistry registry(kRoot, FormatKey(i), 0);
-        registry.Write(u"SkipX", static_cast<unsigned int>(record->SkipX), 0, 0);
-        registry.Write(u"SkipY", static_cast<unsigned int>(record->SkipY), 0, 0);
-        registry.Write(u"SizeX", static_cast<unsigned int>(record->SizeX), 0, 0);
-        registry.Write(u"SizeY", static_cast<unsigned int>(record->SizeY), 0, 0);
-        registry.Write(u"Class", static_cast<int>(record->Class), 0, 0);
-        registry.Write(u"Land", static_cast<unsigned int>(record->Land), 0, 0);
+        registry.Write(TEXT("SkipX"), static_cast<unsigned int>(record->SkipX), 0, 0);
+        registry.Write(TEXT("SkipY"), static_cast<unsigned int>(record->SkipY), 0, 0);
+        registry.Write(TEXT("SizeX"), static_cast<unsigned int>(record->SizeX), 0, 0);
+        registry.Write(TEXT("SizeY"), static_cast<unsigned int>(record->SizeY), 0, 0);
+        registry.Write(TEXT("Class"), static_cast<int>(record->Class), 0, 0);
+        registry.Write(TEXT("Land"), static_cast<unsigned int>(record->Land), 0, 0);
         // A record's name is read only up to its terminator or its 32 characters.
         WCHAR name[32];
         std::memcpy(name, record->Name, sizeof name);
         name[31] = 0;
-        registry.Write(u"Name", TString(name), 0, 0);
+        registry.Write(TEXT("Name"), TString(name), 0, 0);
     }
     TRegistry admin(kRoot, kAdminKey, 0);
-    admin.Write(u"Entries", static_cast<int>(count), 0, 0);
-    admin.Write(u"Units", static_cast<int>(m_Units), 0, 0);
+    admin.Write(TEXT("Entries"), static_cast<int>(count), 0, 0);
+    admin.Write(TEXT("Units"), static_cast<int>(m_Units), 0, 0);
 }
 
 TString ZCUserFormat::GetDefaultName()
 {
     switch (m_Units) {
     case 0:
-        return TString(u"pixel");
+        return TString(TEXT("pixel"));
     case 1:
-        return TString(u"mm");
+        return TString(TEXT("mm"));
     case 2:
-        return TString(u"inches");
+        return TString(TEXT("inches"));
     default:
-        return TString(u"unknown");
+        return TString(TEXT("unknown"));
     }
 }
 

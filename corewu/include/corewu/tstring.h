@@ -30,8 +30,8 @@ public:
     TString(DWORD value, int radix);
     TString(LONGLONG value, int radix);
     TString(ULONGLONG value, int radix);
-    explicit TString(const std::u16string& text) : m_Text(text) {}
-    explicit TString(std::u16string&& text) : m_Text(std::move(text)) {}
+    explicit TString(const std::basic_string<WCHAR>& text) : m_Text(text) {}
+    explicit TString(std::basic_string<WCHAR>&& text) : m_Text(std::move(text)) {}
     ~TString() = default;
 
     // UTF-8 text (the "ANSI" text of the platform).
@@ -62,7 +62,7 @@ public:
     // The characters, terminated; valid until the string is next changed.
     operator const WCHAR*() const { return m_Text.c_str(); }
     const WCHAR* c_str() const { return m_Text.c_str(); }
-    const std::u16string& str() const { return m_Text; }
+    const std::basic_string<WCHAR>& str() const { return m_Text; }
 
     LONG GetLength() const { return static_cast<LONG>(m_Text.size()); }
     BOOL IsEmpty() const { return m_Text.empty(); }
@@ -115,7 +115,7 @@ public:
     std::string AsAnsi() const;
 
 private:
-    std::u16string m_Text;
+    std::basic_string<WCHAR> m_Text;
 };
 
 #endif // COREWU_TSTRING_H
