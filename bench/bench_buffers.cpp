@@ -2,9 +2,11 @@
 // - reading a 1 GiB file (in the page cache) with 64-byte and 64 KiB requests (and
 //   1 MiB ones through Read) through TFileReadBuffer (Read, and BeginRead/EndRead in
 //   place) against fread with a 1 MiB stdio buffer, read(2) with 1 MiB requests and POCO's
-//   FileInputStream;
+//   FileInputStream; and, as bounds, read(2) with 64 KiB requests and with 1 MiB ones
+//   into a destination 4 bytes past a 64-byte boundary;
 // - writing a 1 GiB file the same way through TFileWriteBuffer against fwrite with a
-//   1 MiB stdio buffer, write(2) with 1 MiB requests and POCO's FileOutputStream;
+//   1 MiB stdio buffer, write(2) with 1 MiB requests (and, as a bound, 64 KiB ones)
+//   and POCO's FileOutputStream;
 // - emitting 64 MiB of one- to seven-byte instructions through ZCCodeGenerator::Write
 //   against Xbyak's CodeGenerator::db with AutoGrow and std::vector::push_back.
 //
@@ -203,6 +205,35 @@ void BM_Read_read2_1MiB(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
 }
 
+// read(2) with other request sizes and buffer alignments, to show what bounds the
+// buffered reader: range(0) is the request size, range(1) how many bytes past a
+// 64-byte boundary the destination starts (the reader's buffer starts 4 bytes into
+// its page). 64 KiB requests are what a reader passing each request straight to the
+// file would cost.
+void BM_Read_read2(benchmark::State& state)
+{
+    const std::size_t request = static_cast<std::size_t>(state.range(0));
+    const std::size_t offset = static_cast<std::size_t>(state.range(1));
+    std::vector<unsigned char> storage(request + 128);
+    const auto base = reinterpret_cast<std::uintptr_t>(storage.data());
+    unsigned char* dest = storage.data() + ((64 - base % 64) % 64) + offset;
+    for (auto _ : state) {
+        const int fd = ::open(Files::Get().ReadPath().c_str(), O_RDONLY);
+        std::size_t total = 0;
+        unsigned sum = 0;
+        for (ssize_t count; (count = ::read(fd, dest, request)) > 0;) {
+            total += static_cast<std::size_t>(count);
+            sum += dest[0];
+        }
+        ::close(fd);
+        benchmark::DoNotOptimize(sum);
+        if (total != kFileSize) {
+            state.SkipWithError("short read");
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
 #ifdef ZANTH_HAVE_POCO
 void BM_Read_PocoFileInputStream(benchmark::State& state)
 {
@@ -292,6 +323,28 @@ void BM_Write_write2_1MiB(benchmark::State& state)
         const int fd = ::open(Files::Get().WritePath().c_str(), O_WRONLY);
         for (std::size_t done = 0; done < kFileSize; done += kChunk) {
             if (::write(fd, data, kChunk) != static_cast<ssize_t>(kChunk)) {
+                state.SkipWithError("short write");
+            }
+        }
+        ::close(fd);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+// write(2) with 64 KiB requests straight from the caller's memory: what a writer
+// passing each request to the file without a copy would cost.
+void BM_Write_write2_64KiB(benchmark::State& state)
+{
+    constexpr std::size_t kRequest = 64 * 1024;
+    const unsigned char* data = SourceData().data();
+    for (auto _ : state) {
+        state.PauseTiming();
+        Files::Get().EmptyWriteFile();
+        state.ResumeTiming();
+        const int fd = ::open(Files::Get().WritePath().c_str(), O_WRONLY);
+        for (std::size_t done = 0; done < kFileSize; done += kRequest) {
+            if (::write(fd, data + (done & (kChunk - 1)), kRequest) !=
+                static_cast<ssize_t>(kRequest)) {
                 state.SkipWithError("short write");
             }
         }
@@ -471,6 +524,12 @@ BENCHMARK(BM_Read_TFileReadBuffer_InPlace)
     ->MinTime(kMinTime);
 BENCHMARK(BM_Read_fread)->Arg(64)->Arg(64 * 1024)->Unit(benchmark::kMillisecond)->MinTime(kMinTime);
 BENCHMARK(BM_Read_read2_1MiB)->Unit(benchmark::kMillisecond)->MinTime(kMinTime);
+BENCHMARK(BM_Read_read2)
+    ->ArgNames({"request", "offset"})
+    ->Args({64 * 1024, 0})
+    ->Args({1024 * 1024, 4})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(kMinTime);
 #ifdef ZANTH_HAVE_POCO
 BENCHMARK(BM_Read_PocoFileInputStream)
     ->Arg(64)
@@ -493,6 +552,7 @@ BENCHMARK(BM_Write_fwrite)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(kMinTime);
 BENCHMARK(BM_Write_write2_1MiB)->Unit(benchmark::kMillisecond)->MinTime(kMinTime);
+BENCHMARK(BM_Write_write2_64KiB)->Unit(benchmark::kMillisecond)->MinTime(kMinTime);
 #ifdef ZANTH_HAVE_POCO
 BENCHMARK(BM_Write_PocoFileOutputStream)
     ->Arg(64)
