@@ -35,8 +35,7 @@ DWORD copyOut(const WCHAR* text, DWORD length, LPWSTR buffer, DWORD size)
 
 extern "C" {
 
-ZANTH_MESSAGEBOX_HANDLER ZanthSetMessageBoxHandler(ZANTH_MESSAGEBOX_HANDLER handler,
-                                                   void* context)
+ZANTH_MESSAGEBOX_HANDLER ZanthSetMessageBoxHandler(ZANTH_MESSAGEBOX_HANDLER handler, void* context)
 {
     std::lock_guard<std::mutex> lock(g_boxLock);
     ZANTH_MESSAGEBOX_HANDLER previous = g_boxHandler;
@@ -50,12 +49,12 @@ int ZanthDefaultMessageBoxButton(UINT type)
     UINT buttons = type & MB_TYPEMASK;
     UINT choice = (type & MB_DEFMASK) >> 8; // 0 for the first button, 1, 2, 3
     static const int table[][4] = {
-        {IDOK, IDOK, IDOK, IDOK},                   // MB_OK
-        {IDOK, IDCANCEL, IDOK, IDOK},               // MB_OKCANCEL
-        {IDABORT, IDRETRY, IDIGNORE, IDABORT},      // MB_ABORTRETRYIGNORE
-        {IDYES, IDNO, IDCANCEL, IDYES},             // MB_YESNOCANCEL
-        {IDYES, IDNO, IDYES, IDYES},                // MB_YESNO
-        {IDRETRY, IDCANCEL, IDRETRY, IDRETRY},      // MB_RETRYCANCEL
+        {IDOK, IDOK, IDOK, IDOK},                    // MB_OK
+        {IDOK, IDCANCEL, IDOK, IDOK},                // MB_OKCANCEL
+        {IDABORT, IDRETRY, IDIGNORE, IDABORT},       // MB_ABORTRETRYIGNORE
+        {IDYES, IDNO, IDCANCEL, IDYES},              // MB_YESNOCANCEL
+        {IDYES, IDNO, IDYES, IDYES},                 // MB_YESNO
+        {IDRETRY, IDCANCEL, IDRETRY, IDRETRY},       // MB_RETRYCANCEL
         {IDCANCEL, IDTRYAGAIN, IDCONTINUE, IDCANCEL} // MB_CANCELTRYCONTINUE
     };
     if (buttons > MB_CANCELTRYCONTINUE)
@@ -83,19 +82,33 @@ HANDLE ZanthAgeHandle(HANDLE)
 DWORD ZanthErrorFromErrno(int error)
 {
     switch (error) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case EACCES: case EPERM: return ERROR_ACCESS_DENIED;
-    case EEXIST: return ERROR_FILE_EXISTS;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case ENOSPC: return ERROR_DISK_FULL;
-    case EMFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case EBUSY: return ERROR_BUSY;
-    default: return ERROR_GEN_FAILURE;
+    case 0:
+        return ERROR_SUCCESS;
+    case ENOENT:
+        return ERROR_FILE_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+        return ERROR_ACCESS_DENIED;
+    case EEXIST:
+        return ERROR_FILE_EXISTS;
+    case EBADF:
+        return ERROR_INVALID_HANDLE;
+    case ENOMEM:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case EINVAL:
+        return ERROR_INVALID_PARAMETER;
+    case ENOSPC:
+        return ERROR_DISK_FULL;
+    case EMFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case ENOTEMPTY:
+        return ERROR_DIR_NOT_EMPTY;
+    case EBUSY:
+        return ERROR_BUSY;
+    default:
+        return ERROR_GEN_FAILURE;
     }
 }
 
@@ -116,7 +129,8 @@ BOOL ZanthIsOwnFile(HANDLE file)
     BOOL own = FALSE;
     HANDLE token = nullptr;
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-        union {
+        union
+        {
             TOKEN_USER user;
             BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
         } info;
@@ -156,8 +170,8 @@ DWORD ZanthFileNameToBytes(LPCWSTR name, LPSTR bytes, DWORD size)
         return 0;
     }
     BOOL lossy = FALSE;
-    int needed = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr,
-                                     &lossy);
+    int needed =
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &lossy);
     if (needed <= 0 || lossy) {
         SetLastError(ERROR_INVALID_NAME);
         return 0;
