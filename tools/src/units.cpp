@@ -100,6 +100,22 @@ double RoundToStep(double value, double step)
 
 } // namespace
 
+#ifdef _WIN32
+// The users of zanthtools.dll import the static members of its exported classes,
+// so the DLL must hold a definition of each constant that they may bind a
+// reference to (an EXPECT_EQ does); inline constexpr members alone emit none.
+constexpr ULONG ZCUnit::UnitPixel;
+constexpr ULONG ZCUnit::UnitMillimetre;
+constexpr ULONG ZCUnit::UnitInch;
+constexpr ULONG ZCUnit::UnitZanth;
+constexpr double ZCUnit::EinZanthInMm;
+constexpr double ZCUnit::EinZanthInInch;
+constexpr double ZCUnit::EinHalbZanthInInch;
+constexpr ULONG ZCUnitEx::UnitTwip;
+constexpr ULONG ZCUnitEx::UnitPica;
+constexpr ULONG ZCUnitEx::UnitTenthMillimetre;
+#endif
+
 // ---------------------------------------------------------------------------
 // ZCUnit
 
