@@ -1,5 +1,5 @@
 #!/bin/sh
-# deps.sh [build|bench|fuzz ...]: makes sure the Debian packages that the project
+# deps.sh [build|bench|fuzz|windows ...]: makes sure the Debian packages that the project
 # needs are installed. As root it installs what is missing with apt-get; otherwise
 # it stops with the exact command to run.
 set -eu
@@ -17,6 +17,9 @@ for extra in "$@"; do
     build) ;;
     bench) packages="$packages libbenchmark-dev libpoco-dev libconcurrentqueue-dev libhowardhinnant-date-dev libxbyak-dev libserialport-dev" ;;
     fuzz) packages="$packages clang libclang-rt-14-dev" ;;
+    # The mingw-w64 cross build (preset windows): the compiler, Wine to run the
+    # tests, and the GoogleTest sources that the build compiles for the target.
+    windows) packages="$packages g++-mingw-w64-x86-64-posix wine64 wine googletest" ;;
     *) echo "deps.sh: unknown group '$extra'" >&2; exit 2 ;;
     esac
 done

@@ -4,6 +4,7 @@
 
 #include <zanth/datetime.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -598,8 +599,8 @@ TEST(DateTimeSteps, ExtremeRawValuesStaySafe)
     // The six-value constructor can store anything; the steps must neither overflow
     // nor loop for long on such values.
     for (int step = IncDay; step <= DecSecond; ++step) {
-        for (LONG v :
-             {std::numeric_limits<LONG>::max(), std::numeric_limits<LONG>::min(), 0, -2, 100}) {
+        for (LONG v : std::initializer_list<LONG>{std::numeric_limits<LONG>::max(),
+                                                  std::numeric_limits<LONG>::min(), 0, -2, 100}) {
             ZCDateTime value(v, v, v, v, v, v);
             RunStep(value, static_cast<Step>(step), 0);
             RunStep(value, static_cast<Step>(step), 1);

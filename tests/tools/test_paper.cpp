@@ -249,11 +249,11 @@ TEST_F(PaperSearch, ClosestWithinATolerance)
 
 TEST_F(PaperSearch, ClosestPrefersTheSmallerProductOfDifferences)
 {
-    TFormatInfo* near = Custom(TEXT("near"), 1010, 2010);            // 10 x 10 = 100
+    TFormatInfo* nearest = Custom(TEXT("near"), 1010, 2010);         // 10 x 10 = 100
     TFormatInfo* exactSide = Custom(TEXT("exact side"), 1000, 2400); // 0 x 400 = 0
-    TFormatInfo* far = Custom(TEXT("far"), 1020, 2020);              // 400
-    m_List.AddTail(far);
-    m_List.AddTail(near);
+    TFormatInfo* farthest = Custom(TEXT("far"), 1020, 2020);         // 400
+    m_List.AddTail(farthest);
+    m_List.AddTail(nearest);
     WCHAR* name = TheFormat.GetFormatClosest(1000, 2000, &m_List, m_Landscape, m_Position, 500);
     EXPECT_EQ(Name(name), TEXT("near"));
     m_List.AddTail(exactSide);

@@ -43,7 +43,8 @@ const char* const IsoA[] = {"ISO A0", "ISO A1", "ISO A2", "ISO A3", "ISO A4", "I
 const char* const IsoB[] = {"ISO B0", "ISO B1", "ISO B2", "ISO B3", "ISO B4", "ISO B5", "ISO B6"};
 const char* const IsoC[] = {"ISO C0", "ISO C1", "ISO C2", "ISO C3", "ISO C4", "ISO C5", "ISO C6"};
 const char* const Ansi[] = {"ANSI E", "ANSI D", "ANSI C", "ANSI B", "ANSI A"};
-const char* const Arc[] = {"ARC E", "ARC D", "ARC C", "ARC B", "ARC A"};
+// (Not "Arc": <windows.h> declares a GDI function of that name.)
+const char* const ArcSeries[] = {"ARC E", "ARC D", "ARC C", "ARC B", "ARC A"};
 const char* const AsiaB[] = {"Asia B0", "Asia B1", "Asia B2", "Asia B3",
                              "Asia B4", "Asia B5", "Asia B6"};
 
@@ -86,7 +87,7 @@ ZCFormat::ZCFormat()
     halvingSeries(MmToZanth(1000), MmToZanth(r2 * 1000), {IsoB, 7, 2});
     halvingSeries(MmToZanth(1000 / r8), MmToZanth(rootOfRootOfRoot8 * 1000), {IsoC, 7, 3});
     halvingSeries(InchToZanth(34), InchToZanth(44), {Ansi, 5, 4});
-    halvingSeries(InchToZanth(36), InchToZanth(48), {Arc, 5, 5});
+    halvingSeries(InchToZanth(36), InchToZanth(48), {ArcSeries, 5, 5});
 
     // The Asian B series halves whole millimetres and converts each record on its own.
     int widthMm = 1030;

@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 
 namespace {
 
@@ -99,6 +100,22 @@ double RoundToStep(double value, double step)
 }
 
 } // namespace
+
+#ifdef _WIN32
+// The users of zanthtools.dll import the static members of its exported classes,
+// so the DLL must hold a definition of each constant that they may bind a
+// reference to (an EXPECT_EQ does); inline constexpr members alone emit none.
+constexpr ULONG ZCUnit::UnitPixel;
+constexpr ULONG ZCUnit::UnitMillimetre;
+constexpr ULONG ZCUnit::UnitInch;
+constexpr ULONG ZCUnit::UnitZanth;
+constexpr double ZCUnit::EinZanthInMm;
+constexpr double ZCUnit::EinZanthInInch;
+constexpr double ZCUnit::EinHalbZanthInInch;
+constexpr ULONG ZCUnitEx::UnitTwip;
+constexpr ULONG ZCUnitEx::UnitPica;
+constexpr ULONG ZCUnitEx::UnitTenthMillimetre;
+#endif
 
 // ---------------------------------------------------------------------------
 // ZCUnit
@@ -213,7 +230,16 @@ double ZCUnit::RoundToDigitsAfterDecimalPoint(double value, ULONG places)
     if (value == 0.0 || !std::isfinite(value)) {
         return value;
     }
-    return RoundToStep(value, std::pow(10.0, -static_cast<double>(places)));
+    // 10^places is exact in a double up to 10^22, and one division by it gives the
+    // double nearest to 10^-places on every C library; pow(10, -places) is only
+    // that close where the library's pow is correctly rounded (mingw-w64's is not).
+    static constexpr double exactPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const double step = places < std::size(exactPowers)
+                            ? 1.0 / exactPowers[places]
+                            : std::pow(10.0, -static_cast<double>(places));
+    return RoundToStep(value, step);
 }
 
 TString ZCUnit::FormatString(ULONG zanth, ULONG unit, ULONG resolution)

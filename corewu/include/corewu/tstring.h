@@ -30,6 +30,13 @@ public:
     TString(DWORD value, int radix);
     TString(LONGLONG value, int radix);
     TString(ULONGLONG value, int radix);
+#ifdef _WIN32
+    // LONG and DWORD are long there, not int: without these an int argument
+    // (TString(TEXT('x'), 3), TString(42, 10)) would fit several of the above.
+    TString(WCHAR ch, int repeat) : TString(ch, static_cast<LONG>(repeat)) {}
+    TString(int value, int radix) : TString(static_cast<LONG>(value), radix) {}
+    TString(unsigned int value, int radix) : TString(static_cast<DWORD>(value), radix) {}
+#endif
     explicit TString(const std::basic_string<WCHAR>& text) : m_Text(text) {}
     explicit TString(std::basic_string<WCHAR>&& text) : m_Text(std::move(text)) {}
     ~TString() = default;

@@ -6,6 +6,15 @@
 #include <corewu/config.h>
 
 // Marks what libzanthtools.so exports; everything else in the library is hidden.
+// On Windows: exported while zanthtools.dll is built, imported by its users.
+#ifdef _WIN32
+#ifdef ZANTH_TOOLS_BUILD
+#define ZANTH_TOOLS_API __declspec(dllexport)
+#else
+#define ZANTH_TOOLS_API __declspec(dllimport)
+#endif
+#else
 #define ZANTH_TOOLS_API __attribute__((visibility("default")))
+#endif
 
 #endif // ZANTH_CONFIG_H

@@ -2,6 +2,11 @@
 #ifndef ZANTH_WIN32_CDERR_H
 #define ZANTH_WIN32_CDERR_H
 
+#ifdef _WIN32
+#include <zanth/win32/windows.h>
+#include <cderr.h>
+#else // !_WIN32
+
 #define CDERR_DIALOGFAILURE 0xFFFF
 #define CDERR_GENERALCODES 0x0000
 #define CDERR_STRUCTSIZE 0x0001
@@ -42,5 +47,7 @@
 
 #define FRERR_FINDREPLACECODES 0x4000
 #define FRERR_BUFFERLENGTHZERO 0x4001
+
+#endif // !_WIN32
 
 #endif // ZANTH_WIN32_CDERR_H

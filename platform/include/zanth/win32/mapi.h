@@ -4,6 +4,11 @@
 #ifndef ZANTH_WIN32_MAPI_H
 #define ZANTH_WIN32_MAPI_H
 
+#ifdef _WIN32
+#include <zanth/win32/windows.h>
+#include <mapi.h>
+#else // !_WIN32
+
 #include <zanth/win32/windows.h>
 
 typedef ULONG FLAGS;
@@ -124,5 +129,7 @@ typedef ULONG(WINAPI* LPMAPIRESOLVENAME)(LHANDLE lhSession, ULONG_PTR ulUIParam,
                                          FLAGS flFlags, ULONG ulReserved,
                                          lpMapiRecipDesc* lppRecip);
 typedef ULONG(WINAPI* LPMAPIFREEBUFFER)(LPVOID pv);
+
+#endif // !_WIN32
 
 #endif // ZANTH_WIN32_MAPI_H

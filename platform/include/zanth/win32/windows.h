@@ -7,6 +7,33 @@
 #include <cstddef>
 #include <cstdint>
 
+#ifdef _WIN32
+
+// Windows: the system's own API. The library uses the wide-character functions and
+// TEXT() literals throughout, so UNICODE is on; min and max stay the standard ones.
+#ifndef UNICODE
+#define UNICODE
+#endif
+#ifndef _UNICODE
+#define _UNICODE
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <process.h>
+#include <shellapi.h>
+
+// The extensions of zanthplatform.dll (zanthext.h) are exported while the DLL is
+// built and imported by everyone else.
+#ifdef ZANTH_PLATFORM_BUILD
+#define ZANTH_PLATFORM_API __declspec(dllexport)
+#else
+#define ZANTH_PLATFORM_API __declspec(dllimport)
+#endif
+
+#else // !_WIN32
+
 // Everything declared here is exported from libzanthplatform.so; the library itself
 // is built with hidden visibility, so only these names form its interface.
 #define ZANTH_PLATFORM_API __attribute__((visibility("default")))
@@ -877,5 +904,7 @@ WINBASEAPI HINSTANCE WINAPI ShellExecuteW(HWND window, LPCWSTR operation, LPCWST
                                           LPCWSTR parameters, LPCWSTR directory, INT showCommand);
 
 } // extern "C"
+
+#endif // !_WIN32
 
 #endif // ZANTH_WIN32_WINDOWS_H
