@@ -185,35 +185,13 @@ void BM_Read_fread(benchmark::State& state)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
 }
 
-void BM_Read_read2_1MiB(benchmark::State& state)
-{
-    std::vector<unsigned char> dest(kChunk);
-    for (auto _ : state) {
-        const int fd = ::open(Files::Get().ReadPath().c_str(), O_RDONLY);
-        std::size_t total = 0;
-        unsigned sum = 0;
-        for (ssize_t count; (count = ::read(fd, dest.data(), kChunk)) > 0;) {
-            total += static_cast<std::size_t>(count);
-            sum += dest[0];
-        }
-        ::close(fd);
-        benchmark::DoNotOptimize(sum);
-        if (total != kFileSize) {
-            state.SkipWithError("short read");
-        }
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
-}
-
 // read(2) with other request sizes and buffer alignments, to show what bounds the
 // buffered reader: range(0) is the request size, range(1) how many bytes past a
 // 64-byte boundary the destination starts (the reader's buffer starts 4 bytes into
 // its page). 64 KiB requests are what a reader passing each request straight to the
 // file would cost.
-void BM_Read_read2(benchmark::State& state)
+void ReadWithRead2(benchmark::State& state, std::size_t request, std::size_t offset)
 {
-    const std::size_t request = static_cast<std::size_t>(state.range(0));
-    const std::size_t offset = static_cast<std::size_t>(state.range(1));
     std::vector<unsigned char> storage(request + 128);
     const auto base = reinterpret_cast<std::uintptr_t>(storage.data());
     unsigned char* dest = storage.data() + ((64 - base % 64) % 64) + offset;
@@ -232,6 +210,17 @@ void BM_Read_read2(benchmark::State& state)
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kFileSize));
+}
+
+void BM_Read_read2_1MiB(benchmark::State& state)
+{
+    ReadWithRead2(state, kChunk, 0);
+}
+
+void BM_Read_read2(benchmark::State& state)
+{
+    ReadWithRead2(state, static_cast<std::size_t>(state.range(0)),
+                  static_cast<std::size_t>(state.range(1)));
 }
 
 #ifdef ZANTH_HAVE_POCO

@@ -6,7 +6,6 @@
 #include <zanth/win32/zanthext.h>
 
 #include <aclapi.h>
-#include <cerrno>
 #include <cstdio>
 #include <io.h>
 #include <mutex>
@@ -77,39 +76,6 @@ HANDLE ZanthAgeHandle(HANDLE)
 {
     SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
-}
-
-DWORD ZanthErrorFromErrno(int error)
-{
-    switch (error) {
-    case 0:
-        return ERROR_SUCCESS;
-    case ENOENT:
-        return ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-        return ERROR_ACCESS_DENIED;
-    case EEXIST:
-        return ERROR_FILE_EXISTS;
-    case EBADF:
-        return ERROR_INVALID_HANDLE;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    case ENOSPC:
-        return ERROR_DISK_FULL;
-    case EMFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    case ENOTEMPTY:
-        return ERROR_DIR_NOT_EMPTY;
-    case EBUSY:
-        return ERROR_BUSY;
-    default:
-        return ERROR_GEN_FAILURE;
-    }
 }
 
 BOOL ZanthIsOwnFile(HANDLE file)
