@@ -24,8 +24,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 continue;
             }
             std::basic_string<WCHAR> text =
-                std::basic_string<WCHAR>(kHeader) + TEXT("\n") + FormatSection(TEXT("HKCU\\x")) + TEXT("\n") +
-                FormatValue(value.name, value.type, value.data.data(), value.data.size()) + TEXT("\n");
+                std::basic_string<WCHAR>(kHeader) + TEXT("\n") + FormatSection(TEXT("HKCU\\x")) +
+                TEXT("\n") +
+                FormatValue(value.name, value.type, value.data.data(), value.data.size()) +
+                TEXT("\n");
             std::vector<Section> again = Parse(Decode(Encode(text, false)));
             if (again.size() != 1 || again[0].values.size() != 1 ||
                 again[0].values[0].name != value.name || again[0].values[0].type != value.type ||

@@ -75,7 +75,8 @@ void Copy(std::ostream& out, const std::string& from, const std::string& to, LON
             view->Open(TEXT("copy"), 0, 100, 1, 1);
         }
         const ULONGLONG kib = (source.Length() + 1023) / 1024;
-        TProgress copied(TEXT("bytes"), 0, static_cast<LONG>(kib < 0x7FFFFFFF ? kib : 0x7FFFFFFF), 1);
+        TProgress copied(TEXT("bytes"), 0, static_cast<LONG>(kib < 0x7FFFFFFF ? kib : 0x7FFFFFFF),
+                         1);
         ULONGLONG uncounted = 0;
         while (true) {
             if (view && view->IsCanceld()) {

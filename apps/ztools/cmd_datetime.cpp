@@ -326,9 +326,11 @@ void TourDates(std::ostream& out)
         << "\n";
 
     out << "parsing in DATEMASK_GERMAN with allowEmpty (the time fields are empty):\n";
-    for (const WCHAR* text : {TEXT("05.03.2004"), TEXT("5.3.2004"), TEXT("005.03.2004"), TEXT("29.02.2003")}) {
+    for (const WCHAR* text :
+         {TEXT("05.03.2004"), TEXT("5.3.2004"), TEXT("005.03.2004"), TEXT("29.02.2003")}) {
         ZCDateTime parsed;
-        const unsigned int ok = parsed.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, text, TEXT('_'), 1);
+        const unsigned int ok =
+            parsed.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, text, TEXT('_'), 1);
         out << "  \"" << Utf8(TString(text)) << "\" -> ";
         if (ok) {
             out << Utf8(parsed.FormatDate(ZCDateTime::DATEMASK_GERMAN, TEXT('0'), 0)) << "\n";

@@ -48,13 +48,17 @@ struct KeyPath
     HKEY root;
     std::basic_string<WCHAR> rootName;
     std::basic_string<WCHAR> path; // below the root
-    std::basic_string<WCHAR> Full() const { return path.empty() ? rootName : rootName + TEXT("\\") + path; }
+    std::basic_string<WCHAR> Full() const
+    {
+        return path.empty() ? rootName : rootName + TEXT("\\") + path;
+    }
 };
 
 bool SplitKey(const std::basic_string<WCHAR>& text, KeyPath& key)
 {
     std::basic_string<WCHAR> first = text.substr(0, text.find(TEXT('\\')));
-    std::basic_string<WCHAR> rest = first.size() < text.size() ? text.substr(first.size() + 1) : TEXT("");
+    std::basic_string<WCHAR> rest =
+        first.size() < text.size() ? text.substr(first.size() + 1) : TEXT("");
     TString upper(first);
     upper.MakeUpper();
     if (upper == TEXT("HKEY_CURRENT_USER") || upper == TEXT("HKCU")) {
@@ -77,8 +81,8 @@ bool HasRoot(const std::basic_string<WCHAR>& text)
 {
     TString first(text.substr(0, text.find(TEXT('\\'))));
     first.MakeUpper();
-    return first == TEXT("HKEY_CURRENT_USER") || first == TEXT("HKCU") || first == TEXT("HKEY_LOCAL_MACHINE") ||
-           first == TEXT("HKLM");
+    return first == TEXT("HKEY_CURRENT_USER") || first == TEXT("HKCU") ||
+           first == TEXT("HKEY_LOCAL_MACHINE") || first == TEXT("HKLM");
 }
 
 KeyPath ParseKey(const std::string& command, const std::string& text)
@@ -125,7 +129,8 @@ struct RawValue
 
 // All values of a key, in enumeration order. Grows its buffers when another
 // process makes a value longer meanwhile.
-std::vector<RawValue> Values(const std::string& command, HKEY key, const std::basic_string<WCHAR>& where)
+std::vector<RawValue> Values(const std::string& command, HKEY key,
+                             const std::basic_string<WCHAR>& where)
 {
     std::vector<RawValue> values;
     DWORD nameMax = 0, dataMax = 0;
@@ -160,7 +165,7 @@ std::vector<RawValue> Values(const std::string& command, HKEY key, const std::ba
 }
 
 std::vector<std::basic_string<WCHAR>> SubKeys(const std::string& command, HKEY key,
-                                    const std::basic_string<WCHAR>& where)
+                                              const std::basic_string<WCHAR>& where)
 {
     std::vector<std::basic_string<WCHAR>> keys;
     std::vector<WCHAR> name(256);

@@ -78,7 +78,8 @@ std::basic_string<WCHAR> Quoted(const std::basic_string<WCHAR>& text, std::size_
             } else if (next == TEXT('0')) {
                 out.push_back(TEXT('\0'));
             } else {
-                throw ParseError(line, "unknown escape \\" + Narrow(std::basic_string<WCHAR>(1, next)));
+                throw ParseError(line,
+                                 "unknown escape \\" + Narrow(std::basic_string<WCHAR>(1, next)));
             }
             continue;
         }
@@ -185,8 +186,8 @@ Value ParseValue(const std::basic_string<WCHAR>& text, int line)
     }
     if (data.compare(0, 4, TEXT("hex(")) == 0) {
         std::size_t close = data.find(TEXT(')'));
-        if (close == std::basic_string<WCHAR>::npos || close == 4 || close > 12 || close + 1 >= data.size() ||
-            data[close + 1] != TEXT(':')) {
+        if (close == std::basic_string<WCHAR>::npos || close == 4 || close > 12 ||
+            close + 1 >= data.size() || data[close + 1] != TEXT(':')) {
             throw ParseError(line, "hex(type): needs a hex type number");
         }
         DWORD type = 0;
@@ -237,7 +238,8 @@ bool WellFormed(const std::basic_string<WCHAR>& text)
     return true;
 }
 
-std::basic_string<WCHAR> HexList(const std::basic_string<WCHAR>& prefix, const BYTE* data, std::size_t size)
+std::basic_string<WCHAR> HexList(const std::basic_string<WCHAR>& prefix, const BYTE* data,
+                                 std::size_t size)
 {
     std::basic_string<WCHAR> out = prefix;
     std::size_t column = prefix.size();
@@ -288,7 +290,7 @@ std::basic_string<WCHAR> Decode(const std::string& bytes)
         }
         for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
             text.push_back(static_cast<WCHAR>(static_cast<unsigned char>(bytes[i]) |
-                                                 (static_cast<unsigned char>(bytes[i + 1]) << 8)));
+                                              (static_cast<unsigned char>(bytes[i + 1]) << 8)));
         }
         return text;
     }
@@ -412,16 +414,18 @@ std::basic_string<WCHAR> FormatSection(const std::basic_string<WCHAR>& path)
     return TEXT("[") + path + TEXT("]");
 }
 
-std::basic_string<WCHAR> FormatValue(const std::basic_string<WCHAR>& name, DWORD type, const BYTE* data,
-                           std::size_t size)
+std::basic_string<WCHAR> FormatValue(const std::basic_string<WCHAR>& name, DWORD type,
+                                     const BYTE* data, std::size_t size)
 {
-    std::basic_string<WCHAR> line = name.empty() ? std::basic_string<WCHAR>(TEXT("@")) : Escaped(name);
+    std::basic_string<WCHAR> line =
+        name.empty() ? std::basic_string<WCHAR>(TEXT("@")) : Escaped(name);
     line += TEXT("=");
     if (type == REG_SZ && size % 2 == 0 && size >= 2) {
         std::basic_string<WCHAR> text(reinterpret_cast<const WCHAR*>(data), size / 2);
         // Only a text with exactly one terminator and no line break fits in quotes.
         if (text.back() == TEXT('\0') && text.find(TEXT('\0')) == text.size() - 1 &&
-            text.find_first_of(TEXT("\r\n")) == std::basic_string<WCHAR>::npos && WellFormed(text)) {
+            text.find_first_of(TEXT("\r\n")) == std::basic_string<WCHAR>::npos &&
+            WellFormed(text)) {
             text.pop_back();
             return line + Escaped(text);
         }
@@ -431,15 +435,17 @@ std::basic_string<WCHAR> FormatValue(const std::basic_string<WCHAR>& name, DWORD
         DWORD value = static_cast<DWORD>(data[0]) | (static_cast<DWORD>(data[1]) << 8) |
                       (static_cast<DWORD>(data[2]) << 16) | (static_cast<DWORD>(data[3]) << 24);
         std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(value));
-        return line + std::basic_string<WCHAR>(buffer, buffer + std::char_traits<char>::length(buffer));
+        return line +
+               std::basic_string<WCHAR>(buffer, buffer + std::char_traits<char>::length(buffer));
     }
     if (type == REG_BINARY) {
         return HexList(line + TEXT("hex:"), data, size);
     }
     char buffer[24];
     std::snprintf(buffer, sizeof buffer, "hex(%x):", static_cast<unsigned>(type));
-    return HexList(line + std::basic_string<WCHAR>(buffer, buffer + std::char_traits<char>::length(buffer)),
-                   data, size);
+    return HexList(
+        line + std::basic_string<WCHAR>(buffer, buffer + std::char_traits<char>::length(buffer)),
+        data, size);
 }
 
 std::string Encode(const std::basic_string<WCHAR>& text, bool utf8)

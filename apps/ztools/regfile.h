@@ -58,8 +58,8 @@ extern const WCHAR* const kHeader;
 // "[path]" and one value line as regedit writes them: strings quoted, REG_DWORD as
 // dword:, everything else as hex(type): bytes, long lines continued with "\".
 std::basic_string<WCHAR> FormatSection(const std::basic_string<WCHAR>& path);
-std::basic_string<WCHAR> FormatValue(const std::basic_string<WCHAR>& name, DWORD type, const BYTE* data,
-                           std::size_t size);
+std::basic_string<WCHAR> FormatValue(const std::basic_string<WCHAR>& name, DWORD type,
+                                     const BYTE* data, std::size_t size);
 
 // The bytes of a file: UTF-16LE with a byte-order mark and CRLF line ends, as
 // regedit reads and writes; or UTF-8 with LF when `utf8` is set.

@@ -9,8 +9,8 @@ namespace {
 
 const TMessageBase& FileCatalog()
 {
-    static const TMessageBase catalog(TEXT("TFile::FileErrors"), TEXT("COREWU"), TEXT("corewu/src/file.cpp"),
-                                      __LINE__);
+    static const TMessageBase catalog(TEXT("TFile::FileErrors"), TEXT("COREWU"),
+                                      TEXT("corewu/src/file.cpp"), __LINE__);
     return catalog;
 }
 

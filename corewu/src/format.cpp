@@ -70,7 +70,8 @@ void AppendNumber(std::basic_string<WCHAR>& out, const Directive& directive, con
     AppendAscii(out, large.data(), n);
 }
 
-void AppendPadded(std::basic_string<WCHAR>& out, const Directive& directive, const std::basic_string<WCHAR>& text)
+void AppendPadded(std::basic_string<WCHAR>& out, const Directive& directive,
+                  const std::basic_string<WCHAR>& text)
 {
     const bool left = directive.flags.find('-') != std::string::npos;
     const std::size_t width = directive.width > 0 ? static_cast<std::size_t>(directive.width) : 0;
@@ -230,7 +231,8 @@ const WCHAR* ReadField(const WCHAR* p, int& value)
 // the position of the conversion character (the terminator when there is none).
 const WCHAR* ParseDirective(const WCHAR* p, Arguments& args, Directive& directive)
 {
-    while (*p == TEXT('-') || *p == TEXT('+') || *p == TEXT(' ') || *p == TEXT('0') || *p == TEXT('#')) {
+    while (*p == TEXT('-') || *p == TEXT('+') || *p == TEXT(' ') || *p == TEXT('0') ||
+           *p == TEXT('#')) {
         if (directive.flags.find(static_cast<char>(*p)) == std::string::npos) {
             directive.flags.push_back(static_cast<char>(*p));
         }
@@ -291,9 +293,11 @@ const WCHAR* ParseDirective(const WCHAR* p, Arguments& args, Directive& directiv
 // A string argument: a null pointer reads "(null)"; the precision bounds what is
 // read of the argument and what is written of it, then the width pads it.
 template <class Char, class Decode>
-void AppendString(std::basic_string<WCHAR>& out, const Directive& directive, const Char* text, Decode decode)
+void AppendString(std::basic_string<WCHAR>& out, const Directive& directive, const Char* text,
+                  Decode decode)
 {
-    std::basic_string<WCHAR> value = text ? decode(text, directive.precision) : std::basic_string<WCHAR>(TEXT("(null)"));
+    std::basic_string<WCHAR> value =
+        text ? decode(text, directive.precision) : std::basic_string<WCHAR>(TEXT("(null)"));
     if (directive.precision >= 0 && value.size() > static_cast<std::size_t>(directive.precision)) {
         value.resize(static_cast<std::size_t>(directive.precision));
     }
@@ -343,7 +347,8 @@ bool AppendConversion(std::basic_string<WCHAR>& out, const Directive& directive,
     }
     case TEXT('c'):
     case TEXT('C'):
-        AppendPadded(out, directive, std::basic_string<WCHAR>(1, static_cast<WCHAR>(args.Next<int>())));
+        AppendPadded(out, directive,
+                     std::basic_string<WCHAR>(1, static_cast<WCHAR>(args.Next<int>())));
         return true;
     case TEXT('s'):
         AppendString(out, directive, args.Next<const WCHAR*>(), WideArgument);

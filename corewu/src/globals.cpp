@@ -31,8 +31,8 @@ struct RegisterCatalogs
 
 const TMessageBase& CoreErrors()
 {
-    static const TMessageBase catalog(TEXT("CoreErrors"), TEXT("COREWU"), TEXT("corewu/src/globals.cpp"),
-                                      __LINE__);
+    static const TMessageBase catalog(TEXT("CoreErrors"), TEXT("COREWU"),
+                                      TEXT("corewu/src/globals.cpp"), __LINE__);
     return catalog;
 }
 

@@ -63,7 +63,8 @@ void TLogFile::Write(int level, const WCHAR* text)
         if (!m_FileChosen) {
             WCHAR temp[MAX_PATH + 1];
             DWORD n = ::GetTempPathW(MAX_PATH + 1, temp);
-            m_FileName = (n > 0 && n <= MAX_PATH) ? TString(temp) + TEXT("zanthtools.log") : TString();
+            m_FileName =
+                (n > 0 && n <= MAX_PATH) ? TString(temp) + TEXT("zanthtools.log") : TString();
             m_FileChosen = true;
             m_InSharedPlace = true;
         }

@@ -103,7 +103,8 @@ public:
     }
 
     // The raw text, or false. Catalog 0 is the free-text catalog.
-    bool Text(WORD catalog, WORD message, std::basic_string<WCHAR>& text, std::basic_string<WCHAR>& catalogName)
+    bool Text(WORD catalog, WORD message, std::basic_string<WCHAR>& text,
+              std::basic_string<WCHAR>& catalogName)
     {
         std::lock_guard<std::mutex> guard(m_Lock);
         if (catalog == 0) {

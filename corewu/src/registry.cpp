@@ -191,8 +191,8 @@ void TRegistry::Fail(WORD message, LSTATUS status, const TString& name, UINT qui
     ThrowNewError(RegistryCatalog(), message, GetKeyName(), name, extra, nullptr);
 }
 
-LSTATUS TRegistry::Query(const TString& name, DWORD& type, std::basic_string<WCHAR>& text, BYTE* fixed,
-                         DWORD& size)
+LSTATUS TRegistry::Query(const TString& name, DWORD& type, std::basic_string<WCHAR>& text,
+                         BYTE* fixed, DWORD& size)
 {
     HKEY key = nullptr;
     LSTATUS status = Current(Need::Read, key);

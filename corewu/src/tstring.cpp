@@ -41,7 +41,8 @@ bool IsBlank(WCHAR ch)
 
 WCHAR FoldCase(WCHAR ch)
 {
-    return (ch >= TEXT('A') && ch <= TEXT('Z')) ? static_cast<WCHAR>(ch - TEXT('A') + TEXT('a')) : ch;
+    return (ch >= TEXT('A') && ch <= TEXT('Z')) ? static_cast<WCHAR>(ch - TEXT('A') + TEXT('a'))
+                                                : ch;
 }
 
 } // namespace

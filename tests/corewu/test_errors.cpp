@@ -9,7 +9,8 @@ namespace {
 
 const TMessageBase& TestCatalog()
 {
-    static const TMessageBase catalog(TEXT("TestCatalog"), TEXT("TESTS"), TEXT("tests/corewu/test_errors.cpp"), 1);
+    static const TMessageBase catalog(TEXT("TestCatalog"), TEXT("TESTS"),
+                                      TEXT("tests/corewu/test_errors.cpp"), 1);
     return catalog;
 }
 
@@ -278,7 +279,8 @@ TEST(Catalogs, RegistrationAndLookup)
 TEST(Catalogs, MessagesInsertTheirArguments)
 {
     SetMessageText(TEXT("TestCatalog"), 10, TEXT("%1 of %2 (%3) 100%%"));
-    EXPECT_EQ(GetMessageW(TestCatalog(), 10, TEXT("one"), TEXT("two"), TEXT("three")), TEXT("one of two (three) 100%"));
+    EXPECT_EQ(GetMessageW(TestCatalog(), 10, TEXT("one"), TEXT("two"), TEXT("three")),
+              TEXT("one of two (three) 100%"));
     // A text the store does not hold still says what happened.
     EXPECT_EQ(GetMessageW(TestCatalog(), 11, TEXT("x"), TString::NullString, TString::NullString),
               TEXT("TestCatalog message 11: x"));

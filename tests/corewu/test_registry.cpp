@@ -75,7 +75,8 @@ TEST_F(TRegistryTest, TypedValuesRoundTripUnderSoftwareOfTheRoot)
             EXPECT_TRUE(registry.Read(TEXT("unsigned"), read, 99u, 0, 0));
             EXPECT_EQ(value, read);
         }
-        for (const WCHAR* value : {TEXT(""), TEXT("A4 quer"), TEXT("Grüße \U0001F600"), TEXT("a\\b")}) {
+        for (const WCHAR* value :
+             {TEXT(""), TEXT("A4 quer"), TEXT("Grüße \U0001F600"), TEXT("a\\b")}) {
             ASSERT_TRUE(registry.Write(TEXT("string"), TString(value), 0, 0));
             TString read(TEXT("old"));
             EXPECT_TRUE(registry.Read(TEXT("string"), read, TString(TEXT("default")), 0, 0));
@@ -150,7 +151,8 @@ TEST_F(TRegistryTest, IntegersAreReadFromTheTypesAPersonMightStore)
         {TEXT("large"), [&] { registry.Read(TEXT("large"), value, 1, 0, 0); }},
         {TEXT("junk"), [&] { registry.Read(TEXT("junk"), value, 1, 0, 0); }},
         {TEXT("binary"), [&] { registry.Read(TEXT("binary"), value, 1, 0, 0); }},
-        {TEXT("negative as unsigned"), [&] { registry.Read(TEXT("text"), unsignedValue, 1u, 0, 0); }},
+        {TEXT("negative as unsigned"),
+         [&] { registry.Read(TEXT("text"), unsignedValue, 1u, 0, 0); }},
         {TEXT("number as string"),
          [&] {
              TString text;
@@ -260,7 +262,8 @@ TEST_F(TRegistryTest, FactoryRootsAndTheHolder)
         {2, TEXT("Vendor"), TEXT(""), "HKEY_CURRENT_USER\\Software\\Vendor"},
         {4, TEXT("A"), TEXT("B"), "HKEY_CURRENT_USER\\Software\\ZANTH\\A\\B"},
         {5, TEXT(""), TEXT("B"), "HKEY_LOCAL_MACHINE\\Software\\ZANTH\\B"},
-        {6, TEXT(""), TEXT("Child"), "HKEY_CURRENT_USER\\Software\\ZANTH\\corewu_test_registry\\Child"},
+        {6, TEXT(""), TEXT("Child"),
+         "HKEY_CURRENT_USER\\Software\\ZANTH\\corewu_test_registry\\Child"},
         {6, TEXT("Viewer"), TEXT("Child"), "HKEY_CURRENT_USER\\Software\\ZANTH\\Viewer\\Child"},
     };
     for (const Case& c : cases) {
@@ -285,8 +288,8 @@ TEST_F(TRegistryTest, AKeyDeletedMeanwhileIsMadeAgainByTheNextWrite)
     TRegistry registry(TEXT("ZANTH"), TEXT("Gone"), 0);
     ASSERT_TRUE(registry.Write(TEXT("a"), 1, 0, 0));
     HKEY parent = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\ZANTH"), 0, KEY_ALL_ACCESS, &parent));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\ZANTH"), 0,
+                                             KEY_ALL_ACCESS, &parent));
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(parent, TEXT("Gone")));
     ::RegCloseKey(parent);
     int value = 0;

@@ -125,13 +125,18 @@ TEST(TStringFormat, ConversionsWidthsAndFlags)
     };
     const WCHAR* nullText = nullptr;
     const Case cases[] = {
-        {TString::Formatted(TEXT("%d|%5d|%-5d|%05d"), 42, 42, 42, -42), TEXT("42|   42|42   |-0042")},
-        {TString::Formatted(TEXT("%u %x %X %o"), 4000000000u, 255u, 255u, 8u), TEXT("4000000000 ff FF 10")},
+        {TString::Formatted(TEXT("%d|%5d|%-5d|%05d"), 42, 42, 42, -42),
+         TEXT("42|   42|42   |-0042")},
+        {TString::Formatted(TEXT("%u %x %X %o"), 4000000000u, 255u, 255u, 8u),
+         TEXT("4000000000 ff FF 10")},
         {TString::Formatted(TEXT("%08X"), 0xBEEFu), TEXT("0000BEEF")},
         {TString::Formatted(TEXT("%ld"), LONG(-7)), TEXT("-7")}, // l is 32 bits, as on Windows
-        {TString::Formatted(TEXT("%lld %I64d"), -5000000000LL, 5000000000LL), TEXT("-5000000000 5000000000")},
-        {TString::Formatted(TEXT("%.2f|%8.3f|%e"), 3.14159, 2.5, 1234.5), TEXT("3.14|   2.500|1.234500e+03")},
-        {TString::Formatted(TEXT("%s|%-4s|%4s|%.2s"), TEXT("abc"), TEXT("ab"), TEXT("ab"), TEXT("abc")),
+        {TString::Formatted(TEXT("%lld %I64d"), -5000000000LL, 5000000000LL),
+         TEXT("-5000000000 5000000000")},
+        {TString::Formatted(TEXT("%.2f|%8.3f|%e"), 3.14159, 2.5, 1234.5),
+         TEXT("3.14|   2.500|1.234500e+03")},
+        {TString::Formatted(TEXT("%s|%-4s|%4s|%.2s"), TEXT("abc"), TEXT("ab"), TEXT("ab"),
+                            TEXT("abc")),
          TEXT("abc|ab  |  ab|ab")},
         {TString::Formatted(TEXT("%s"), nullText), TEXT("(null)")},
         {TString::Formatted(TEXT("%S"), "utf\xC3\xA4"), TEXT("utf\u00E4")},
@@ -169,8 +174,10 @@ TEST(TStringFormat, WidthsAndPrecisionsFromArgumentsAreCapped)
     EXPECT_EQ(left.Left(2), TEXT("7 "));
     EXPECT_EQ(left.Right(100000), TEXT("|"));
     EXPECT_EQ(TString::Formatted(TEXT("%*s"), INT_MAX, TEXT("x")).GetLength(), 100000);
-    EXPECT_EQ(TString::Formatted(TEXT("%.*f"), INT_MAX, 1.0).GetLength(), 100002); // "1." and digits
-    EXPECT_EQ(TString::Formatted(TEXT("%.*d"), -5, 42), TEXT("42")); // negative: as if none was given
+    EXPECT_EQ(TString::Formatted(TEXT("%.*f"), INT_MAX, 1.0).GetLength(),
+              100002); // "1." and digits
+    EXPECT_EQ(TString::Formatted(TEXT("%.*d"), -5, 42),
+              TEXT("42")); // negative: as if none was given
 }
 
 namespace {
@@ -257,7 +264,7 @@ TEST(TStringFormat, PrecisionBoundsTheReadOfUnterminatedStrings)
         {TEXT("[%.3S]"),
          "a\xC3\xA4"
          "b",
-         TEXT("[a\u00E4b]")},                                  // a two-byte character
+         TEXT("[a\u00E4b]")},                                       // a two-byte character
         {TEXT("[%.2S]"), "\xF0\x9F\x98\x80", TEXT("[\U0001F600]")}, // two units from four bytes
         {TEXT("[%.3S]"),
          "a\xFF"
@@ -278,7 +285,8 @@ TEST(TStringFormat, PrecisionBoundsTheReadOfUnterminatedStrings)
     std::memcpy(wideHeap.get(), TEXT("abcd"), 4 * sizeof(WCHAR));
     const auto narrowHeap = std::make_unique<char[]>(4);
     std::memcpy(narrowHeap.get(), "abcd", 4);
-    EXPECT_EQ(TString::Formatted(TEXT("[%.4s|%.4S]"), wideHeap.get(), narrowHeap.get()), TEXT("[abcd|abcd]"));
+    EXPECT_EQ(TString::Formatted(TEXT("[%.4s|%.4S]"), wideHeap.get(), narrowHeap.get()),
+              TEXT("[abcd|abcd]"));
     // Terminated strings shorter than the precision are taken whole.
     EXPECT_EQ(TString::Formatted(TEXT("[%.10s|%.10S]"), TEXT("ab"), "cd"), TEXT("[ab|cd]"));
 }

@@ -51,7 +51,10 @@ public:
     ScratchFile& operator=(const ScratchFile&) = delete;
 
     TString Name() const { return TString(std::basic_string<WCHAR>(m_Path.begin(), m_Path.end())); }
-    std::basic_string<WCHAR> Wide() const { return std::basic_string<WCHAR>(m_Path.begin(), m_Path.end()); }
+    std::basic_string<WCHAR> Wide() const
+    {
+        return std::basic_string<WCHAR>(m_Path.begin(), m_Path.end());
+    }
 
 private:
     std::string m_Path;

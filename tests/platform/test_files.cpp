@@ -555,14 +555,12 @@ TEST(Files, NamesThatAreNotUtf8ReachExactlyTheirOwnFile)
         {"cut\xE2\x82-", TEXT("cut\xDCE2\xDC82-")}, // each byte of a cut sequence
         {"lead\xC3"
          "A",
-         TEXT("lead\xDCC3")
-         TEXT("A")},                                        // a lead byte without its tail
+         TEXT("lead\xDCC3") TEXT("A")},                     // a lead byte without its tail
         {"overlong\xC0\xAF", TEXT("overlong\xDCC0\xDCAF")}, // never read as '/'
         {"surrogate\xED\xA0\x80", TEXT("surrogate\xDCED\xDCA0\xDC80")},
         {"gr\xC3\xBC\xC3\x9F"
          "e\xFF",
-         TEXT("gr\u00FC\u00DF")
-         TEXT("e\xDCFF")},
+         TEXT("gr\u00FC\u00DF") TEXT("e\xDCFF")},
     };
     const TString directory = WideTempPath("");
     int n = 0;
@@ -609,12 +607,11 @@ TEST(Files, NamesThatAreNotUtf8ReachExactlyTheirOwnFile)
 TEST(Files, NamesThatCannotBeEncodedExactlyAreRefused)
 {
     const std::basic_string<WCHAR> names[] = {
-        TEXT("high\xD800"), // a lone high surrogate
-        TEXT("high\xDBFF")
-        TEXT("x"),                // followed by no low one
-        TEXT("low\xDE00"),        // a lone low surrogate outside the byte escapes
-        TEXT("ascii\xDC41"),      // an escape of an ASCII byte would read back as 'A'
-        TEXT("pair\xDCC3\xDCA4"), // these escaped bytes would read back as U+00E4
+        TEXT("high\xD800"),           // a lone high surrogate
+        TEXT("high\xDBFF") TEXT("x"), // followed by no low one
+        TEXT("low\xDE00"),            // a lone low surrogate outside the byte escapes
+        TEXT("ascii\xDC41"),          // an escape of an ASCII byte would read back as 'A'
+        TEXT("pair\xDCC3\xDCA4"),     // these escaped bytes would read back as U+00E4
         TEXT("four\xDCF0\xDC9F\xDC98\xDC80"),
     };
     WriteText(TempPath("high\xEF\xBF\xBD"), "a look-alike");

@@ -40,8 +40,9 @@ protected:
     void SetUp() override
     {
         ZanthRegCloseDatabases();
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Test"), 0, nullptr,
-                                                   0, KEY_ALL_ACCESS, nullptr, &m_Key, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Test"), 0, nullptr, 0,
+                                    KEY_ALL_ACCESS, nullptr, &m_Key, nullptr));
     }
     void TearDown() override
     {
@@ -144,7 +145,8 @@ TEST_F(RegistryTest, QueryReportsTheSizeAndMoreDataAsWin32Does)
 
     EXPECT_EQ(ERROR_INVALID_PARAMETER,
               ::RegQueryValueExW(m_Key, TEXT("v"), nullptr, nullptr, exact, nullptr));
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(m_Key, TEXT("v"), nullptr, nullptr, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegQueryValueExW(m_Key, TEXT("v"), nullptr, nullptr, nullptr, nullptr));
 }
 
 TEST_F(RegistryTest, NamesCompareWithoutCaseAndKeepTheirCase)
@@ -286,7 +288,8 @@ TEST_F(RegistryTest, ErrorCodesOfWin32)
         {"delete a key with subkeys", ERROR_ACCESS_DENIED, ::RegDeleteKeyW(m_Key, TEXT("Parent"))},
         {"delete a root", ERROR_ACCESS_DENIED, ::RegDeleteKeyW(HKEY_CURRENT_USER, TEXT(""))},
         {"write through a read-only handle", ERROR_ACCESS_DENIED,
-         ::RegSetValueExW(readOnly, TEXT("x"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4)},
+         ::RegSetValueExW(readOnly, TEXT("x"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                          4)},
         {"closed handle", ERROR_INVALID_HANDLE,
          ::RegQueryValueExW(closed, TEXT("x"), nullptr, nullptr, nullptr, nullptr)},
         {"close twice", ERROR_INVALID_HANDLE, ::RegCloseKey(closed)},
@@ -301,7 +304,8 @@ TEST_F(RegistryTest, ErrorCodesOfWin32)
         {"null data with a size", ERROR_NOACCESS,
          ::RegSetValueExW(m_Key, TEXT("x"), 0, REG_BINARY, nullptr, 4)},
         {"lone surrogate in a name", ERROR_INVALID_PARAMETER,
-         ::RegSetValueExW(m_Key, TEXT("\xD800"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4)},
+         ::RegSetValueExW(m_Key, TEXT("\xD800"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                          4)},
         {"over-long key name", ERROR_INVALID_PARAMETER,
          ::RegCreateKeyExW(m_Key, TString(TEXT('k'), 256), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                            &result, nullptr)},
@@ -312,8 +316,8 @@ TEST_F(RegistryTest, ErrorCodesOfWin32)
 
     // A key deleted while a handle to it is open.
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(parent, TEXT("Child")));
-    EXPECT_EQ(ERROR_KEY_DELETED,
-              ::RegSetValueExW(child, TEXT("x"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4));
+    EXPECT_EQ(ERROR_KEY_DELETED, ::RegSetValueExW(child, TEXT("x"), 0, REG_DWORD,
+                                                  reinterpret_cast<const BYTE*>(&one), 4));
     EXPECT_EQ(ERROR_KEY_DELETED,
               ::RegQueryValueExW(child, TEXT("x"), nullptr, nullptr, nullptr, nullptr));
     EXPECT_EQ(ERROR_SUCCESS, ::RegCloseKey(child));
@@ -326,8 +330,8 @@ TEST_F(RegistryTest, CreateMakesEveryLevelAndDeleteTakesTheValues)
 {
     HKEY deep = nullptr;
     DWORD disposition = 0;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, TEXT("a\\b\\c\\"), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                               nullptr, &deep, &disposition));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, TEXT("a\\b\\c\\"), 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, &deep, &disposition));
     EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
     SetDword(deep, TEXT("v"), 3);
     ::RegCloseKey(deep);
@@ -336,8 +340,8 @@ TEST_F(RegistryTest, CreateMakesEveryLevelAndDeleteTakesTheValues)
     ::RegCloseKey(again);
 
     ASSERT_EQ(ERROR_SUCCESS, ::RegDeleteKeyW(m_Key, TEXT("a\\b\\c")));
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, TEXT("a\\b\\c"), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                               nullptr, &again, &disposition));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(m_Key, TEXT("a\\b\\c"), 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, &again, &disposition));
     EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
               ::RegQueryValueExW(again, TEXT("v"), nullptr, nullptr, nullptr, nullptr));
@@ -361,8 +365,8 @@ TEST(RegistryLocation, DatabasesLiveWhereTheEnvironmentSays)
     EXPECT_EQ(machine, DatabasePath(HKEY_LOCAL_MACHINE));
 
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, TEXT("Software\\M"), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, TEXT("Software\\M"), 0, nullptr,
+                                               0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     ::RegCloseKey(key);
     // The two roots are two files.
     EXPECT_EQ(ERROR_FILE_NOT_FOUND,
@@ -552,8 +556,8 @@ void FillDatabase()
 {
     ZanthRegCloseDatabases();
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Fill"), 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Fill"), 0,
+                                               nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     std::vector<BYTE> data(300, 0x5A);
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExW(key, TString::Formatted(TEXT("value%d"), i), 0,
@@ -593,12 +597,14 @@ TEST(RegistryDamage, DamagedFileGivesRegistryCorruptAndStaysAsItWas)
         const std::vector<char> before = ReadFile(path);
 
         HKEY key = nullptr;
-        LSTATUS status = ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Fill"), 0, KEY_READ, &key);
+        LSTATUS status =
+            ::RegOpenKeyExW(HKEY_CURRENT_USER, TEXT("Software\\Fill"), 0, KEY_READ, &key);
         EXPECT_EQ(ERROR_REGISTRY_CORRUPT, status);
         // Writes are refused as well, and a second attempt finds the same.
         const DWORD one = 1;
-        EXPECT_EQ(ERROR_REGISTRY_CORRUPT, ::RegSetValueExW(HKEY_CURRENT_USER, TEXT("x"), 0, REG_DWORD,
-                                                           reinterpret_cast<const BYTE*>(&one), 4));
+        EXPECT_EQ(ERROR_REGISTRY_CORRUPT,
+                  ::RegSetValueExW(HKEY_CURRENT_USER, TEXT("x"), 0, REG_DWORD,
+                                   reinterpret_cast<const BYTE*>(&one), 4));
         EXPECT_EQ(ERROR_REGISTRY_CORRUPT, ZanthRegCheckDatabase(HKEY_CURRENT_USER));
         ZanthRegCloseDatabases();
         EXPECT_TRUE(before == ReadFile(path)) << "the damaged file was changed";
@@ -618,8 +624,8 @@ TEST(RegistryDamage, AFileThatIsNoRegistryIsLeftAlone)
     const std::vector<char> before = ReadFile(path);
     HKEY key = nullptr;
     EXPECT_EQ(ERROR_REGISTRY_CORRUPT,
-              ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\X"), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                nullptr, &key, nullptr));
+              ::RegCreateKeyExW(HKEY_CURRENT_USER, TEXT("Software\\X"), 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, &key, nullptr));
     ZanthRegCloseDatabases();
     EXPECT_TRUE(before == ReadFile(path));
     ::unlink(path.c_str());

@@ -475,7 +475,8 @@ TEST(Mutexes, NamedMutexWhoseNameCannotBeClaimedFails)
     };
     const std::string missing = runtimeDir + "/no-such-directory";
     const Case cases[] = {
-        {"no usable directory", missing, missing, TEXT("zanth-test-unclaimable"), ERROR_PATH_NOT_FOUND},
+        {"no usable directory", missing, missing, TEXT("zanth-test-unclaimable"),
+         ERROR_PATH_NOT_FOUND},
         {"name too long", runtimeDir, tempDir, std::basic_string<WCHAR>(300, TEXT('n')),
          ERROR_FILENAME_EXCED_RANGE},
     };

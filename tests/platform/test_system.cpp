@@ -270,7 +270,8 @@ TEST(MessageBoxes, HandlerAnswersAndDefaultButtonsFollowTheType)
 {
     {
         testsupport::MessageBoxScript script(IDNO);
-        EXPECT_EQ(::MessageBoxW(nullptr, TEXT("Text"), TEXT("Caption"), MB_YESNO | MB_ICONQUESTION), IDNO);
+        EXPECT_EQ(::MessageBoxW(nullptr, TEXT("Text"), TEXT("Caption"), MB_YESNO | MB_ICONQUESTION),
+                  IDNO);
         ASSERT_EQ(script.Boxes().size(), 1u);
         EXPECT_EQ(script.Boxes()[0].text, "Text");
         EXPECT_EQ(script.Boxes()[0].caption, "Caption");
@@ -293,7 +294,8 @@ TEST(MessageBoxes, HandlerAnswersAndDefaultButtonsFollowTheType)
         EXPECT_EQ(ZanthDefaultMessageBoxButton(c.type), c.button) << c.type;
     }
     // Without a handler and without a terminal the default button is taken.
-    EXPECT_EQ(::MessageBoxW(nullptr, TEXT("Unattended"), TEXT("Test"), MB_YESNO | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(::MessageBoxW(nullptr, TEXT("Unattended"), TEXT("Test"), MB_YESNO | MB_DEFBUTTON2),
+              IDNO);
 }
 
 TEST(MessageBoxes, ForegroundWindowIsRemembered)

@@ -739,12 +739,18 @@ TEST(DateTimeFormat, FormatDate)
         {{1, 1, 1999, E, E, E}, TEXT("%d.%m.%y"), TEXT(' '), TEXT(" 1. 1.99")},
         {{1, 1, 2000, E, E, E}, TEXT("%d.%m.%y"), TEXT('0'), TEXT("01.01.00")},
         {{1, 1, 5, E, E, E}, TEXT("%d.%m.%Y"), TEXT('0'), TEXT("01.01.0005")},
-        {{1, 1, 10000, E, E, E}, TEXT("%d.%m.%Y"), TEXT('0'), TEXT("01.01.10000")}, // written in full
+        {{1, 1, 10000, E, E, E},
+         TEXT("%d.%m.%Y"),
+         TEXT('0'),
+         TEXT("01.01.10000")}, // written in full
         {{1, 1, 10000, E, E, E}, TEXT("%y"), TEXT('0'), TEXT("00")},
         {{1, 1, -2005, E, E, E}, TEXT("%y|%Y"), TEXT('0'), TEXT("-5|-2005")}, // signed remainder
         {date, TEXT("%H:%M:%S"), TEXT(' '), TEXT(" 9:05:07")},
         {date, TEXT("%H:%M:%S"), TEXT('0'), TEXT("09:05:07")},
-        {{E, E, E, 9, E, E}, TEXT("%H:%M:%S"), TEXT(' '), TEXT(" 9:00:00")}, // %M and %S pad with '0'
+        {{E, E, E, 9, E, E},
+         TEXT("%H:%M:%S"),
+         TEXT(' '),
+         TEXT(" 9:00:00")}, // %M and %S pad with '0'
         {none, TEXT("%H:%M:%S"), TEXT(' '), TEXT("  :00:00")},
         {date, TEXT("%H:%M"), TEXT('0'), TEXT("09:05")},
         {{E, E, E, 0, 0, 0}, TEXT("%I"), TEXT('0'), TEXT("00")},
@@ -764,7 +770,10 @@ TEST(DateTimeFormat, FormatDate)
         {date, TEXT("%a %j %p %x %"), TEXT('0'), TEXT("%a %j %p %x %")},
         {{-5, 3, 2004, E, E, E}, TEXT("%d"), TEXT('0'), TEXT("-5")},
         {{123, 3, 2004, E, E, E}, TEXT("%d"), TEXT('0'), TEXT("123")},
-        {{std::numeric_limits<LONG>::min(), 3, 2004, E, E, E}, TEXT("%d"), TEXT('0'), TEXT("-2147483648")},
+        {{std::numeric_limits<LONG>::min(), 3, 2004, E, E, E},
+         TEXT("%d"),
+         TEXT('0'),
+         TEXT("-2147483648")},
     };
     for (const Case& c : cases) {
         const ZCDateTime value = Make(c.value);
@@ -787,8 +796,9 @@ TEST(DateTimeFormat, CheckForEmptyPadsLikeFormatDate)
         const WCHAR* want;
     };
     const Case cases[] = {
-        {5, 2, TEXT('0'), TEXT("05")},    {5, 2, TEXT(' '), TEXT(" 5")},      {-1, 2, TEXT('_'), TEXT("__")},
-        {-1, 4, TEXT(' '), TEXT("    ")}, {2004, 2, TEXT(' '), TEXT("2004")}, {-5, 4, TEXT('0'), TEXT("00-5")},
+        {5, 2, TEXT('0'), TEXT("05")},      {5, 2, TEXT(' '), TEXT(" 5")},
+        {-1, 2, TEXT('_'), TEXT("__")},     {-1, 4, TEXT(' '), TEXT("    ")},
+        {2004, 2, TEXT(' '), TEXT("2004")}, {-5, 4, TEXT('0'), TEXT("00-5")},
         {7, 0, TEXT(' '), TEXT("7")},
     };
     ZCDateTime value;
@@ -846,11 +856,16 @@ TEST(DateTimeFormat, FillCharFromFormat)
         unsigned short want;
     };
     const Case cases[] = {
-        {TEXT("%d.%m.%Y"), TEXT('.')}, {TEXT("%d\\%m\\%Y"), TEXT('\\')},
-        {TEXT("%Y-%m-%d"), TEXT('-')}, {TEXT("%Y%m%d"), 0},
-        {TEXT("%H:%M:%S"), TEXT(':')}, {TEXT("abc"), TEXT('b')},
-        {TEXT("a"), 0},           {TEXT(""), 0},
-        {TEXT("%d"), 0},          {TEXT("%"), 0},
+        {TEXT("%d.%m.%Y"), TEXT('.')},
+        {TEXT("%d\\%m\\%Y"), TEXT('\\')},
+        {TEXT("%Y-%m-%d"), TEXT('-')},
+        {TEXT("%Y%m%d"), 0},
+        {TEXT("%H:%M:%S"), TEXT(':')},
+        {TEXT("abc"), TEXT('b')},
+        {TEXT("a"), 0},
+        {TEXT(""), 0},
+        {TEXT("%d"), 0},
+        {TEXT("%"), 0},
         {TEXT("x%d/"), TEXT('/')},
     };
     ZCDateTime value;
@@ -1031,8 +1046,13 @@ TEST(DateTimeParse, DateFromFormat)
         {TEXT("%d.%m.%Y"), TEXT("05.03.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
         {TEXT("%d.%m.%Y"), TEXT("05.03.2004"), TEXT(' '), 0, 0, {}}, // the time fields are empty
         {TEXT("%d.%m.%Y"), TEXT(" 5. 3.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
-        {TEXT("%d.%m.%Y"), TEXT("5.3.2004"), TEXT('_'), 1, 1, {5, 3, 2004, E, E, E}},    // unpadded
-        {TEXT("%d.%m.%Y"), TEXT("005.03.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}}, // over-long
+        {TEXT("%d.%m.%Y"), TEXT("5.3.2004"), TEXT('_'), 1, 1, {5, 3, 2004, E, E, E}}, // unpadded
+        {TEXT("%d.%m.%Y"),
+         TEXT("005.03.2004"),
+         TEXT(' '),
+         1,
+         1,
+         {5, 3, 2004, E, E, E}}, // over-long
         {TEXT("%d.%m.%Y"), TEXT("  5.03.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
         {TEXT("%d.%m.%Y"), TEXT("29.02.2003"), TEXT(' '), 1, 0, {}},
         {TEXT("%d.%m.%Y"), TEXT("29.02.2004"), TEXT(' '), 1, 1, {29, 2, 2004, E, E, E}},
@@ -1040,7 +1060,8 @@ TEST(DateTimeParse, DateFromFormat)
         {TEXT("%d.%m.%Y"), TEXT("29.02.1900"), TEXT(' '), 1, 0, {}},
         {TEXT("%d.%m.%Y"), TEXT("31.04.2004"), TEXT(' '), 1, 0, {}},
         {TEXT("%d.%m.%Y"), TEXT("1 5.03.2004"), TEXT(' '), 1, 1, {15, 3, 2004, E, E, E}},
-        {TEXT("%d.%m.%Y"), TEXT("-5.-3.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}}, // signs ignored
+        {TEXT("%d.%m.%Y"), TEXT("-5.-3.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}}, // signs
+                                                                                        // ignored
         {TEXT("%d.%m.%Y"), TEXT("05.03.99999"), TEXT(' '), 1, 0, {}},
         {TEXT("%d.%m.%Y"), TEXT("99999999999.03.2004"), TEXT(' '), 1, 0, {}},
         {TEXT("%d.%m.%Y"), TEXT("-99999999999.03.2004"), TEXT(' '), 1, 0, {}},
@@ -1079,14 +1100,29 @@ TEST(DateTimeParse, DateFromFormat)
         {TEXT("%H:%M"), TEXT("09:05"), TEXT(' '), 1, 1, {E, E, E, 9, 5, E}},
         {TEXT("%H:%M:%S"), TEXT(""), TEXT(' '), 1, 1, {E, E, E, 0, 0, 0}},
         // A complete date-time parses without allowEmpty.
-        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("05.03.2004 09:05:07"), TEXT('_'), 0, 1, {5, 3, 2004, 9, 5, 7}},
+        {TEXT("%d.%m.%Y %H:%M:%S"),
+         TEXT("05.03.2004 09:05:07"),
+         TEXT('_'),
+         0,
+         1,
+         {5, 3, 2004, 9, 5, 7}},
         // A fill character that also separates two numbers is taken for a gap
         // inside one number ("200409"): such a fill character cannot be used.
         {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("05.03.2004 09:05:07"), TEXT(' '), 0, 0, {}},
-        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("5.3.2004 9:05:07"), TEXT('_'), 0, 1, {5, 3, 2004, 9, 5, 7}},
+        {TEXT("%d.%m.%Y %H:%M:%S"),
+         TEXT("5.3.2004 9:05:07"),
+         TEXT('_'),
+         0,
+         1,
+         {5, 3, 2004, 9, 5, 7}},
         {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("29.02.2003 09:05:07"), TEXT(' '), 0, 0, {}},
         {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("05.03.2004"), TEXT(' '), 0, 1, {5, 3, 2004, 0, 0, 0}},
-        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("05.03.2004   :00:00"), TEXT(' '), 0, 1, {5, 3, 2004, 0, 0, 0}},
+        {TEXT("%d.%m.%Y %H:%M:%S"),
+         TEXT("05.03.2004   :00:00"),
+         TEXT(' '),
+         0,
+         1,
+         {5, 3, 2004, 0, 0, 0}},
         // Codes without a field are not read but count two places, as does "%%"
         // (which FormatDate writes as one character).
         {TEXT("%a %d.%m.%Y"), TEXT("Fr 05.03.2004"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
@@ -1095,7 +1131,12 @@ TEST(DateTimeParse, DateFromFormat)
         {TEXT("%d.%m.%Y"), TEXT("_5._3.2004"), TEXT('_'), 1, 1, {5, 3, 2004, E, E, E}},
         {TEXT("%d.%m.%Y"), TEXT("_5._3.__12"), TEXT('_'), 1, 1, {5, 3, 12, E, E, E}},
         {TEXT("%d.%m.%Y"), TEXT("__5.03.2004"), TEXT('_'), 1, 1, {5, 3, 2004, E, E, E}},
-        {TEXT("%d.%m.%Y %H:%M:%S"), TEXT("_5._3.2004 _0:_7:08"), TEXT('_'), 0, 1, {5, 3, 2004, 0, 7, 8}},
+        {TEXT("%d.%m.%Y %H:%M:%S"),
+         TEXT("_5._3.2004 _0:_7:08"),
+         TEXT('_'),
+         0,
+         1,
+         {5, 3, 2004, 0, 7, 8}},
         {TEXT("%d.%m.%Y"), TEXT("05.03.2004 and more"), TEXT(' '), 1, 1, {5, 3, 2004, E, E, E}},
     };
     for (const ParseCase& c : cases) {
@@ -1118,9 +1159,9 @@ TEST(DateTimeParse, ValidDateHelperNudgesTheTextAndKeepsAbsentFields)
     // The fields that the mask lacks keep what the caller put in.
     LONG f[6] = {E, E, E, 10, 20, 30};
     TString text(TEXT("5.3.2004"));
-    EXPECT_EQ(
-        ZCDateTimeTestAccess::ValidDateHelper(value, ZCDateTime::DATEMASK_GERMAN, text, TEXT('_'), f, 0),
-        1u);
+    EXPECT_EQ(ZCDateTimeTestAccess::ValidDateHelper(value, ZCDateTime::DATEMASK_GERMAN, text,
+                                                    TEXT('_'), f, 0),
+              1u);
     EXPECT_EQ(Show({f[0], f[1], f[2], f[3], f[4], f[5]}), "5.3.2004 10:20:30");
     EXPECT_EQ(text, TEXT("5_.3_.2004")); // a fill character after each short field
 
@@ -1129,7 +1170,7 @@ TEST(DateTimeParse, ValidDateHelperNudgesTheTextAndKeepsAbsentFields)
     EXPECT_EQ(ZCDateTimeTestAccess::ValidDateHelper(value, ZCDateTime::DATEMASK_GERMAN, longer,
                                                     TEXT(' '), g, 1),
               1u);
-    EXPECT_EQ(longer, TEXT("05.03.2004"));       // the first '0' of the over-long day removed
+    EXPECT_EQ(longer, TEXT("05.03.2004"));  // the first '0' of the over-long day removed
     EXPECT_FIELDS(value, E, E, E, E, E, E); // the value itself is not touched
 }
 
@@ -1138,8 +1179,12 @@ TEST(DateTimeParse, ResultDoesNotDependOnThePreviousValue)
     for (const Fields& before :
          {Fields{1, 1, 2003, E, E, E}, Fields{1, 1, 2004, E, E, E}, Fields{E, E, E, E, E, E}}) {
         ZCDateTime value = Make(before);
-        EXPECT_EQ(value.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, TEXT("29.02.2003"), TEXT(' '), 1), 0u);
-        EXPECT_EQ(value.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, TEXT("29.02.2004"), TEXT(' '), 1), 1u);
+        EXPECT_EQ(
+            value.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, TEXT("29.02.2003"), TEXT(' '), 1),
+            0u);
+        EXPECT_EQ(
+            value.DateFromFormat(ZCDateTime::DATEMASK_GERMAN, TEXT("29.02.2004"), TEXT(' '), 1),
+            1u);
         EXPECT_FIELDS(value, 29, 2, 2004, E, E, E);
     }
 }
@@ -1161,7 +1206,9 @@ TEST(DateTimeParse, ReadingInPlaceMatchesTheWorkingCopy)
     };
     const Family families[] = {
         {TEXT("07._ "), 7, {TString(TEXT("%d.%m")), TString(TEXT("%m.%Y")), TString(TEXT("%y%m"))}},
-        {TEXT("09:_ -"), 6, {TString(TEXT("%m%Y")), TString(TEXT("%H:%y")), TString(TEXT("%M:%d%%"))}},
+        {TEXT("09:_ -"),
+         6,
+         {TString(TEXT("%m%Y")), TString(TEXT("%H:%y")), TString(TEXT("%M:%d%%"))}},
         // A letter that is no code repeats the code before it, here %Y with its width
         // of 4 but only 2 places, so the day is read inside that field.
         {TEXT("09_ "), 8, {TString(TEXT("%Y%q%d"))}},

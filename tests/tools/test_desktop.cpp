@@ -196,7 +196,8 @@ TEST(FileBrowserFactory, MissingArgumentsRaiseALibraryError)
         testsupport::CatchError([&] { browser->GetFileList(nullptr, TEXT("*"), &list, 1, 1); }),
         testsupport::CatchError([&] { browser->GetFileList(TEXT("/"), nullptr, &list, 1, 1); }),
         testsupport::CatchError([&] { browser->GetFileList(TEXT("/"), TEXT("*"), nullptr, 1, 1); }),
-        testsupport::CatchError([&] { browser->GetFileVector(TEXT("/"), TEXT("*"), nullptr, 0, 1); }),
+        testsupport::CatchError(
+            [&] { browser->GetFileVector(TEXT("/"), TEXT("*"), nullptr, 0, 1); }),
     };
     for (const auto& caught : cases) {
         EXPECT_TRUE(caught.raised);

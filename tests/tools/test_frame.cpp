@@ -176,7 +176,8 @@ TEST(Frame, MessageBoxInvokesCallbackThreeFirstAndRestoresTheForeground)
         EXPECT_EQ(script.Boxes().back().type, c.shown);
         EXPECT_EQ(::GetForegroundWindow(), mine);
     }
-    EXPECT_EQ(ZanthMessageBox(reinterpret_cast<void*>(0x300), TEXT("t"), TEXT("c"), MB_OK), IDRETRY);
+    EXPECT_EQ(ZanthMessageBox(reinterpret_cast<void*>(0x300), TEXT("t"), TEXT("c"), MB_OK),
+              IDRETRY);
     EXPECT_EQ(script.Boxes().back().text, "t");
     g_ptheMessageQueue->Remove(callback, &events);
 }

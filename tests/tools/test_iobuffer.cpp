@@ -591,7 +591,8 @@ TEST(WriteBuffer, NoSecondErrorWhileAnotherOneUnwinds)
     try {
         ForgetfulWriter writer;
         writer.Write(data.data(), 10);
-        ThrowNewError(0, 0, TEXT("the first error"), TString::NullString, TString::NullString, nullptr);
+        ThrowNewError(0, 0, TEXT("the first error"), TString::NullString, TString::NullString,
+                      nullptr);
     } catch (const TException& error) {
         DecrementPendingCount();
         EXPECT_EQ("the first error", std::string(error.what()));

@@ -107,7 +107,8 @@ TEST_F(MailTest, ResolvesTheNamesInOrderUpToTheFirstFailure)
         EXPECT_EQ(Calls("MAPIFreeBuffer").size(), c.resolved ? c.tried.size() : c.tried.size() - 1);
         if (!c.resolved) {
             // The failed name is reported on the stack, nothing is raised.
-            EXPECT_EQ(GetErrorText().AsAnsi(), MailSystemEntry(MAPI_E_UNKNOWN_RECIPIENT, TEXT("bad")));
+            EXPECT_EQ(GetErrorText().AsAnsi(),
+                      MailSystemEntry(MAPI_E_UNKNOWN_RECIPIENT, TEXT("bad")));
         }
         ClearError();
     }
@@ -122,7 +123,8 @@ TEST_F(MailTest, SendHandsTheClientTheMessageRecords)
     m_Mail->SetRecipients(TEXT("ann;bob"));
     m_Mail->SetSubject(TEXT("Grüße"));
     m_Mail->SetText(TEXT("Hello\nthere"));
-    const std::vector<TString> attachments = {TEXT("/tmp/one.pdf"), TString::FromAnsi(longPath.c_str()),
+    const std::vector<TString> attachments = {TEXT("/tmp/one.pdf"),
+                                              TString::FromAnsi(longPath.c_str()),
                                               TString::FromAnsi(accented.c_str())};
     m_Mail->SetAttachments(&attachments);
     m_Mail->Logon(0);
@@ -415,9 +417,9 @@ TEST_F(MailFallbackTest, WithoutAClientYesWritesTheFileAndOpensIt)
     m_Mail->Logon(0);
     ASSERT_EQ(boxes.Boxes().size(), 1u);
     EXPECT_EQ(boxes.Boxes()[0].type, MB_YESNO | MB_ICONQUESTION);
-    EXPECT_EQ(boxes.Boxes()[0].text,
-              GetMessageW(FindCatalog(TEXT("TZanthMailCode::msg")), 0, TString(), TString(), TString())
-                  .AsAnsi());
+    EXPECT_EQ(boxes.Boxes()[0].text, GetMessageW(FindCatalog(TEXT("TZanthMailCode::msg")), 0,
+                                                 TString(), TString(), TString())
+                                         .AsAnsi());
     EXPECT_EQ(ReadFile(m_File), kWritten);
     struct stat info;
     ASSERT_EQ(::lstat(m_File.c_str(), &info), 0);

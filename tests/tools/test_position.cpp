@@ -127,9 +127,11 @@ TEST_F(TPositionRegistry, TransferRegistryGoesBothWaysUnderTheProgramsKey)
                               TEXT("Software\\ZANTH\\tools_test_position\\Child\\TPosition"), 0,
                               KEY_READ, &key));
     DWORD type = 0;
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key, TEXT("Offset"), nullptr, &type, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegQueryValueExW(key, TEXT("Offset"), nullptr, &type, nullptr, nullptr));
     EXPECT_EQ(REG_BINARY, type);
-    EXPECT_EQ(ERROR_SUCCESS, ::RegQueryValueExW(key, TEXT("LOGPOS"), nullptr, &type, nullptr, nullptr));
+    EXPECT_EQ(ERROR_SUCCESS,
+              ::RegQueryValueExW(key, TEXT("LOGPOS"), nullptr, &type, nullptr, nullptr));
     EXPECT_EQ(REG_DWORD, type);
     ::RegCloseKey(key);
 

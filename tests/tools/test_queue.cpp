@@ -23,7 +23,8 @@ namespace {
 class RawQueue : public ZCMessageQueueRaw
 {
 public:
-    explicit RawQueue(int capacity, const WCHAR* name = TEXT("raw")) : ZCMessageQueueRaw(capacity, name)
+    explicit RawQueue(int capacity, const WCHAR* name = TEXT("raw"))
+        : ZCMessageQueueRaw(capacity, name)
     {}
     using ZCMessageQueueRaw::Receive;
     using ZCMessageQueueRaw::Send;

@@ -230,7 +230,8 @@ TEST_F(SerialComTest, StopEndsTheReaderAndStartGoesOnWithoutLosingBytes)
     EXPECT_EQ(Take(), "");
 
     EXPECT_EQ(com.Start(), 1u);
-    EXPECT_EQ(std::basic_string<WCHAR>(com.ReaderThread()->Name()), TEXT("ZCSerialCom::CommThread@start"));
+    EXPECT_EQ(std::basic_string<WCHAR>(com.ReaderThread()->Name()),
+              TEXT("ZCSerialCom::CommThread@start"));
     ASSERT_TRUE(notes.WaitBeyond(0));
     EXPECT_EQ(Take(), "while nobody reads");
 }
@@ -366,8 +367,8 @@ TEST(SerialComTexts, EveryRaisedMessageHasAnEnglishText)
     const WORD catalog = SerialCatalog();
     ASSERT_NE(catalog, 0xFFFF);
     for (WORD message : {1, 2, 5, 7}) {
-        const TString text =
-            GetMessageW(catalog, message, TString(TEXT("3")), TString::NullString, TString::NullString);
+        const TString text = GetMessageW(catalog, message, TString(TEXT("3")), TString::NullString,
+                                         TString::NullString);
         EXPECT_FALSE(text.IsEmpty()) << message;
         if (message != 1) {
             EXPECT_NE(text.Find(TEXT("3")), -1) << message;

@@ -215,7 +215,8 @@ DWORD WaitForStop(ZCThreadBase* thread, void* parameter)
 
 DWORD ThrowLibraryError(ZCThreadBase*, void*)
 {
-    ThrowNewError(MsgThread(), 4, TString(TEXT("one")), TString(TEXT("two")), TString(TEXT("three")), nullptr);
+    ThrowNewError(MsgThread(), 4, TString(TEXT("one")), TString(TEXT("two")),
+                  TString(TEXT("three")), nullptr);
 }
 
 DWORD ThrowForeign(ZCThreadBase*, void*)

@@ -137,8 +137,8 @@ protected:
     {
         calls.push_back(parts);
         if (fail == Fail::Library) {
-            ThrowNewError(0, 0, TString(TEXT("work failed")), TString::NullString, TString::NullString,
-                          nullptr);
+            ThrowNewError(0, 0, TString(TEXT("work failed")), TString::NullString,
+                          TString::NullString, nullptr);
         }
         if (fail == Fail::Foreign) {
             throw std::runtime_error("foreign failure");

@@ -179,8 +179,11 @@ TEST_F(UserFormatTest, TheStoredUnitBecomesTheLibrarysDefault)
 
 TEST_F(UserFormatTest, DefaultNames)
 {
-    const std::pair<ULONG, const WCHAR*> cases[] = {
-        {0, TEXT("pixel")}, {1, TEXT("mm")}, {2, TEXT("inches")}, {3, TEXT("unknown")}, {0xFFFFFFFF, TEXT("unknown")}};
+    const std::pair<ULONG, const WCHAR*> cases[] = {{0, TEXT("pixel")},
+                                                    {1, TEXT("mm")},
+                                                    {2, TEXT("inches")},
+                                                    {3, TEXT("unknown")},
+                                                    {0xFFFFFFFF, TEXT("unknown")}};
     ZCUserFormat formats(0);
     for (const auto& [unit, name] : cases) {
         formats.SetUnits(unit);
@@ -316,8 +319,8 @@ TEST_F(UserFormatTest, TheDestructorGuard)
         ZCUserFormat formats(1);
         formats.FormatList().AddTail(NewRecord(1, TEXT("x")));
         DamageDatabase();
-        ThrowNewError(0, 0, TString(TEXT("the first error")), TString::NullString, TString::NullString,
-                      nullptr);
+        ThrowNewError(0, 0, TString(TEXT("the first error")), TString::NullString,
+                      TString::NullString, nullptr);
     });
     EXPECT_TRUE(error.raised);
     EXPECT_EQ(0, error.catalog);

@@ -43,8 +43,7 @@ protected:
         ::RegCloseKey(key);
     }
 
-    static bool GetValue(const WCHAR* path, const WCHAR* name, DWORD& type,
-                         std::vector<BYTE>& data)
+    static bool GetValue(const WCHAR* path, const WCHAR* name, DWORD& type, std::vector<BYTE>& data)
     {
         HKEY key = nullptr;
         if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
@@ -133,15 +132,9 @@ TEST_F(ZtoolsRegistry, RegeditFilesWithDeletionsAndContinuedLines)
     SetValue(TEXT("Software\\Keep"), TEXT("gone"), REG_DWORD, {1, 0, 0, 0});
     SetValue(TEXT("Software\\Keep"), TEXT("stays"), REG_DWORD, {2, 0, 0, 0});
     const std::basic_string<WCHAR> text = TEXT("Windows Registry Editor Version 5.00\r\n")
-                                TEXT("\r\n")
-                                TEXT("; a comment\r\n")
-                                TEXT("[-HKEY_CURRENT_USER\\Software\\Old]\r\n")
-                                TEXT("\r\n")
-                                TEXT("[HKEY_CURRENT_USER\\Software\\Keep]\r\n")
-                                TEXT("\"gone\"=-\r\n")
-                                TEXT("\"bytes\"=hex:01,02,\\\r\n")
-                                TEXT("  03,04\r\n")
-                                TEXT("@=\"default\"\r\n");
+        TEXT("\r\n") TEXT("; a comment\r\n") TEXT("[-HKEY_CURRENT_USER\\Software\\Old]\r\n")
+            TEXT("\r\n") TEXT("[HKEY_CURRENT_USER\\Software\\Keep]\r\n") TEXT("\"gone\"=-\r\n")
+                TEXT("\"bytes\"=hex:01,02,\\\r\n") TEXT("  03,04\r\n") TEXT("@=\"default\"\r\n");
     std::string bytes = "\xFF\xFE";
     for (WCHAR c : text) {
         bytes.push_back(static_cast<char>(c & 0xFF));

@@ -534,7 +534,7 @@ void TZanthMailCode::SendByFile(ULONG depth)
             PushSystemError();
             ThrowNewError(0, 0,
                           TString::Formatted(TEXT("The mail was written to \"%s\", but no program ")
-                                             TEXT("could be started to open it."),
+                                                 TEXT("could be started to open it."),
                                              path.c_str()),
                           Null(), Null(), nullptr);
         }

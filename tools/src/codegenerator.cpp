@@ -59,11 +59,12 @@ void ZCCodeGenerator::SetCodePtr(unsigned char* p)
     const unsigned long long start = Address(m_Memory.Start());
     const unsigned long long at = Address(p);
     if (at < start || at - start > m_Maximum) {
-        ThrowNewError(0, 0,
-                      TString::Formatted(TEXT("ZCCodeGenerator::SetCodePtr: the pointer %08llX lies ")
-                                         TEXT("outside the code buffer (%08llX, %u bytes)."),
-                                         at, start, m_Maximum),
-                      TString::NullString, TString::NullString, nullptr);
+        ThrowNewError(
+            0, 0,
+            TString::Formatted(TEXT("ZCCodeGenerator::SetCodePtr: the pointer %08llX lies ")
+                                   TEXT("outside the code buffer (%08llX, %u bytes)."),
+                               at, start, m_Maximum),
+            TString::NullString, TString::NullString, nullptr);
     }
     m_pCodePtr = p;
 }

@@ -25,8 +25,8 @@ BOOL WINAPI ConsoleControlHandler(DWORD controlType)
         name.Format(TEXT("%d"), static_cast<int>(controlType));
         break;
     }
-    const TString line =
-        TString::Formatted(TEXT("ConsoleControlHandler(): End of console requested (%s)"), name.c_str());
+    const TString line = TString::Formatted(
+        TEXT("ConsoleControlHandler(): End of console requested (%s)"), name.c_str());
     g_ptheLogfile->Write(3, line);
     std::printf("%s\n", line.AsAnsi().c_str());
     std::fflush(stdout);

@@ -45,7 +45,7 @@ void CheckArguments(const WCHAR* directory, const WCHAR* mask, const void* out)
     if (!directory || !mask || !out) {
         ThrowNewError(0, 0,
                       TString(TEXT("The file browser needs a directory, a mask and an output ")
-                              TEXT("container; one of them is missing.")),
+                                  TEXT("container; one of them is missing.")),
                       TString::NullString, TString::NullString, nullptr);
     }
 }

@@ -67,7 +67,8 @@ TMemFile::ZMCMemmapError TMemFile::MemmapError;
 ZANTH_ROW(2, "2");
 
 // 3: the thread catalog.
-TMessageBase ZANTH::detail::g_MsgThreadCatalog(TEXT("MsgThread"), TEXT("Msg"), TEXT("tools/src/thread.cpp"), 108);
+TMessageBase ZANTH::detail::g_MsgThreadCatalog(TEXT("MsgThread"), TEXT("Msg"),
+                                               TEXT("tools/src/thread.cpp"), 108);
 ZANTH_ROW(3, "3");
 
 // 4: the code generator catalog.
@@ -94,10 +95,10 @@ const TString ZCDateTime::TIMEMASK_STANDARD(ZCDateTime::TIMEMASK_T8);
 ZANTH_ROW(6_15, "6-15");
 
 // 16-19: the month and weekday catalogs.
-TMessageBase ZANTH::detail::g_ShortMonthCatalog(TEXT("ShortMonth"), TEXT("tools"), TEXT("tools/src/datetime.cpp"),
-                                                60);
-TMessageBase ZANTH::detail::g_LongMonthCatalog(TEXT("LongMonth"), TEXT("tools"), TEXT("tools/src/datetime.cpp"),
-                                               99);
+TMessageBase ZANTH::detail::g_ShortMonthCatalog(TEXT("ShortMonth"), TEXT("tools"),
+                                                TEXT("tools/src/datetime.cpp"), 60);
+TMessageBase ZANTH::detail::g_LongMonthCatalog(TEXT("LongMonth"), TEXT("tools"),
+                                               TEXT("tools/src/datetime.cpp"), 99);
 TMessageBase ZANTH::detail::g_ShortWeekDayCatalog(TEXT("ShortWeekDay"), TEXT("tools"),
                                                   TEXT("tools/src/datetime.cpp"), 138);
 TMessageBase ZANTH::detail::g_LongWeekDayCatalog(TEXT("LongWeekDay"), TEXT("tools"),

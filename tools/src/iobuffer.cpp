@@ -146,13 +146,14 @@ void TWriteBuffer::Destructor()
     if (pending > 0) {
         m_pCurrent = BufferStart();
         m_Size = 0;
-        ThrowNewError(0, 0,
-                      TString::Formatted(TEXT("TWriteBuffer: %ld pending bytes were lost: the ")
-                                         TEXT("writer was destroyed without Finish(); a class ")
-                                         TEXT("derived from TWriteBuffer calls Finish() in its ")
-                                         TEXT("destructor."),
-                                         pending),
-                      TString::NullString, TString::NullString, nullptr);
+        ThrowNewError(
+            0, 0,
+            TString::Formatted(TEXT("TWriteBuffer: %ld pending bytes were lost: the ")
+                                   TEXT("writer was destroyed without Finish(); a class ")
+                                       TEXT("derived from TWriteBuffer calls Finish() in its ")
+                                           TEXT("destructor."),
+                               pending),
+            TString::NullString, TString::NullString, nullptr);
     }
 }
 

@@ -186,16 +186,18 @@ void LoadLeaks(const TString& path)
         }
         if (bytes.size() == kMaxReportBytes && file.Length() > kMaxReportBytes) {
             g_ptheLogfile->Write(
-                1, TString::Formatted(TEXT("TMemoryCheck: only the first %u bytes of the report are ")
-                                      TEXT("read, the rest is ignored"),
-                                      static_cast<unsigned>(kMaxReportBytes))
-                       .c_str());
+                1,
+                TString::Formatted(TEXT("TMemoryCheck: only the first %u bytes of the report are ")
+                                       TEXT("read, the rest is ignored"),
+                                   static_cast<unsigned>(kMaxReportBytes))
+                    .c_str());
         }
         file.Close();
     } catch (TException&) {
         DecrementPendingCount();
         g_ptheLogfile->Write(
-            1, (TString(TEXT("TMemoryCheck: the report cannot be read: ")) + GetErrorText()).c_str());
+            1,
+            (TString(TEXT("TMemoryCheck: the report cannot be read: ")) + GetErrorText()).c_str());
         ClearError();
         bytes.clear();
     }
@@ -221,8 +223,8 @@ TMemoryCheck::TMemoryCheck()
     const TString text =
         TString(TEXT("MemoryLeak-Datei ")) + s_ReportPath +
         TEXT(" gefunden. Damit ist das Speicher-Prüf-System aktiviert. Es können jetzt ")
-        TEXT("Speicher-Löscher in der Datei protokolliert werden, oder die protokollierten ")
-        TEXT("angezeigt werden. Speicherlöcher jetzt protokollieren?");
+            TEXT("Speicher-Löscher in der Datei protokolliert werden, oder die protokollierten ")
+                TEXT("angezeigt werden. Speicherlöcher jetzt protokollieren?");
     const int answer = TErrorProcessing::ErrorProcessing().MessageBox(
         text, kCaption, MB_YESNO | MB_ICONQUESTION, 0);
     if (answer != IDYES) {
@@ -241,7 +243,8 @@ TMemoryCheck::~TMemoryCheck() noexcept(false)
     } catch (TException&) {
         DecrementPendingCount();
         g_ptheLogfile->Write(
-            1, (TString(TEXT("TMemoryCheck: the report cannot be written: ")) + GetErrorText()).c_str());
+            1, (TString(TEXT("TMemoryCheck: the report cannot be written: ")) + GetErrorText())
+                   .c_str());
         ClearError();
     } catch (...) {
         ZanthUnhandledException();
@@ -280,7 +283,7 @@ void TMemoryCheck::NewMemory(void* p, LONG size)
     if (element->m_Sequence == g_NextLeak) {
         g_ptheLogfile->Write(
             3, TString::Formatted(TEXT("TMemoryCheck: allocation %ld reached, which leaked in the ")
-                                  TEXT("recorded run (block %08llX, %ld bytes)"),
+                                      TEXT("recorded run (block %08llX, %ld bytes)"),
                                   element->m_Sequence,
                                   static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(p)),
                                   size)
@@ -338,8 +341,9 @@ void TMemoryCheck::Destructor()
     }
     // The survivors are deleted when `survivors` goes, whatever happens below.
     if (survivors.IsEmpty()) {
-        TErrorProcessing::ErrorProcessing().MessageBox(TEXT("Es wurden keine Speicherlöcher gefunden."),
-                                                       kCaption, MB_OK | MB_ICONEXCLAMATION, 0);
+        TErrorProcessing::ErrorProcessing().MessageBox(
+            TEXT("Es wurden keine Speicherlöcher gefunden."), kCaption, MB_OK | MB_ICONEXCLAMATION,
+            0);
         return;
     }
     for (TListElement* e = survivors.GetHead(); e != nullptr; e = e->Next()) {

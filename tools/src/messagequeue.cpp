@@ -286,8 +286,9 @@ void* ZCMessageQueueRaw::Receive(UINT remove, int* priority)
 {
     if (!m_pMessageStack) {
         ThrowNewError(0, 0,
-                      LogString(TEXT("Receive"), TEXT("cannot receive: the queue has no message ring ")
-                                            TEXT("(it could not be allocated)")),
+                      LogString(TEXT("Receive"),
+                                TEXT("cannot receive: the queue has no message ring ")
+                                    TEXT("(it could not be allocated)")),
                       Null(), Null(), nullptr);
     }
     if (IsOverrun()) {

@@ -34,7 +34,8 @@ ZMCPrintMessages::ZMCPrintMessages()
 {}
 
 ZMCGeneralProcessMessages::ZMCGeneralProcessMessages()
-    : TMessageBase(TEXT("GeneralProcessMessages"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"), 459)
+    : TMessageBase(TEXT("GeneralProcessMessages"), TEXT("TOOLS"), TEXT("tools/src/messages.cpp"),
+                   459)
 {}
 
 ZMCComDlgExtentErrors::ZMCComDlgExtentErrors()
@@ -46,7 +47,8 @@ ZMCMailErrors::ZMCMailErrors()
 {}
 
 TMemFile::ZMCMemmapError::ZMCMemmapError()
-    : TMessageBase(Joined(TEXT("TMemFile"), TEXT("MemmapError")), TEXT("TOOLS"), TEXT("tools/src/memmap.cpp"), 53)
+    : TMessageBase(Joined(TEXT("TMemFile"), TEXT("MemmapError")), TEXT("TOOLS"),
+                   TEXT("tools/src/memmap.cpp"), 53)
 {}
 
 ZCFlexibleMemory::ZMCFlexibleMemoryError::ZMCFlexibleMemoryError()
@@ -55,9 +57,11 @@ ZCFlexibleMemory::ZMCFlexibleMemoryError::ZMCFlexibleMemoryError()
 {}
 
 ZCUnit::ZMCZanthUnits::ZMCZanthUnits()
-    : TMessageBase(Joined(TEXT("ZCUnit"), TEXT("ZanthUnits")), TEXT("FORMAT"), TEXT("tools/src/format.cpp"), 94)
+    : TMessageBase(Joined(TEXT("ZCUnit"), TEXT("ZanthUnits")), TEXT("FORMAT"),
+                   TEXT("tools/src/format.cpp"), 94)
 {}
 
 ZCFormat::ZMCFormatNames::ZMCFormatNames()
-    : TMessageBase(Joined(TEXT("ZCFormat"), TEXT("FormatNames")), TEXT("FORMAT"), TEXT("tools/src/format.cpp"), 264)
+    : TMessageBase(Joined(TEXT("ZCFormat"), TEXT("FormatNames")), TEXT("FORMAT"),
+                   TEXT("tools/src/format.cpp"), 264)
 {}

@@ -180,7 +180,7 @@ void ZCSerialCom::FlowControl(TFlowControl flow)
         break;
     default:
         FreeText(TEXT("File <tools/src/serialcom.cpp> invalid DEFAULT in CASE-STATEMENT at line ")
-                 TEXT("<1521>"));
+                     TEXT("<1521>"));
     }
     m_FlowControl = flow;
 }
@@ -302,9 +302,10 @@ LONG ZCSerialCom::Receive(const TSaveMemory& target)
     ZCAutoFreeMutex lock(m_ReceiveMutex);
     const LONG held = static_cast<LONG>(m_pWritePosition - m_ReceiveBuffer.Start());
     if (target.Size() < held) {
-        ThrowNewError(42, 42,
-                      TString(TEXT("TSLong ZANTH::ZCSerialCom::Receive(const ZCSaveMemory&\tMemory)")),
-                      Null(), Null(), nullptr);
+        ThrowNewError(
+            42, 42,
+            TString(TEXT("TSLong ZANTH::ZCSerialCom::Receive(const ZCSaveMemory&\tMemory)")),
+            Null(), Null(), nullptr);
     }
     if (held > 0) {
         std::memcpy(target.Start(), m_ReceiveBuffer.Start(), static_cast<std::size_t>(held));

@@ -50,7 +50,7 @@ void ZCSingleInstance::CheckSingleInstance(const WCHAR* name)
     if (!name || !*name) {
         ThrowNewError(0, 0,
                       TString(TEXT("The single-instance guard needs a name; an unnamed claim ")
-                              TEXT("cannot tell two instances apart.")),
+                                  TEXT("cannot tell two instances apart.")),
                       TString::NullString, TString::NullString, nullptr);
     }
     TString mutexName;

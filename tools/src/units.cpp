@@ -246,7 +246,8 @@ TString ZCUnit::FormatString(ULONG zanth, ULONG unit, ULONG resolution)
 {
     switch (unit) {
     case UnitPixel:
-        return TString::Formatted(TEXT("%d"), static_cast<int>(ZanthToPixel(zanth, resolution, false)));
+        return TString::Formatted(TEXT("%d"),
+                                  static_cast<int>(ZanthToPixel(zanth, resolution, false)));
     case UnitMillimetre:
     case UnitInch:
         return TString::Formatted(TEXT("%.2f"), ConvertFromZanth(zanth, unit, resolution));

@@ -86,11 +86,12 @@ void ZCUserFormat::ReadFormatList()
         int units = 0;
         admin.Read(TEXT("Units"), units, static_cast<int>(TheUnits.GetDefault()), 0, 0);
         if (count > MaxEntries) {
-            ThrowNewError(0, 0,
-                          TString::Formatted(TEXT("The registry value \"Entries\" of \"%s\" counts %d ")
-                                             TEXT("paper formats, more than the %d a list can hold."),
-                                             admin.GetKeyName().c_str(), count, MaxEntries),
-                          TString::NullString, TString::NullString, nullptr);
+            ThrowNewError(
+                0, 0,
+                TString::Formatted(TEXT("The registry value \"Entries\" of \"%s\" counts %d ")
+                                       TEXT("paper formats, more than the %d a list can hold."),
+                                   admin.GetKeyName().c_str(), count, MaxEntries),
+                TString::NullString, TString::NullString, nullptr);
         }
         m_Units = static_cast<ULONG>(units);
     }

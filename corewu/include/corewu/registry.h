@@ -180,7 +180,8 @@ private:
     void Fail(WORD message, LSTATUS status, const TString& name, UINT quiet,
               const TString& extra = TString::NullString);
     // Reads raw data; ERROR_FILE_NOT_FOUND when the value or key is missing.
-    LSTATUS Query(const TString& name, DWORD& type, std::basic_string<WCHAR>& text, BYTE* fixed, DWORD& size);
+    LSTATUS Query(const TString& name, DWORD& type, std::basic_string<WCHAR>& text, BYTE* fixed,
+                  DWORD& size);
     BOOL ReadInteger(const TString& name, DWORD& value, UINT quiet, bool isSigned);
     BOOL WriteRaw(const TString& name, DWORD type, const void* data, DWORD size, UINT quiet,
                   UINT flush);

@@ -58,25 +58,58 @@ public:
     friend COREWU_API TString operator+(const WCHAR* a, const TString& b);
     friend COREWU_API TString operator+(const TString& a, WCHAR b);
 
-    bool operator==(const TString& other) const { return m_Text == other.m_Text; }
+    bool operator==(const TString& other) const
+    {
+        return m_Text == other.m_Text;
+    }
     bool operator==(const WCHAR* text) const;
-    bool operator!=(const TString& other) const { return !(*this == other); }
-    bool operator!=(const WCHAR* text) const { return !(*this == text); }
-    bool operator<(const TString& other) const { return m_Text < other.m_Text; }
+    bool operator!=(const TString& other) const
+    {
+        return !(*this == other);
+    }
+    bool operator!=(const WCHAR* text) const
+    {
+        return !(*this == text);
+    }
+    bool operator<(const TString& other) const
+    {
+        return m_Text < other.m_Text;
+    }
     int Compare(const WCHAR* text) const;
     int CompareNoCase(const WCHAR* text) const;
 
     // The characters, terminated; valid until the string is next changed.
-    operator const WCHAR*() const { return m_Text.c_str(); }
-    const WCHAR* c_str() const { return m_Text.c_str(); }
-    const std::basic_string<WCHAR>& str() const { return m_Text; }
+    operator const WCHAR*() const
+    {
+        return m_Text.c_str();
+    }
+    const WCHAR* c_str() const
+    {
+        return m_Text.c_str();
+    }
+    const std::basic_string<WCHAR>& str() const
+    {
+        return m_Text;
+    }
 
-    LONG GetLength() const { return static_cast<LONG>(m_Text.size()); }
-    BOOL IsEmpty() const { return m_Text.empty(); }
-    void Empty() { m_Text.clear(); }
+    LONG GetLength() const
+    {
+        return static_cast<LONG>(m_Text.size());
+    }
+    BOOL IsEmpty() const
+    {
+        return m_Text.empty();
+    }
+    void Empty()
+    {
+        m_Text.clear();
+    }
     // The character at an index; 0 for an index outside the string.
     WCHAR GetAt(LONG index) const;
-    WCHAR operator[](LONG index) const { return GetAt(index); }
+    WCHAR operator[](LONG index) const
+    {
+        return GetAt(index);
+    }
     void SetAt(LONG index, WCHAR ch);
 
     TString Left(LONG count) const;

@@ -4,6 +4,8 @@
 
 #ifdef _WIN32
 #include <zanth/win32/windows.h>
+// (first: the headers below need its declarations)
+
 #include <cderr.h>
 #else // !_WIN32
 

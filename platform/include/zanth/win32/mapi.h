@@ -6,6 +6,8 @@
 
 #ifdef _WIN32
 #include <zanth/win32/windows.h>
+// (first: the headers below need its declarations)
+
 #include <mapi.h>
 #else // !_WIN32
 

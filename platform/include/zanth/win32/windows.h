@@ -21,6 +21,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// (first: the headers below need its declarations)
+
 #include <process.h>
 #include <shellapi.h>
 
